@@ -1,0 +1,16 @@
+#pragma once
+
+// Everything the core library offers, for code that wants it all.
+
+#include "quorvane/Account.hpp"
+#include "quorvane/AppFailure.hpp"
+#include "quorvane/Date.hpp"
+#include "quorvane/Digest.hpp"
+#include "quorvane/DotService.hpp"
+#include "quorvane/Json.hpp"
+#include "quorvane/PageRecords.hpp"
+#include "quorvane/RequestRecords.hpp"
+#include "quorvane/Text.hpp"
+#include "quorvane/TextRules.hpp"
+#include "quorvane/Vault.hpp"
+#include "quorvane/VaultRecords.hpp"

@@ -1,0 +1,139 @@
+#include "quorvane/Json.hpp"
+
+#include <boost/json/serialize.hpp>
+
+namespace quorvane {
+
+namespace json_detail {
+
+namespace {
+const char* kindName(const boost::json::value& value)
+{
+    switch (value.kind()) {
+    case boost::json::kind::null: return "null";
+    case boost::json::kind::bool_: return "a boolean";
+    case boost::json::kind::int64:
+    case boost::json::kind::uint64:
+    case boost::json::kind::double_: return "a number";
+    case boost::json::kind::string: return "a string";
+    case boost::json::kind::array: return "an array";
+    case boost::json::kind::object: return "an object";
+    }
+    return "an unknown value";
+}
+} // namespace
+
+void typeMismatch(const char* expected, const boost::json::value& found)
+{
+    throw JsonDecodeError(std::string("expected ") + expected + ", found " + kindName(found));
+}
+
+void rethrowWithKey(std::string_view key, const JsonDecodeError& error)
+{
+    std::string path(key);
+    if (!error.path.empty())
+        path.append(".").append(error.path);
+    throw JsonDecodeError(error.problem, std::move(path));
+}
+
+void appendEscaped(std::string& out, std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    out.push_back('"');
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(text.data() + runStart, i - runStart);
+        runStart = i + 1;
+        switch (c) {
+        case '"': out.append("\\\""); break;
+        case '\\': out.append("\\\\"); break;
+        case '\b': out.append("\\b"); break;
+        case '\f': out.append("\\f"); break;
+        case '\n': out.append("\\n"); break;
+        case '\r': out.append("\\r"); break;
+        case '\t': out.append("\\t"); break;
+        default:
+            out.append("\\u00");
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0xF]);
+        }
+    }
+    out.append(text.data() + runStart, text.size() - runStart);
+    out.push_back('"');
+}
+
+void appendNumber(std::string& out, double value)
+{
+    if (!std::isfinite(value))
+        throw std::invalid_argument("A date or number that is not finite cannot be written as JSON");
+    char buffer[32];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+void appendInteger(std::string& out, std::int64_t value)
+{
+    char buffer[24];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+} // namespace json_detail
+
+void decodeInto(const boost::json::value& value, Text& out)
+{
+    const auto* string = value.if_string();
+    if (!string)
+        json_detail::typeMismatch("a string", value);
+    out = Text(std::string_view(string->data(), string->size()));
+}
+
+void decodeInto(const boost::json::value& value, bool& out)
+{
+    const bool* flag = value.if_bool();
+    if (!flag)
+        json_detail::typeMismatch("a boolean", value);
+    out = *flag;
+}
+
+void decodeInto(const boost::json::value& value, std::int64_t& out)
+{
+    if (const auto* number = value.if_int64()) {
+        out = *number;
+        return;
+    }
+    if (const auto* number = value.if_uint64(); number && *number <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        out = static_cast<std::int64_t>(*number);
+        return;
+    }
+    // A count written as 3.0 is still the integer 3; 3.5 is not an integer.
+    if (const auto* number = value.if_double(); number && std::trunc(*number) == *number && std::fabs(*number) < 9.2e18) {
+        out = static_cast<std::int64_t>(*number);
+        return;
+    }
+    json_detail::typeMismatch("an integer", value);
+}
+
+void decodeInto(const boost::json::value& value, double& out)
+{
+    if (!value.is_number())
+        json_detail::typeMismatch("a number", value);
+    out = value.to_number<double>();
+}
+
+void tag_invoke(boost::json::value_from_tag, boost::json::value& value, const Text& text)
+{
+    value = boost::json::string(text.view());
+}
+
+Text tag_invoke(boost::json::value_to_tag<Text>, const boost::json::value& value)
+{
+    Text out;
+    decodeInto(value, out);
+    return out;
+}
+
+} // namespace quorvane
