@@ -4,7 +4,6 @@
 #include <ostream>
 #include <stdexcept>
 
-#include <gtest/gtest.h>
 
 namespace quorvane::icontest {
 

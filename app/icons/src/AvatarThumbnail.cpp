@@ -51,7 +51,7 @@ std::optional<std::vector<std::uint8_t>> avatarThumbnailPNG(std::span<const std:
     const double width = small->width() * scale;
     const double height = small->height() * scale;
     drawSurfaceInRect(cr.get(), picture.get(), (side - width) / 2, (side - height) / 2, width, height,
-                      CAIRO_FILTER_GOOD);
+                      highQualityFilter(scale));
     if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
   }
 
