@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "IconTestSupport.hpp"
+#include "quorvane/icons/DockIconContract.hpp"
 
 namespace quorvane {
 namespace {
@@ -136,6 +137,36 @@ TEST_F(DockIconStoreTest, ReportsWhatFailedAndLeavesNoTemporaryFile) {
   }
   EXPECT_EQ(namesIn(root_ / "Quorvane"), std::vector<std::string>{"DockIcon.png"});
   EXPECT_EQ(namesIn(occupied), std::vector<std::string>{"something"});
+}
+
+// The application and the Dock tile module each compute the icon's place from their own
+// environment; the rule must hold for the cases a desktop session produces.
+TEST(DockIconContractTest, TheIconFileLivesUnderTheDataHome) {
+  struct Case {
+    const char* name;
+    const char* dataHome;  // nullptr: unset
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"data home set", "/data/home", "/data/home/Quorvane/DockIcon.png"},
+      {"data home unset", nullptr, "/users/ada/.local/share/Quorvane/DockIcon.png"},
+      {"data home empty", "", "/users/ada/.local/share/Quorvane/DockIcon.png"},
+      {"data home relative, so invalid", "relative/home", "/users/ada/.local/share/Quorvane/DockIcon.png"},
+  };
+  const std::string savedHome = g_getenv("HOME") ? g_getenv("HOME") : "";
+  const char* savedDataHomeValue = g_getenv("XDG_DATA_HOME");
+  const std::optional<std::string> savedDataHome =
+      savedDataHomeValue ? std::optional<std::string>(savedDataHomeValue) : std::nullopt;
+  g_setenv("HOME", "/users/ada", TRUE);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.dataHome) g_setenv("XDG_DATA_HOME", c.dataHome, TRUE);
+    else g_unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(dockicon::iconFilePath(), fs::path(c.expected));
+  }
+  g_setenv("HOME", savedHome.c_str(), TRUE);
+  if (savedDataHome) g_setenv("XDG_DATA_HOME", savedDataHome->c_str(), TRUE);
+  else g_unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace
