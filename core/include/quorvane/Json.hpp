@@ -130,7 +130,8 @@ void decodeInto(const boost::json::value& value, T& out)
         using Field = std::remove_reference_t<decltype(field)>;
         const boost::json::value* found = object->if_contains(member.name);
         if constexpr (json_detail::IsOptional<Field>::value) {
-            if (!found) {
+            // null reads as absent, as files written by other encoders may hold it.
+            if (!found || found->is_null()) {
                 field.reset();
                 return;
             }
