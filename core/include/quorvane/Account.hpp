@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "quorvane/CowVector.hpp"
 #include "quorvane/PageRecords.hpp"
 #include "quorvane/RequestRecords.hpp"
 #include "quorvane/VaultRecords.hpp"
@@ -39,14 +40,14 @@ struct Account {
     Text dotURL {};
     bool connectedOnce = false;
     std::vector<Bot> bots {};
-    std::vector<ChatMessage> messages {};
+    CowVector<ChatMessage> messages {}; // long: shared between copies until changed
     std::map<std::string, Text> drafts {};
     std::vector<PendingRequest> jobs {};
     Text selectedBot {};
-    std::optional<std::vector<Handoff>> handoffs {};
+    std::optional<CowVector<Handoff>> handoffs {};
     std::optional<std::vector<Text>> unreadBots {};
     std::optional<std::map<std::string, std::vector<Text>>> readReplyIDs {};
-    std::optional<std::vector<ReplyWatch>> replyWatches {};
+    std::optional<CowVector<ReplyWatch>> replyWatches {};
     std::optional<std::vector<Text>> pendingDraftCleanup {};
     std::optional<Text> installedCrewRevision {};
     std::optional<Text> installedCrewURL {};

@@ -52,7 +52,7 @@ struct ChatMessage {
     Date date = 0;
     Text status {};
     std::optional<Text> html {};
-    std::optional<std::vector<ReplyPart>> parts {};
+    std::optional<CowVector<ReplyPart>> parts {};
     std::optional<Text> sourceBotID {};
     std::optional<Text> replyToID {};
     std::optional<Text> handoffID {};
