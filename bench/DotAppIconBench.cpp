@@ -86,21 +86,26 @@ void BM_AvatarThumbnailPNG(benchmark::State& state) {
 }
 BENCHMARK(BM_AvatarThumbnailPNG)->Unit(benchmark::kMillisecond);
 
-// Prints each benchmark's time as a multiple of the floor's after the usual table, so runs
-// on different machines can be compared.
+// Prints each benchmark's CPU time (steadier than wall time on a shared machine) as a
+// multiple of the floor's after the usual table, so runs on different machines compare.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      if (run.error_occurred) continue;
+      // One time per benchmark: the median when repetitions are aggregated.
+      if (run.run_type == Run::RT_Iteration && run.repetitions <= 1) times_[run.run_name.str()] = run.GetAdjustedCPUTime();
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+        times_[run.run_name.str()] = run.GetAdjustedCPUTime();
+      }
     }
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
     const auto floor = times_.find("BM_Floor_Copy1024Canvas");
     if (floor == times_.end() || floor->second <= 0) return;
-    std::printf("\nRatio to the floor (copying one 1024x1024 canvas, %.3f ms):\n", floor->second);
+    std::printf("\nRatio of CPU times to the floor (copying one 1024x1024 canvas, %.3f ms):\n", floor->second);
     for (const auto& [name, time] : times_) {
       if (name != floor->first) std::printf("  %-32s %8.1fx  (%.2f ms)\n", name.c_str(), time / floor->second, time);
     }
