@@ -38,8 +38,8 @@ constexpr double pictureArea = 704;
 constexpr int sampleSide = 256;
 constexpr double visibleAlpha = 0.04;
 
-// The shadows below fall downward on the finished icon. Their offsets are usually written
-// y-up, as (0, −8) and (0, −10); Cairo's y axis points down, hence the positive values.
+// Both shadows fall downward. Their offsets are thought of y-up, as (0, −8) and (0, −10);
+// Cairo's y axis points down, so on this canvas they are +8 and +10 pixels.
 constexpr ShadowStyle tileShadow{0.22, 18, 0, 8};
 constexpr double pictureShadowBlur = 16;
 constexpr double pictureShadowOffsetY = 10;
