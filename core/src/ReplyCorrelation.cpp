@@ -254,9 +254,12 @@ bool normalizesTo(std::string_view text, std::string_view target)
 {
     std::size_t matched = 0;
     bool whole = normalizeInto(text, [&](std::string_view piece) {
-        if (target.substr(matched, piece.size()) != piece)
+        // Pieces are a few bytes long; a plain loop beats a memcmp call for each of them.
+        if (piece.size() > target.size() - matched)
             return false;
-        matched += piece.size();
+        for (char byte : piece)
+            if (target[matched++] != byte)
+                return false;
         return true;
     });
     return whole && matched == target.size();

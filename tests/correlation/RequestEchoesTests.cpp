@@ -106,7 +106,7 @@ TEST_F(RequestEchoes, DeletesWholeEchoesAndDropsEchoParts)
     EXPECT_EQ(idsOf(account.messages),
         (std::vector<std::string> { "user", "real", "mixed", "clean", "noHTMLLeft", "system" }));
     EXPECT_EQ(account.messages[0], before.messages[0]);
-    EXPECT_EQ(account.messages[5], before.messages[9]);
+    EXPECT_EQ(account.messages[5], before.messages[8]);
 
     const ChatMessage& mixed = account.messages[2];
     ChatMessage expected = before.messages[4];
