@@ -1,5 +1,6 @@
 #include "quorvane/ReplyCorrelation.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include <unicode/regex.h>
 #include <unicode/utext.h>
@@ -598,60 +600,78 @@ std::vector<ReplyPart> mergedReplyParts(const std::vector<ReplyPart>& parts,
 
 void Account::removeRequestEchoes()
 {
-    // Built aside and assigned at the end, so the account is never left half edited.
+    // Runs on every recovery, usually finding nothing: the lists are only read until the first
+    // change, so copies of the account keep sharing them. Everything is built aside and assigned
+    // at the end, so the account is never left half edited.
+    const std::vector<ChatMessage>& current = messages.elements();
     std::unordered_set<Text> droppedPartIDs;
-    std::vector<ChatMessage> kept;
-    kept.reserve(messages.size());
-    for (const ChatMessage& message : messages) {
-        if (message.role != "assistant"sv) {
-            kept.push_back(message);
+    std::optional<std::vector<ChatMessage>> edited; // made at the first change
+    for (std::size_t i = 0; i < current.size(); ++i) {
+        const ChatMessage& message = current[i];
+        bool remove = false;
+        std::optional<ChatMessage> replacement;
+        if (message.role == "assistant"sv) {
+            if (!message.parts || message.parts->empty()) {
+                remove = isEnvelopeText(message.text);
+            } else {
+                std::vector<ReplyPart> remaining;
+                for (const ReplyPart& part : std::as_const(*message.parts)) {
+                    if (isEchoPart(part))
+                        droppedPartIDs.insert(part.id);
+                    else
+                        remaining.push_back(part);
+                }
+                if (remaining.empty()) {
+                    remove = true;
+                } else if (remaining.size() != message.parts->size()) {
+                    std::vector<std::string_view> texts;
+                    std::vector<std::string_view> html;
+                    for (const ReplyPart& part : remaining) {
+                        if (!part.text.empty())
+                            texts.push_back(part.text.view());
+                        if (part.html)
+                            html.push_back(part.html->view());
+                    }
+                    replacement = message;
+                    replacement->text = Text(joined(texts, "\n\n"));
+                    std::string markup = joined(html, "\n");
+                    replacement->html = markup.empty() ? std::nullopt : std::optional<Text>(Text(markup));
+                    replacement->parts = CowVector<ReplyPart>(std::move(remaining));
+                }
+            }
+        }
+        if (!remove && !replacement) {
+            if (edited)
+                edited->push_back(message);
             continue;
         }
-        if (!message.parts || message.parts->empty()) {
-            if (!isEnvelopeText(message.text))
-                kept.push_back(message);
-            continue;
-        }
-        std::vector<ReplyPart> remaining;
-        for (const ReplyPart& part : *message.parts) {
-            if (isEchoPart(part))
-                droppedPartIDs.insert(part.id);
-            else
-                remaining.push_back(part);
-        }
-        if (remaining.size() == message.parts->size()) {
-            kept.push_back(message);
-            continue;
-        }
-        if (remaining.empty())
-            continue;
-        std::vector<std::string_view> texts;
-        std::vector<std::string_view> html;
-        for (const ReplyPart& part : remaining) {
-            if (!part.text.empty())
-                texts.push_back(part.text.view());
-            if (part.html)
-                html.push_back(part.html->view());
-        }
-        ChatMessage trimmedMessage = message;
-        trimmedMessage.text = Text(joined(texts, "\n\n"));
-        std::string markup = joined(html, "\n");
-        trimmedMessage.html = markup.empty() ? std::nullopt : std::optional<Text>(Text(markup));
-        trimmedMessage.parts = std::move(remaining);
-        kept.push_back(std::move(trimmedMessage));
+        if (!edited)
+            edited.emplace(current.begin(), current.begin() + static_cast<std::ptrdiff_t>(i));
+        if (replacement)
+            edited->push_back(std::move(*replacement));
     }
 
-    std::optional<std::vector<ReplyWatch>> watches = replyWatches;
-    if (watches && !droppedPartIDs.empty())
-        for (ReplyWatch& watch : *watches)
-            std::erase_if(watch.assistantIDs, [&](const Text& id) { return droppedPartIDs.contains(id); });
+    std::optional<std::vector<ReplyWatch>> watches; // made at the first change
+    if (replyWatches && !droppedPartIDs.empty()) {
+        auto dropped = [&](const Text& id) { return droppedPartIDs.contains(id); };
+        const std::vector<ReplyWatch>& list = replyWatches->elements();
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (std::none_of(list[i].assistantIDs.begin(), list[i].assistantIDs.end(), dropped))
+                continue;
+            if (!watches)
+                watches = list;
+            std::erase_if((*watches)[i].assistantIDs, dropped);
+        }
+    }
 
     std::optional<std::vector<UnassignedReply>> unassigned = unassignedReplies;
     if (unassigned)
         std::erase_if(*unassigned, [](const UnassignedReply& reply) { return !hasReplyContent(reply.message); });
 
-    messages = std::move(kept);
-    replyWatches = std::move(watches);
+    if (edited)
+        messages = CowVector<ChatMessage>(std::move(*edited));
+    if (watches)
+        *replyWatches = CowVector<ReplyWatch>(std::move(*watches));
     unassignedReplies = std::move(unassigned);
 }
 

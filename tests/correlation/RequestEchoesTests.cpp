@@ -144,9 +144,13 @@ TEST_F(RequestEchoes, AnAccountWithoutEchoesIsUnchanged)
 {
     account.messages = { chat("user", "user", kEnvelope), chat("real", "assistant", "Hi", std::nullopt, Parts { part("p", "Hi") }) };
     account.unassignedReplies = std::vector { unassigned(assistant("u-text", "Hello")) };
+    account.replyWatches = std::vector { watch({ Text("real") }) };
     Account before = account;
     account.removeRequestEchoes();
     EXPECT_EQ(account, before);
+    // Copies of an account share their long lists until one of them changes.
+    EXPECT_TRUE(account.messages.sharesElementsWith(before.messages));
+    EXPECT_TRUE(account.replyWatches->sharesElementsWith(*before.replyWatches));
 
     Account bare;
     bare.messages = { chat("echo", "assistant", kEnvelope) };
