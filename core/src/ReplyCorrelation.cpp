@@ -344,13 +344,25 @@ std::vector<DotMessage> taggedReplies(const PendingRequest& job, std::string_vie
 {
     // A reply of this request must have a reading that begins with its tag; only those ids are
     // de-duplicated, which keeps a snapshot of thousands of messages cheap for every watched job.
-    std::unordered_set<std::string_view> baseline = idSet(job.baseline);
     std::string opening = std::string(kTagOpening) + std::string(token) + "]";
     std::unordered_set<std::string_view> possible;
     for (const DotMessage& message : messages) {
         std::string_view text = message.text;
-        if (text.substr(leadingWhitespaceEnd(text)).starts_with(opening) && !baseline.contains(message.id.view()))
+        if (text.substr(leadingWhitespaceEnd(text)).starts_with(opening))
             possible.insert(message.id.view());
+    }
+    if (possible.empty())
+        return {};
+    // A baseline holds every id the page showed when the request was sent, often thousands,
+    // while a request has a handful of replies: hashing the whole baseline for every watched
+    // request would cost more than the rest of the work, so the few candidates are looked up.
+    if (possible.size() <= 8) {
+        std::erase_if(possible, [&](std::string_view id) {
+            return std::find(job.baseline.begin(), job.baseline.end(), id) != job.baseline.end();
+        });
+    } else {
+        for (const Text& id : job.baseline)
+            possible.erase(id.view());
     }
     if (possible.empty())
         return {};

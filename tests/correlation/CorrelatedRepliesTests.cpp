@@ -70,6 +70,30 @@ TEST_F(TaggedReplies, TheBaselineAndOtherTokensSelectOtherMessages)
     }
 }
 
+TEST(TaggedRepliesBaseline, ExcludesBaselineIDsAmongManyReplies)
+{
+    std::vector<DotMessage> page;
+    std::vector<Text> baseline = { Text("u0") };
+    IDs expected;
+    for (int i = 0; i < 12; ++i) {
+        std::string id = "r" + std::to_string(i);
+        page.push_back(assistant(id, kTag + "\nPart " + std::to_string(i)));
+        if (i % 3 == 0)
+            baseline.push_back(Text(id));
+        else
+            expected.push_back(id);
+    }
+    for (std::size_t replies : { 2u, 12u }) {
+        SCOPED_TRACE(replies);
+        std::vector<DotMessage> shown(page.begin(), page.begin() + static_cast<std::ptrdiff_t>(replies));
+        IDs expectedShown;
+        for (const std::string& id : expected)
+            if (std::stoi(id.substr(1)) < static_cast<int>(replies))
+                expectedShown.push_back(id);
+        EXPECT_EQ(idsOf(correlatedReplies(job("R1", kToken, baseline), shown)), expectedShown);
+    }
+}
+
 TEST_F(TaggedReplies, ReadAsTextHTMLAndParts)
 {
     PendingRequest request = job("R1", kToken, { Text("old") });
