@@ -152,8 +152,6 @@ std::unique_ptr<Element> parseTree(std::string_view xml)
         g_clear_error(&error);
         throw AppcastParseError(message);
     }
-    if (!builder.root)
-        throw AppcastParseError("The update feed is empty.");
     return std::move(builder.root);
 }
 

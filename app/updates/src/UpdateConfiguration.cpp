@@ -23,6 +23,10 @@ bool isSecureFeedAddress(std::string_view text)
     // GUri lower-cases the scheme it reports; the address must say "https" itself.
     if (!text.starts_with("https:"))
         return false;
+    // GUri lets spaces and control characters through; no address written out properly has them.
+    for (char c : text)
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f)
+            return false;
     std::string address(text);
     GError* error = nullptr;
     GUri* uri = g_uri_parse(address.c_str(), G_URI_FLAGS_NONE, &error);
