@@ -120,7 +120,7 @@ protected:
     {
         updater->start(validBundle());
         drain();
-        ASSERT_TRUE(updater->state().configured);
+        ASSERT_TRUE(updater->currentState().configured);
         published->clear();
     }
 
@@ -211,7 +211,7 @@ TEST_F(AppUpdaterTest, StartRunsTheUpdaterAndMirrorsItsObservedProperties)
     EXPECT_EQ(driver->made, 1);
     EXPECT_EQ(controller.starts, 1);
     EXPECT_TRUE(published->empty());
-    EXPECT_EQ(updater->state().version, "3.1");
+    EXPECT_EQ(updater->currentState().version, "3.1");
 }
 
 TEST_F(AppUpdaterTest, UserCheckGoesToCheckingUnlessAnUpdateIsAvailable)
@@ -239,7 +239,7 @@ TEST_F(AppUpdaterTest, UserCheckGoesToCheckingUnlessAnUpdateIsAvailable)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         c.reach();
-        ASSERT_EQ(updater->state().status, c.before);
+        ASSERT_EQ(updater->currentState().status, c.before);
         int checksBefore = controller.checks;
         published->clear();
         updater->checkForUpdates();
@@ -260,7 +260,7 @@ TEST_F(AppUpdaterTest, UserCheckDoesNothingWhileTheUpdaterCannotCheck)
     updater->checkForUpdates();
     EXPECT_EQ(controller.checks, 0);
     EXPECT_TRUE(published->empty());
-    EXPECT_EQ(updater->state().status, "idle");
+    EXPECT_EQ(updater->currentState().status, "idle");
 }
 
 TEST_F(AppUpdaterTest, CycleEndSetsTheStatusFromTheErrorAndClearsTheOffer)
@@ -282,7 +282,7 @@ TEST_F(AppUpdaterTest, CycleEndSetsTheStatusFromTheErrorAndClearsTheOffer)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         driver->showUpdate("0.2", "https://updates.example/0.2");
-        ASSERT_EQ(updater->state().status, "available");
+        ASSERT_EQ(updater->currentState().status, "available");
         ASSERT_EQ(updater->availableReleasePage(), "https://updates.example/0.2");
         published->clear();
         driver->finishCycle(c.error);

@@ -197,10 +197,10 @@ protected:
         std::vector<AppUpdateState> published;
         updater.onChange = [&](const AppUpdateState& state) { published.push_back(state); };
         updater.start(bundle(path));
-        EXPECT_TRUE(updater.state().configured);
+        EXPECT_TRUE(updater.currentState().configured);
         EXPECT_TRUE(runUntil([&] { return !published.empty() && published.back().canCheck; }));
         updater.checkForUpdates();
-        EXPECT_EQ(updater.state().status, "checking");
+        EXPECT_EQ(updater.currentState().status, "checking");
         EXPECT_TRUE(runUntil([&] { return published.back().status != "checking" && published.back().canCheck; }));
         return published.back();
     }
@@ -356,12 +356,36 @@ TEST_F(HttpsFeedTest, DroppingTheAppUpdaterDuringACheckIsSafe)
     EXPECT_EQ(*calls, callsBefore);
 }
 
+TEST_F(HttpsFeedTest, TheShellMayDropTheUpdaterWhileItIsBeingTold)
+{
+    // The end of an offered update's session and the end of the cycle are two reports in a row;
+    // after the first one drops the updater, the driver must not send the second.
+    responses["/feed.xml"] = ok(newerFeed);
+    auto updater = std::make_unique<AppUpdater>(trustingDriver());
+    std::vector<std::string> statuses;
+    updater->onChange = [&](const AppUpdateState& state) {
+        statuses.push_back(state.status.str());
+        if (state.status == "idle" && statuses.size() > 1 && statuses[statuses.size() - 2] == "available")
+            updater.reset();
+    };
+    updater->start(bundle("/feed.xml"));
+    drain();
+    updater->checkForUpdates();
+    ASSERT_TRUE(runUntil([&] { return statuses.back() == "available"; }));
+    drain();
+    responses["/feed.xml"] = ok(sameFeed);
+    updater->checkForUpdates();
+    ASSERT_TRUE(runUntil([&] { return updater == nullptr; }));
+    drain();
+    EXPECT_EQ(statuses.back(), "idle");
+}
+
 TEST_F(HttpsFeedTest, UnreadableTrustedCertificatesKeepUpdatesUnavailable)
 {
     AppUpdater updater(std::make_shared<AppcastUpdateDriver>(AppcastUpdateDriverOptions { directory / "absent.pem" }));
     updater.start(bundle("/newer.xml"));
-    EXPECT_FALSE(updater.state().configured);
-    EXPECT_EQ(updater.state().status, "unavailable");
+    EXPECT_FALSE(updater.currentState().configured);
+    EXPECT_EQ(updater.currentState().status, "unavailable");
 }
 
 } // namespace

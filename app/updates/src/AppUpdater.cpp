@@ -46,64 +46,64 @@ AppUpdater::AppUpdater(std::shared_ptr<UpdateDriver> driver)
 AppUpdater::~AppUpdater()
 {
     delegate_->owner = nullptr;
-    observations_.clear();
-    updaterController_.reset();
+    observations.clear();
+    updaterController.reset();
 }
 
 void AppUpdater::start(const AppBundle& bundle)
 {
-    if (updaterController_)
+    if (updaterController)
         return;
-    state_.version = Text(bundle.string("CFBundleShortVersionString").value_or(""));
+    state.version = Text(bundle.string("CFBundleShortVersionString").value_or(""));
 
     if (!UpdateConfiguration::isValid(bundle.infoDictionary.value_or(boost::json::object {}))) {
         publish();
         return;
     }
 
-    updaterController_ = driver_->makeController(bundle, delegate_, delegate_);
-    if (!updaterController_ || updaterController_->startUpdater()) {
-        state_.status = UpdateStatus::unavailable;
-        updaterController_.reset();
+    updaterController = driver_->makeController(bundle, delegate_, delegate_);
+    if (!updaterController || updaterController->startUpdater()) {
+        state.status = UpdateStatus::unavailable;
+        updaterController.reset();
         publish();
         return;
     }
 
-    state_.configured = true;
-    state_.status = UpdateStatus::idle;
-    Updater& updater = updaterController_->updater();
+    state.configured = true;
+    state.status = UpdateStatus::idle;
+    Updater& updater = updaterController->updater();
     std::weak_ptr<Delegate> token = delegate_;
-    observations_.push_back(updater.observeCanCheckForUpdates([token](bool) { schedulePublish(token); }));
-    observations_.push_back(updater.observeAutomaticallyChecksForUpdates([token](bool) { schedulePublish(token); }));
+    observations.push_back(updater.observeCanCheckForUpdates([token](bool) { schedulePublish(token); }));
+    observations.push_back(updater.observeAutomaticallyChecksForUpdates([token](bool) { schedulePublish(token); }));
     publish();
 }
 
 void AppUpdater::checkForUpdates()
 {
-    if (!state_.configured || !updaterController_ || !updaterController_->updater().canCheckForUpdates())
+    if (!state.configured || !updaterController || !updaterController->updater().canCheckForUpdates())
         return;
-    if (state_.status != UpdateStatus::available)
-        state_.status = UpdateStatus::checking;
+    if (state.status != UpdateStatus::available)
+        state.status = UpdateStatus::checking;
     publish();
-    updaterController_->checkForUpdates();
+    updaterController->checkForUpdates();
 }
 
 void AppUpdater::publish()
 {
-    if (updaterController_ && state_.configured) {
-        const Updater& updater = updaterController_->updater();
-        state_.canCheck = updater.canCheckForUpdates();
-        state_.automaticallyChecks = updater.automaticallyChecksForUpdates();
+    if (updaterController && state.configured) {
+        const Updater& updater = updaterController->updater();
+        state.canCheck = updater.canCheckForUpdates();
+        state.automaticallyChecks = updater.automaticallyChecksForUpdates();
     }
     if (onChange)
-        onChange(state_);
+        onChange(state);
 }
 
 void AppUpdater::setAutomaticallyChecksForUpdates(bool enabled)
 {
-    if (!state_.configured || !updaterController_)
+    if (!state.configured || !updaterController)
         return;
-    updaterController_->updater().setAutomaticallyChecksForUpdates(enabled);
+    updaterController->updater().setAutomaticallyChecksForUpdates(enabled);
     publish();
 }
 
@@ -130,33 +130,33 @@ void AppUpdater::schedulePublish(std::weak_ptr<Delegate> token)
 
 void AppUpdater::updateCycleFinished(const std::optional<UpdateError>& error)
 {
-    state_.availableVersion.reset();
+    state.availableVersion.reset();
     availableReleasePage_.reset();
     if (!error)
-        state_.status = UpdateStatus::idle;
+        state.status = UpdateStatus::idle;
     else if (error->domain == UpdateError::domainName && error->code == UpdateError::noUpdateError)
-        state_.status = UpdateStatus::current;
+        state.status = UpdateStatus::current;
     else if (error->domain == UpdateError::domainName && error->code == UpdateError::installationCanceledError)
-        state_.status = UpdateStatus::idle;
+        state.status = UpdateStatus::idle;
     else
-        state_.status = UpdateStatus::error;
+        state.status = UpdateStatus::error;
     publish();
 }
 
 void AppUpdater::willShowUpdate(const UpdateItem& update)
 {
-    state_.availableVersion = Text(update.displayVersion);
+    state.availableVersion = Text(update.displayVersion);
     availableReleasePage_ = update.releasePage;
-    state_.status = UpdateStatus::available;
+    state.status = UpdateStatus::available;
     publish();
 }
 
 void AppUpdater::updateSessionFinished()
 {
-    state_.availableVersion.reset();
+    state.availableVersion.reset();
     availableReleasePage_.reset();
-    if (state_.status == UpdateStatus::available)
-        state_.status = UpdateStatus::idle;
+    if (state.status == UpdateStatus::available)
+        state.status = UpdateStatus::idle;
     publish();
 }
 

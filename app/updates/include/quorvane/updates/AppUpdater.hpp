@@ -39,7 +39,7 @@ public:
     // The interface's automatic-updates switch.
     void setAutomaticallyChecksForUpdates(bool enabled);
 
-    const AppUpdateState& state() const { return state_; }
+    const AppUpdateState& currentState() const { return state; }
     // The release page of the update being offered, when its feed names one; the interface can
     // offer it, since installing is the package manager's job here.
     const std::optional<std::string>& availableReleasePage() const { return availableReleasePage_; }
@@ -53,9 +53,9 @@ private:
     void willShowUpdate(const UpdateItem& update);
     void updateSessionFinished();
 
-    std::unique_ptr<UpdaterController> updaterController_;
-    std::vector<Observation> observations_;
-    AppUpdateState state_;
+    std::unique_ptr<UpdaterController> updaterController;
+    std::vector<Observation> observations;
+    AppUpdateState state;
 
 public:
     std::function<void(const AppUpdateState&)> onChange;
