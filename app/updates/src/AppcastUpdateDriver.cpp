@@ -55,7 +55,9 @@ public:
 
     ~AppcastController() override
     {
-        // Callbacks that are still queued find the token gone and do nothing.
+        // Callbacks that are still queued, or still running further up the stack (they hold
+        // the token while they call in here), find it empty and do nothing more.
+        *alive_ = nullptr;
         alive_.reset();
         if (cancellable_)
             g_cancellable_cancel(cancellable_.get());
@@ -122,6 +124,11 @@ public:
 
 private:
     using Token = std::weak_ptr<AppcastController*>;
+    static bool gone(const Token& token)
+    {
+        auto alive = token.lock();
+        return !alive || !*alive;
+    }
     using Outcome = std::variant<UpdateItem, UpdateError>;
 
     struct PendingFetch {
@@ -192,7 +199,7 @@ private:
         bool userInitiated = checkIsUserInitiated_;
         Token token = alive_;
         canCheck_.set(true);
-        if (token.expired())
+        if (gone(token))
             return; // an observer dropped this controller
         deliver(std::move(outcome), userInitiated);
     }
@@ -231,7 +238,7 @@ private:
                 return;
             bool handleShowing = userInitiated || !userDriver->supportsGentleScheduledUpdateReminders()
                 || userDriver->shouldHandleShowingScheduledUpdate(*update, false);
-            if (token.expired())
+            if (gone(token))
                 return;
             showingUpdate_ = true;
             userDriver->willHandleShowingUpdate(handleShowing, *update, UserUpdateState { userInitiated });
@@ -241,7 +248,7 @@ private:
             showingUpdate_ = false;
             if (auto userDriver = userDriverDelegate_.lock())
                 userDriver->willFinishUpdateSession();
-            if (token.expired())
+            if (gone(token))
                 return;
         }
         if (auto updater = updaterDelegate_.lock())
