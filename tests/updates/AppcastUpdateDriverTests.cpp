@@ -291,6 +291,37 @@ TEST_F(HttpsFeedTest, AnOfferedUpdateStaysUntilACheckFindsNothingNewer)
     EXPECT_EQ(delegate->lastError->message.substr(0, 40), "The update feed is not well-formed XML: ");
 }
 
+TEST_F(HttpsFeedTest, ReadsFeedsUpToOneMegabyte)
+{
+    const std::size_t limit = 1024 * 1024;
+    std::string padded = newerFeed + "<!--" + std::string(limit - newerFeed.size() - 7, '-') + "-->";
+    ASSERT_EQ(padded.size(), limit);
+    struct Case {
+        const char* name;
+        std::string body;
+        std::string event;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        { "exactly at the limit", padded, "user show 0.2 now", "" },
+        { "one byte more", padded + "\n", "user cycle 1002", "The update feed is larger than 1 MB." },
+        { "endless", std::string(8 * limit, ' '), "user cycle 1002", "The update feed is larger than 1 MB." },
+        { "server error", "", "user cycle 1002", "The update feed answered with HTTP status 500." },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        responses["/feed.xml"] = c.body.empty() ? failing(500) : ok(c.body);
+        auto delegate = std::make_shared<RecordingDelegate>();
+        auto controller = trustingDriver()->makeController(bundle("/feed.xml"), delegate, delegate);
+        ASSERT_EQ(controller->startUpdater(), std::nullopt);
+        controller->checkForUpdates();
+        ASSERT_TRUE(runUntil([&] { return !delegate->events.empty(); }));
+        EXPECT_EQ(delegate->events, std::vector<std::string> { c.event });
+        EXPECT_EQ(delegate->lastError ? delegate->lastError->message : "", c.message);
+        EXPECT_TRUE(controller->updater().canCheckForUpdates());
+    }
+}
+
 TEST_F(HttpsFeedTest, AutomaticChecksRunAtStartAndShowOnlyCriticalUpdatesAtOnce)
 {
     struct Case {

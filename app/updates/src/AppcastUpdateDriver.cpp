@@ -23,6 +23,8 @@ constexpr guint defaultCheckInterval = 24 * 60 * 60;
 constexpr guint shortestCheckInterval = 60 * 60;
 // A feed that stops answering ends the check as an error instead of keeping it open.
 constexpr guint fetchTimeoutSeconds = 60;
+// Feeds are a few kilobytes; anything past this is not one.
+constexpr gsize largestFeed = 1024 * 1024;
 
 UpdateError driverError(int code, std::string message)
 {
@@ -126,14 +128,15 @@ private:
     using Token = std::weak_ptr<AppcastController*>;
     static bool gone(const Token& token)
     {
-        auto alive = token.lock();
-        return !alive || !*alive;
+        auto anchor = token.lock();
+        return !anchor || !*anchor;
     }
     using Outcome = std::variant<UpdateItem, UpdateError>;
 
     struct PendingFetch {
         Token token;
         GObjectPtr<SoupMessage> message;
+        GObjectPtr<GOutputStream> feed;
     };
 
     void scheduleChecks() { timer_ = schedule(g_timeout_source_new_seconds(checkInterval_), true); }
@@ -174,56 +177,83 @@ private:
         checkIsUserInitiated_ = userInitiated;
         cancellable_ = GObjectPtr<GCancellable>::adopt(g_cancellable_new());
         SoupMessage* request = message.get();
-        auto* pending = new PendingFetch { alive_, std::move(message) };
-        soup_session_send_and_read_async(session_.get(), request, G_PRIORITY_DEFAULT, cancellable_.get(), fetched, pending);
+        auto* pending = new PendingFetch { alive_, std::move(message), {} };
+        soup_session_send_async(session_.get(), request, G_PRIORITY_DEFAULT, cancellable_.get(), sent, pending);
         canCheck_.set(false);
     }
 
-    static void fetched(GObject* source, GAsyncResult* result, gpointer data)
+    // The answer's headers are in: refuse what is not a feed from https, else read the body into
+    // a buffer of fixed size, so that an endless answer ends the check instead of filling memory.
+    static void sent(GObject* source, GAsyncResult* result, gpointer data)
     {
         std::unique_ptr<PendingFetch> pending(static_cast<PendingFetch*>(data));
         ErrorHolder error;
-        GBytes* body = soup_session_send_and_read_finish(SOUP_SESSION(source), result, error.out());
-        auto alive = pending->token.lock();
-        if (alive && *alive)
-            (*alive)->finishFetch(pending->message.get(), body, error.get());
-        if (body)
-            g_bytes_unref(body);
-    }
-
-    void finishFetch(SoupMessage* message, GBytes* body, const GError* error)
-    {
-        checking_ = false;
-        cancellable_.reset();
-        Outcome outcome = readOutcome(message, body, error);
-        bool userInitiated = checkIsUserInitiated_;
-        Token token = alive_;
-        canCheck_.set(true);
-        if (gone(token))
-            return; // an observer dropped this controller
-        deliver(std::move(outcome), userInitiated);
-    }
-
-    Outcome readOutcome(SoupMessage* message, GBytes* body, const GError* error) const
-    {
-        if (error)
-            return driverError(UpdateError::appcastError, std::string("The update feed could not be fetched: ") + error->message);
+        auto body = GObjectPtr<GInputStream>::adopt(soup_session_send_finish(SOUP_SESSION(source), result, error.out()));
+        AppcastController* self = alive(pending->token);
+        if (!self)
+            return;
+        SoupMessage* message = pending->message.get();
+        if (!body)
+            return self->finishFetch(driverError(UpdateError::appcastError, std::string("The update feed could not be fetched: ") + error.get()->message));
         guint status = soup_message_get_status(message);
         if (status < 200 || status > 299)
-            return driverError(UpdateError::appcastError, "The update feed answered with HTTP status " + std::to_string(status) + ".");
-        // Redirects are followed, but the feed must still have come over https.
+            return self->finishFetch(driverError(UpdateError::appcastError, "The update feed answered with HTTP status " + std::to_string(status) + "."));
+        // Redirects are followed, but the feed must still come over https.
         if (std::string_view(g_uri_get_scheme(soup_message_get_uri(message))) != "https")
-            return driverError(UpdateError::appcastError, "The update feed was redirected to an address that is not https.");
-        gsize size = 0;
-        const auto* bytes = static_cast<const char*>(body ? g_bytes_get_data(body, &size) : nullptr);
+            return self->finishFetch(driverError(UpdateError::appcastError, "The update feed was redirected to an address that is not https."));
+
+        pending->feed = GObjectPtr<GOutputStream>::adopt(g_memory_output_stream_new(g_malloc(largestFeed), largestFeed, nullptr, g_free));
+        GOutputStream* feed = pending->feed.get();
+        g_output_stream_splice_async(feed, body.get(),
+            GOutputStreamSpliceFlags(G_OUTPUT_STREAM_SPLICE_CLOSE_SOURCE | G_OUTPUT_STREAM_SPLICE_CLOSE_TARGET), G_PRIORITY_DEFAULT,
+            self->cancellable_.get(), read, pending.release());
+    }
+
+    static void read(GObject* source, GAsyncResult* result, gpointer data)
+    {
+        std::unique_ptr<PendingFetch> pending(static_cast<PendingFetch*>(data));
+        ErrorHolder error;
+        gssize size = g_output_stream_splice_finish(G_OUTPUT_STREAM(source), result, error.out());
+        AppcastController* self = alive(pending->token);
+        if (!self)
+            return;
+        if (size < 0 && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_NO_SPACE))
+            return self->finishFetch(driverError(UpdateError::appcastError, "The update feed is larger than 1 MB."));
+        if (size < 0)
+            return self->finishFetch(driverError(UpdateError::appcastError, std::string("The update feed could not be read: ") + error.get()->message));
+        auto* memory = G_MEMORY_OUTPUT_STREAM(source);
+        std::string_view text(static_cast<const char*>(g_memory_output_stream_get_data(memory)), g_memory_output_stream_get_data_size(memory));
+        self->finishFetch(self->outcomeOfFeed(text));
+    }
+
+    static AppcastController* alive(const Token& token)
+    {
+        auto anchor = token.lock();
+        return anchor ? *anchor : nullptr;
+    }
+
+    Outcome outcomeOfFeed(std::string_view text) const
+    {
         try {
-            std::vector<AppcastItem> items = parseAppcast(std::string_view(bytes ? bytes : "", size));
+            std::vector<AppcastItem> items = parseAppcast(text);
             if (auto update = newestUpdate(items, installedVersion_))
                 return *update;
             return driverError(UpdateError::noUpdateError, "The installed version is the newest.");
         } catch (const AppcastParseError& parseError) {
             return driverError(UpdateError::appcastParseError, parseError.what());
         }
+    }
+
+    void finishFetch(Outcome outcome)
+    {
+        checking_ = false;
+        cancellable_.reset();
+        bool userInitiated = checkIsUserInitiated_;
+        Token token = alive_;
+        canCheck_.set(true);
+        if (gone(token))
+            return; // an observer dropped this controller
+        deliver(std::move(outcome), userInitiated);
     }
 
     // Tells the delegates; each of them may drop this controller, so nothing of it is used after
