@@ -6,6 +6,8 @@
 // compares it with CFBundleShortVersionString. A newer item is offered (its display version,
 // critical flag and release page); otherwise the check ends with noUpdateError, or with an
 // error when the feed cannot be fetched or read. It never downloads or installs anything.
+// Redirects are followed only as long as the feed still comes over https, and a feed larger
+// than 1 MB is an error, not something to keep reading.
 //
 // An offered update stays offered until a later check finds nothing newer or fails; that ends
 // its session. canCheckForUpdates is false while a fetch is under way. With automatic checks on

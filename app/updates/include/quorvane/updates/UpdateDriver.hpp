@@ -52,8 +52,9 @@ struct UserUpdateState {
 class UpdaterDelegate {
 public:
     virtual ~UpdaterDelegate() = default;
-    // Every check ends here: without an error when an update was offered and its session ended,
-    // otherwise with the reason (noUpdateError when nothing newer was found).
+    // The end of an update cycle: no error when it ran its course, noUpdateError when nothing
+    // newer was found, installationCanceledError when the user turned the update down; any
+    // other error is a failure.
     virtual void didFinishUpdateCycle(UpdateCheck check, const std::optional<UpdateError>& error) = 0;
 };
 
