@@ -372,9 +372,13 @@ void SecureStore::save(const Vault& vault)
     if (unreadableFile)
         throw StorageError(StorageError::Kind::refused, "The saved data could not be read, so it will not be overwritten.");
 
-    // Nonce, plaintext and tag in one buffer: the plaintext is encrypted in place.
-    std::string box(nonceLength, '\0');
+    // Nonce, plaintext and tag in one buffer: the plaintext is encrypted in place. Sized from
+    // the last save, a large vault is encoded without reallocating and copying as it grows.
+    std::string box;
+    box.reserve(nonceLength + lastPlaintextSize + lastPlaintextSize / 16 + tagLength);
+    box.append(nonceLength, '\0');
     appendJSON(box, vault);
+    lastPlaintextSize = box.size() - nonceLength;
     box.append(tagLength, '\0');
     if (!sealBox(key, box))
         throw AppFailure(kNotEncrypted);

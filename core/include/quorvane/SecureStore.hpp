@@ -82,7 +82,9 @@ public:
 
     // Encrypts the vault with a fresh nonce and replaces the file atomically and durably, mode
     // 0600. Throws AppFailure "Your conversation couldn’t be encrypted." when sealing fails,
-    // StorageError when a step on disk fails (the previous file stays as it was).
+    // StorageError when a step on disk fails: the previous file stays as it was, except when
+    // only the last step, flushing the folder, fails; the new file is then in place but may
+    // not survive a power cut, and the caller saves again when it retries.
     void save(const Vault& vault) override;
 
     // $XDG_DATA_HOME/Quorvane, or ~/.local/share/Quorvane when that is unset or not absolute.
@@ -95,6 +97,7 @@ public:
 private:
     std::array<std::uint8_t, keyLength> key {};
     bool unreadableFile = false; // the last load found a file it could not read
+    std::size_t lastPlaintextSize = 0; // lets the next save allocate its buffer once
 };
 
 } // namespace quorvane
