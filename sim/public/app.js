@@ -200,9 +200,14 @@
       }
       clearComposer();
       if (target === 'new') {
+        // The new conversation replaces the home screen without a page load.
         route = { kind: 'conversation', id: result.data.conversation_id };
         history.pushState({}, '', '/dots/' + result.data.conversation_id);
+        view = result.data;
+        renderApp();
+        editor.focus();
         subscribe();
+        return;
       }
       applyView(result.data);
     }, function () {
