@@ -5,6 +5,8 @@ import { readEvents, startSimulator } from '../harness.mjs';
 import { TAG_PATTERN, composePayload } from './payload.mjs';
 import { bootState, idleConversation, post, sendMessage, sessionCookie, waitFor } from './util.mjs';
 
+// A test that hangs fails on its own and lets the hooks stop the simulators.
+const LIMIT = { timeout: 60000 };
 const TOKEN = 'c0ffee123456';
 const CREW = [{ id: 'muse', name: 'Muse', personality: 'Poetic' }];
 const tagged = (text = 'Hello') => composePayload({ id: 'REQ-7', token: TOKEN, crew: CREW, text });
@@ -91,14 +93,14 @@ describe('answer faults', () => {
     },
   ];
   for (const { name, options, check } of cases) {
-    test(name, async () => {
+    test(name, LIMIT, async () => {
       const conversation = await answered(options);
       const view = (await sim.request('GET', `/backend/conversations/${conversation.id}`, { cookie })).json;
       check(conversation.messages, view);
     });
   }
 
-  test('a late part arrives after the page stopped being busy', async () => {
+  test('a late part arrives after the page stopped being busy', LIMIT, async () => {
     const conversation = await answered({ lateMs: 300 });
     assert.equal(conversation.messages.length, 2);
     const late = await waitFor(sim, (state) => state.conversations[0].messages[2], 'the late part');
@@ -106,7 +108,7 @@ describe('answer faults', () => {
     assert.match(late.text, /One more thing from Dot/);
   });
 
-  test('a fault applies to as many answers as counted, or to all until cleared', async () => {
+  test('a fault applies to as many answers as counted, or to all until cleared', LIMIT, async () => {
     await sim.control('next-answer', { untagged: true, count: 2 });
     const tags = [];
     for (let i = 0; i < 3; i += 1) tags.push(tagOf((await answered(null)).messages[1].text));
@@ -121,7 +123,7 @@ describe('answer faults', () => {
 });
 
 describe('page faults', () => {
-  test('a refused send shows the reason and keeps nothing; the next send goes through', async () => {
+  test('a refused send shows the reason and keeps nothing; the next send goes through', LIMIT, async () => {
     await sim.control('refuse-send', { reason: 'You are sending messages too fast.' });
     const refused = await sendMessage(sim, cookie, 'new', 'first try');
     assert.equal(refused.status, 503);
@@ -130,7 +132,7 @@ describe('page faults', () => {
     assert.equal((await sendMessage(sim, cookie, 'new', 'second try')).status, 200);
   });
 
-  test('a dialog blocks sending until it is dismissed', async () => {
+  test('a dialog blocks sending until it is dismissed', LIMIT, async () => {
     const stream = await sim.open('/backend/events?conversation=home', { headers: { Cookie: cookie } });
     const shown = nextEvent(stream, 'state');
     await shown;
@@ -149,7 +151,7 @@ describe('page faults', () => {
   });
 
   for (const [call, reason, expired] of [['expire-sign-in', 'expired', true], ['sign-out', 'signedOut', false]]) {
-    test(`${call} ends open pages' sessions and brings back the sign-in step`, async () => {
+    test(`${call} ends open pages' sessions and brings back the sign-in step`, LIMIT, async () => {
       const stream = await sim.open('/backend/events?conversation=home', { headers: { Cookie: cookie } });
       const ended = nextEvent(stream, 'session');
       await sim.control(call);
@@ -161,7 +163,7 @@ describe('page faults', () => {
     });
   }
 
-  test('a stalled load never finishes its document; the next load is whole', async () => {
+  test('a stalled load never finishes its document; the next load is whole', LIMIT, async () => {
     await sim.control('stall-load', { count: 1 });
     const stalled = await sim.open('/dots/home', { headers: { Cookie: cookie } });
     let ended = false;
@@ -177,7 +179,7 @@ describe('page faults', () => {
     stalled.destroy();
   });
 
-  test('a reload call makes the open pages of a conversation reload', async () => {
+  test('a reload call makes the open pages of a conversation reload', LIMIT, async () => {
     const id = (await sendMessage(sim, cookie, 'new', 'hi')).json.conversation_id;
     const stream = await sim.open(`/backend/events?conversation=${id}`, { headers: { Cookie: cookie } });
     const reloaded = nextEvent(stream, 'reload');
@@ -189,7 +191,7 @@ describe('page faults', () => {
 });
 
 describe('state and settings', () => {
-  test('reset forgets conversations and faults but keeps the browser signed in', async () => {
+  test('reset forgets conversations and faults but keeps the browser signed in', LIMIT, async () => {
     await sendMessage(sim, cookie, 'new', 'hi');
     await sim.control('next-answer', { untagged: true });
     await sim.control('refuse-send', { count: 2 });
@@ -200,7 +202,7 @@ describe('state and settings', () => {
     assert.deepEqual(bootState((await sim.request('GET', '/dots/home', { cookie })).text).route, { kind: 'home' });
   });
 
-  test('new conversations can get upper-case ids, found in either case', async () => {
+  test('new conversations can get upper-case ids, found in either case', LIMIT, async () => {
     await sim.control('options', { uuidCase: 'upper' });
     const id = (await sendMessage(sim, cookie, 'new', 'hi')).json.conversation_id;
     assert.match(id, /^[0-9A-F]{8}(?:-[0-9A-F]{4}){3}-[0-9A-F]{12}$/);
@@ -209,7 +211,7 @@ describe('state and settings', () => {
     }
   });
 
-  test('the profile name and picture can change', async () => {
+  test('the profile name and picture can change', LIMIT, async () => {
     const before = (await sim.state()).profile;
     const { profile } = await sim.control('profile', { name: 'Juniper', color: '#ff8800' });
     assert.equal(profile.name, 'Juniper');
@@ -220,7 +222,7 @@ describe('state and settings', () => {
     assert.match(conversation.messages[1].text, /^\*\*Juniper\*\* here\./);
   });
 
-  test('a message can be placed in a conversation as if the service wrote it', async () => {
+  test('a message can be placed in a conversation as if the service wrote it', LIMIT, async () => {
     const id = (await sendMessage(sim, cookie, 'new', 'hi')).json.conversation_id;
     await idleConversation(sim, id);
     const { message } = await sim.control('inject', { conversation: id, text: '[qv:000000000000]\n\nOut of the blue' });
@@ -238,14 +240,14 @@ describe('state and settings', () => {
     ['missing conversation', 'inject', { conversation: 'nope', text: 'x' }, 404, 'No such conversation.'],
   ];
   for (const [name, call, body, status, message] of refusals) {
-    test(`refuses a bad control call: ${name}`, async () => {
+    test(`refuses a bad control call: ${name}`, LIMIT, async () => {
       const response = await post(sim, `/__control/${call}`, body);
       assert.equal(response.status, status);
       assert.equal(response.json.error.message, message);
     });
   }
 
-  test('refuses a control body that is not JSON', async () => {
+  test('refuses a control body that is not JSON', LIMIT, async () => {
     const response = await sim.request('POST', '/__control/reset', { body: '{oops' });
     assert.equal(response.status, 400);
     assert.equal(response.json.error.message, 'The control call body is not JSON.');

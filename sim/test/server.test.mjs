@@ -10,6 +10,8 @@ import { readEvents, startSimulator } from '../harness.mjs';
 import { TAG_PATTERN, composePayload } from './payload.mjs';
 import { bootState, idleConversation, post, sendMessage, sessionCookie, waitFor } from './util.mjs';
 
+// A test that hangs fails on its own and lets the hooks stop the simulators.
+const LIMIT = { timeout: 60000 };
 const UUID = /^[0-9a-f]{8}(?:-[0-9a-f]{4}){3}-[0-9a-f]{12}$/;
 const CREW = [{ id: 'muse', name: 'Muse', personality: 'Poetic' }];
 
@@ -22,7 +24,7 @@ function portIsClosed(port) {
 }
 
 describe('process', () => {
-  test('starts on a system-chosen port, prints its ready line and writes the configuration', async () => {
+  test('starts on a system-chosen port, prints its ready line and writes the configuration', LIMIT, async () => {
     const sim = await startSimulator();
     try {
       assert.match(sim.line, /^READY https:\/\/127\.0\.0\.1:\d+ \/.+\/tls\/cert\.pem$/);
@@ -45,7 +47,7 @@ describe('process', () => {
     ['the stop control call', (sim) => sim.control('stop')],
     ['standard input closing', (sim) => sim.child.stdin.end()],
   ]) {
-    test(`stops cleanly on ${name}, even with an event stream open`, async () => {
+    test(`stops cleanly on ${name}, even with an event stream open`, LIMIT, async () => {
       const sim = await startSimulator({ args: ['--signed-in'] });
       try {
         const cookie = await sessionCookie(sim);
@@ -60,7 +62,7 @@ describe('process', () => {
     });
   }
 
-  test('keeps its certificate and conversations in the state folder across restarts', async () => {
+  test('keeps its certificate and conversations in the state folder across restarts', LIMIT, async () => {
     const dir = mkdtempSync(join(tmpdir(), 'dot-sim-restart-'));
     try {
       const first = await startSimulator({ stateDir: dir, args: ['--signed-in'] });
@@ -90,7 +92,7 @@ describe('process', () => {
     }
   });
 
-  test('refuses a bad port with a usage message', async () => {
+  test('refuses a bad port with a usage message', LIMIT, async () => {
     const child = spawn(process.execPath, [join(import.meta.dirname ?? new URL('.', import.meta.url).pathname, '..', 'server.mjs'), '--port', 'abc'], { stdio: ['ignore', 'pipe', 'pipe'] });
     let stderr = '';
     child.stderr.on('data', (c) => { stderr += c; });
@@ -105,14 +107,14 @@ describe('pages and sign-in', () => {
   before(async () => { sim = await startSimulator(); });
   after(async () => { await sim.stop(); });
 
-  test('the bare addresses lead to the home conversation page', async () => {
+  test('the bare addresses lead to the home conversation page', LIMIT, async () => {
     assert.equal((await sim.request('GET', '/')).headers.location, '/dots');
     assert.equal((await sim.request('GET', '/dots')).headers.location, '/dots/home');
     assert.equal((await sim.request('GET', '/dots/')).headers.location, '/dots/home');
     assert.equal((await sim.request('GET', '/dots/not-a-uuid')).status, 404);
   });
 
-  test('a visitor without a session sees the sign-in step and the backend refuses it', async () => {
+  test('a visitor without a session sees the sign-in step and the backend refuses it', LIMIT, async () => {
     const page = await sim.request('GET', '/dots/home');
     assert.equal(page.status, 200);
     assert.deepEqual(bootState(page.text).route, { kind: 'signIn', expired: false });
@@ -121,7 +123,7 @@ describe('pages and sign-in', () => {
     assert.equal(refused.json.error.message, 'Your session has expired. Please sign in again.');
   });
 
-  test('signing in through the popup sets a lasting cookie and tells the opener', async () => {
+  test('signing in through the popup sets a lasting cookie and tells the opener', LIMIT, async () => {
     const form = await sim.request('GET', '/auth/signin?popup=1');
     assert.match(form.text, /<form[^>]+method="post" action="\/auth\/signin">/);
     const done = await sim.request('POST', '/auth/signin', { body: 'email=a%40b.c&password=x&popup=1&next=', headers: { 'Content-Type': 'application/x-www-form-urlencoded' } });
@@ -134,21 +136,21 @@ describe('pages and sign-in', () => {
     assert.deepEqual(bootState(page.text).route, { kind: 'home' });
   });
 
-  test('signing in without a popup returns to the page it came from, never elsewhere', async () => {
+  test('signing in without a popup returns to the page it came from, never elsewhere', LIMIT, async () => {
     const form = { 'Content-Type': 'application/x-www-form-urlencoded' };
     const id = '0b0b0b0b-1111-2222-3333-444455556666';
     assert.equal((await sim.request('POST', '/auth/signin', { body: `next=%2Fdots%2F${id}`, headers: form })).headers.location, `/dots/${id}`);
     assert.equal((await sim.request('POST', '/auth/signin', { body: 'next=https%3A%2F%2Fevil.example%2F', headers: form })).headers.location, '/dots/home');
   });
 
-  test('an unknown conversation is a not-found page', async () => {
+  test('an unknown conversation is a not-found page', LIMIT, async () => {
     const cookie = await signIn(sim);
     const page = await sim.request('GET', '/dots/0b0b0b0b-1111-2222-3333-444455556666', { cookie });
     assert.equal(page.status, 404);
     assert.deepEqual(bootState(page.text).route, { kind: 'missing' });
   });
 
-  test('the profile avatar is a PNG at the address the page shows', async () => {
+  test('the profile avatar is a PNG at the address the page shows', LIMIT, async () => {
     const cookie = await signIn(sim);
     const view = bootState((await sim.request('GET', '/dots/home', { cookie })).text).view;
     assert.equal(view.profile.name, 'Dot');
@@ -171,7 +173,7 @@ describe('conversations', () => {
   });
   after(async () => { await sim.stop(); });
 
-  test('the first message from home creates a conversation and keeps exactly what was typed', async () => {
+  test('the first message from home creates a conversation and keeps exactly what was typed', LIMIT, async () => {
     const typed = '  Line one\n\nLine three with trailing spaces   \n';
     const sent = await sendMessage(sim, cookie, 'new', typed);
     assert.equal(sent.status, 200);
@@ -183,7 +185,7 @@ describe('conversations', () => {
     assert.equal(conversation.url, `${sim.origin}/dots/${sent.json.conversation_id}`);
   });
 
-  test('an answer streams in growing pieces while the page is busy, then settles', async () => {
+  test('an answer streams in growing pieces while the page is busy, then settles', LIMIT, async () => {
     const stream = await sim.open('/backend/events?conversation=home', { headers: { Cookie: cookie } });
     const payload = composePayload({ id: 'S-1', token: 'abcdef012345', crew: CREW, text: 'Tell me a story' });
     const first = await sendMessage(sim, cookie, 'new', payload);
@@ -213,7 +215,7 @@ describe('conversations', () => {
     assert.deepEqual(conversation.crew, { revision: 'a'.repeat(64), members: CREW });
   });
 
-  test('the conversation remembers its crew, so a later request without a setup is tagged', async () => {
+  test('the conversation remembers its crew, so a later request without a setup is tagged', LIMIT, async () => {
     const id = (await sendMessage(sim, cookie, 'new', composePayload({ id: 'C-1', token: '111111111111', crew: CREW, text: 'one' }))).json.conversation_id;
     await idleConversation(sim, id);
     await sendMessage(sim, cookie, id, composePayload({ id: 'C-2', token: '222222222222', text: 'two' }));
@@ -221,14 +223,14 @@ describe('conversations', () => {
     assert.equal(TAG_PATTERN.exec(conversation.messages[3].text)?.[1], '222222222222');
   });
 
-  test('a tagged request in a conversation that never got the crew rules is answered untagged', async () => {
+  test('a tagged request in a conversation that never got the crew rules is answered untagged', LIMIT, async () => {
     const id = (await sendMessage(sim, cookie, 'new', composePayload({ id: 'U-1', token: '333333333333', text: 'hello' }))).json.conversation_id;
     const conversation = await idleConversation(sim, id);
     assert.equal(TAG_PATTERN.test(conversation.messages[1].text), false);
     assert.equal(conversation.crew, null);
   });
 
-  test('sending while an answer streams is refused; the stop control ends the answer where it is', async () => {
+  test('sending while an answer streams is refused; the stop control ends the answer where it is', LIMIT, async () => {
     await sim.control('next-answer', { durationMs: 20000 });
     const id = (await sendMessage(sim, cookie, 'new', 'slowly please')).json.conversation_id;
     await waitFor(sim, (state) => state.conversations.find((c) => c.id === id)?.messages[1], 'the answer to begin');
@@ -241,13 +243,13 @@ describe('conversations', () => {
     assert.equal(conversation.messages[1].status, 'stopped');
   });
 
-  test('an empty message is refused', async () => {
+  test('an empty message is refused', LIMIT, async () => {
     const refused = await sendMessage(sim, cookie, 'new', ' \n ');
     assert.equal(refused.status, 400);
     assert.equal(refused.json.error.message, 'Type a message first.');
   });
 
-  test('uploaded files travel with the message and answers can bring pictures', async () => {
+  test('uploaded files travel with the message and answers can bring pictures', LIMIT, async () => {
     const upload = await post(sim, '/backend/files', { name: 'plan.txt', type: 'text/plain', data: Buffer.from('the plan').toString('base64') }, cookie);
     const file = upload.json.file;
     assert.deepEqual({ kind: file.kind, title: file.title }, { kind: 'file', title: 'plan.txt' });
@@ -260,7 +262,7 @@ describe('conversations', () => {
     assert.equal((await sim.request('GET', new URL(picture.url).pathname)).headers['content-type'], 'image/png');
   });
 
-  test('a reload shows the same conversation', async () => {
+  test('a reload shows the same conversation', LIMIT, async () => {
     const id = (await sendMessage(sim, cookie, 'new', 'Keep this')).json.conversation_id;
     const conversation = await idleConversation(sim, id);
     const page = bootState((await sim.request('GET', `/dots/${id}`, { cookie })).text);
