@@ -3,12 +3,14 @@
 // that tests use to make it misbehave. One instance per process; everything runs on the
 // event loop, so no state needs locking.
 
-import { createHash, randomBytes, randomUUID } from 'node:crypto';
+import { createHash, randomBytes } from 'node:crypto';
 import { readFileSync } from 'node:fs';
 import { createServer } from 'node:https';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
+import { handleControl } from './control.mjs';
+import { HttpError, cookies, readBody, readJSON, redirect, send, sendJSON, writeEvent } from './http.mjs';
 import { renderMarkdown, escapeHTML } from './markdown.mjs';
 import {
   appDocument, classNames, plainDocument, signInDocument, signedInPopupDocument, stalledDocumentStart, stylesheet,
@@ -23,20 +25,6 @@ const SESSION_COOKIE = '__dot_session';
 const SESSION_MAX_AGE = 60 * 60 * 24 * 30;
 const CONVERSATION_PATH = /^\/dots\/(home|[0-9a-fA-F]{8}(?:-[0-9a-fA-F]{4}){3}-[0-9a-fA-F]{12})\/?$/;
 const MAX_MESSAGE = 100000;
-const MAX_BODY = 8 * 1024 * 1024;
-const DEFAULT_REFUSAL = 'Something went wrong while sending your message. Please try again.';
-const ANSWER_OPTIONS = new Set([
-  'count', 'persist', 'durationMs', 'firstDelayMs', 'parts', 'lateMs', 'untagged', 'wrongTag', 'duplicateIds', 'echo',
-  'text', 'attachments', 'slow',
-]);
-
-class HttpError extends Error {
-  constructor(status, message) {
-    super(message);
-    this.status = status;
-  }
-}
-
 export class Simulator {
   constructor({ stateDir = null, persist = true, signedIn = false, uuidCase = 'lower', profileName, tls, log = () => {} } = {}) {
     this.store = new Store({ stateDir, persist });
@@ -119,7 +107,7 @@ export class Simulator {
   async dispatch(req, res) {
     const url = new URL(req.url, this.origin);
     try {
-      if (url.pathname.startsWith('/__control/')) return await this.control(req, res, url);
+      if (url.pathname.startsWith('/__control/')) return await handleControl(this, req, res, url);
       if (url.pathname.startsWith('/backend/')) return await this.backend(req, res, url);
       if (url.pathname.startsWith('/auth/')) return await this.auth(req, res, url);
       if (url.pathname.startsWith('/static/')) return this.staticFile(req, res, url);
@@ -262,7 +250,7 @@ export class Simulator {
 
     if (url.pathname === '/backend/events' && req.method === 'GET') return this.openEvents(req, res, url, session);
     if (url.pathname === '/backend/files' && req.method === 'POST') {
-      const body = JSON.parse((await readBody(req)).toString('utf8'));
+      const body = await readJSON(req, 'The upload could not be read.');
       if (typeof body.name !== 'string' || typeof body.data !== 'string') throw new HttpError(400, 'The upload is incomplete.');
       const file = this.store.addFile({ name: body.name, type: String(body.type ?? ''), data: Buffer.from(body.data, 'base64') });
       this.store.changed();
@@ -303,12 +291,7 @@ export class Simulator {
   }
 
   async postMessage(req, res, id) {
-    let body;
-    try {
-      body = JSON.parse((await readBody(req)).toString('utf8'));
-    } catch {
-      throw new HttpError(400, 'The message could not be read.');
-    }
+    const body = await readJSON(req, 'The message could not be read.');
     const text = typeof body.text === 'string' ? body.text : '';
     const fileIds = Array.isArray(body.attachments) ? body.attachments : [];
     const files = fileIds.map((fileId) => this.store.files.get(fileId)).filter(Boolean);
@@ -491,222 +474,9 @@ export class Simulator {
     const file = this.store.addFile({ name, type: kind === 'image' ? 'image/png' : 'text/plain', data });
     return this.attachmentFor(file);
   }
-
-  // ---- control interface -----------------------------------------------------------
-
-  async control(req, res, url) {
-    const name = url.pathname.slice('/__control/'.length);
-    if (req.method === 'GET' && name === 'state') return sendJSON(res, 200, this.controlState());
-    const conversationState = /^conversations\/([^/]+)$/.exec(name);
-    if (req.method === 'GET' && conversationState) {
-      const conversation = this.store.conversation(conversationState[1]);
-      if (!conversation) throw new HttpError(404, 'No such conversation.');
-      return sendJSON(res, 200, this.conversationState(conversation));
-    }
-    if (req.method !== 'POST') throw new HttpError(404, `Unknown control call ${req.method} ${url.pathname}.`);
-    const raw = (await readBody(req)).toString('utf8').trim();
-    let body = {};
-    if (raw) {
-      try {
-        body = JSON.parse(raw);
-      } catch {
-        throw new HttpError(400, 'The control call body is not JSON.');
-      }
-    }
-    if (body === null || typeof body !== 'object' || Array.isArray(body)) throw new HttpError(400, 'The control call body must be a JSON object.');
-    const handler = this.controlCalls()[name];
-    if (!handler) throw new HttpError(404, `Unknown control call ${url.pathname}.`);
-    const result = handler(body);
-    sendJSON(res, 200, { ok: true, ...result });
-    if (name === 'stop') setImmediate(() => this.onStopRequest?.());
-  }
-
-  controlCalls() {
-    return {
-      reset: () => {
-        for (const conversation of this.store.conversations.values()) this.cancelAnswer(conversation, false);
-        for (const timer of this.timers) clearTimeout(timer);
-        this.timers.clear();
-        const sessions = this.store.sessions;
-        this.store.clear();
-        if (this.initial.profileName) this.store.profile.name = this.initial.profileName;
-        this.resetBehaviour();
-        // The browser's cookie stays valid: a reset clears conversations, not the sign-in.
-        this.store.sessions = sessions;
-        this.store.changed();
-        for (const client of this.clients) writeEvent(client.res, 'reload', {});
-        return {};
-      },
-      'sign-in': () => {
-        this.autoSignIn = true;
-        this.sessionExpired = false;
-        return {};
-      },
-      'sign-out': () => {
-        this.endSessions('signedOut');
-        return {};
-      },
-      'expire-sign-in': () => {
-        this.endSessions('expired');
-        return {};
-      },
-      profile: (body) => {
-        if (body.name !== undefined) {
-          if (typeof body.name !== 'string' || !body.name.trim()) throw new HttpError(400, 'The profile name must be a non-empty string.');
-          this.store.profile.name = body.name;
-        }
-        if (body.color !== undefined) {
-          if (!/^#[0-9a-fA-F]{6}$/.test(body.color)) throw new HttpError(400, 'The colour must look like #6d5efc.');
-          this.store.profile.color = body.color;
-        }
-        this.store.changed();
-        this.broadcast();
-        return { profile: this.profileView() };
-      },
-      'next-answer': (body) => {
-        for (const key of Object.keys(body)) if (!ANSWER_OPTIONS.has(key)) throw new HttpError(400, `Unknown answer option "${key}".`);
-        const count = body.count === undefined ? 1 : Number(body.count);
-        if (!Number.isInteger(count) || count < 1) throw new HttpError(400, 'The count must be a positive whole number.');
-        const { count: _, persist, ...options } = body;
-        this.answerFaults.push({ remaining: count, persist: Boolean(persist), options });
-        return { queued: this.answerFaults.length };
-      },
-      'clear-answers': () => {
-        this.answerFaults = [];
-        return {};
-      },
-      'refuse-send': (body) => {
-        const count = body.count === undefined ? 1 : Number(body.count);
-        if (!Number.isInteger(count) || count < 0) throw new HttpError(400, 'The count must be a whole number.');
-        this.refusals = count === 0 ? null : { remaining: count, reason: typeof body.reason === 'string' ? body.reason : DEFAULT_REFUSAL };
-        return {};
-      },
-      dialog: (body) => {
-        if (body.open === false) this.dialog = null;
-        else {
-          this.dialog = {
-            id: randomUUID(),
-            title: typeof body.title === 'string' ? body.title : 'We\u2019ve updated our terms',
-            body: typeof body.body === 'string' ? body.body : 'Please review and accept the updated terms to keep chatting.',
-            button: typeof body.button === 'string' ? body.button : 'Accept and continue',
-          };
-        }
-        this.broadcast();
-        return { dialog: this.dialog };
-      },
-      'stall-load': (body) => {
-        const count = body.count === undefined ? 1 : Number(body.count);
-        if (!Number.isInteger(count) || count < 0) throw new HttpError(400, 'The count must be a whole number.');
-        this.stallLoads = count;
-        return {};
-      },
-      reload: (body) => {
-        let pages = 0;
-        for (const client of this.clients) {
-          if (body.conversation && client.conversationId?.toLowerCase() !== String(body.conversation).toLowerCase()) continue;
-          writeEvent(client.res, 'reload', {});
-          pages += 1;
-        }
-        return { pages };
-      },
-      inject: (body) => {
-        const conversation = this.store.conversation(body.conversation ?? '');
-        if (!conversation) throw new HttpError(404, 'No such conversation.');
-        const role = body.role === 'user' ? 'user' : 'assistant';
-        if (typeof body.text !== 'string') throw new HttpError(400, 'The text must be a string.');
-        const message = newMessage(role, {
-          text: body.text,
-          html: role === 'user' ? escapeHTML(body.text) : renderMarkdown(body.text),
-          attachments: (body.attachments ?? []).map((a) => this.makeAttachment(a)),
-          shownTwice: Boolean(body.duplicateIds),
-        });
-        this.appendMessage(conversation, message);
-        this.store.changed();
-        return { message: this.messageState(message) };
-      },
-      options: (body) => {
-        if (body.uuidCase !== undefined) {
-          if (body.uuidCase !== 'lower' && body.uuidCase !== 'upper') throw new HttpError(400, 'uuidCase is "lower" or "upper".');
-          this.uuidCase = body.uuidCase;
-        }
-        return { uuidCase: this.uuidCase };
-      },
-      stop: () => ({}),
-    };
-  }
-
-  messageState(message) {
-    return {
-      id: message.id,
-      role: message.role,
-      text: message.text,
-      ...(message.typed !== undefined ? { typed: message.typed } : {}),
-      html: message.html,
-      attachments: message.attachments,
-      status: message.status,
-      ...(message.shownTwice ? { shownTwice: true } : {}),
-    };
-  }
-
-  conversationState(conversation) {
-    return {
-      id: conversation.id,
-      url: `${this.origin}/dots/${conversation.id}`,
-      title: conversation.title,
-      busy: conversation.busy,
-      crew: conversation.crew,
-      messages: conversation.messages.map((message) => this.messageState(message)),
-    };
-  }
-
-  controlState() {
-    return {
-      origin: this.origin,
-      autoSignIn: this.autoSignIn,
-      sessions: this.store.sessions.size,
-      sessionExpired: this.sessionExpired,
-      profile: this.profileView(),
-      dialog: this.dialog,
-      uuidCase: this.uuidCase,
-      pending: {
-        answers: this.answerFaults.map(({ remaining, persist, options }) => ({ remaining, persist, options })),
-        refusals: this.refusals?.remaining ?? 0,
-        stalledLoads: this.stallLoads,
-      },
-      pages: this.clients.size,
-      conversations: [...this.store.conversations.values()].map((c) => this.conversationState(c)),
-    };
-  }
 }
 
 // ---- helpers ---------------------------------------------------------------------------
-
-function send(res, status, type, body, headers = {}) {
-  res.writeHead(status, { 'Content-Type': type, 'Content-Length': Buffer.byteLength(body), ...headers });
-  res.end(res.req?.method === 'HEAD' ? undefined : body);
-}
-
-function sendJSON(res, status, value) {
-  send(res, status, 'application/json; charset=utf-8', JSON.stringify(value), { 'Cache-Control': 'no-store' });
-}
-
-function redirect(res, location, status = 302) {
-  res.writeHead(status, { Location: location, 'Content-Length': 0 });
-  res.end();
-}
-
-function writeEvent(res, event, data) {
-  res.write(`event: ${event}\ndata: ${JSON.stringify(data)}\n\n`);
-}
-
-function cookies(req) {
-  const result = {};
-  for (const part of (req.headers.cookie ?? '').split(';')) {
-    const eq = part.indexOf('=');
-    if (eq > 0) result[part.slice(0, eq).trim()] = decodeURIComponent(part.slice(eq + 1).trim());
-  }
-  return result;
-}
 
 function sessionCookie(token) {
   return `${SESSION_COOKIE}=${token}; Path=/; Max-Age=${SESSION_MAX_AGE}; Secure; HttpOnly; SameSite=Lax`;
@@ -715,24 +485,6 @@ function sessionCookie(token) {
 // Only local conversation pages are followed after sign-in.
 function safeNext(next) {
   return typeof next === 'string' && CONVERSATION_PATH.test(next) ? next : '/dots/home';
-}
-
-function readBody(req) {
-  return new Promise((resolve, reject) => {
-    const chunks = [];
-    let size = 0;
-    req.on('data', (chunk) => {
-      size += chunk.length;
-      if (size > MAX_BODY) {
-        reject(new HttpError(413, 'The request is too large.'));
-        req.destroy();
-        return;
-      }
-      chunks.push(chunk);
-    });
-    req.on('end', () => resolve(Buffer.concat(chunks)));
-    req.on('error', reject);
-  });
 }
 
 function titleFrom(text) {

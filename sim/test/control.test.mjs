@@ -231,6 +231,16 @@ describe('state and settings', () => {
     assert.equal(message.role, 'assistant');
   });
 
+  test('one conversation can be read by its id in either case', LIMIT, async () => {
+    const id = (await sendMessage(sim, cookie, 'new', 'hi')).json.conversation_id;
+    const conversation = await idleConversation(sim, id);
+    const read = await sim.request('GET', `/__control/conversations/${id.toUpperCase()}`);
+    assert.deepEqual(read.json, conversation);
+    const missing = await sim.request('GET', '/__control/conversations/0b0b0b0b-1111-2222-3333-444455556666');
+    assert.equal(missing.status, 404);
+    assert.equal(missing.json.error.message, 'No such conversation.');
+  });
+
   const refusals = [
     ['unknown call', 'launch', {}, 404, 'Unknown control call /__control/launch.'],
     ['unknown answer option', 'next-answer', { sparkle: true }, 400, 'Unknown answer option "sparkle".'],

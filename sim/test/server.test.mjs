@@ -243,11 +243,20 @@ describe('conversations', () => {
     assert.equal(conversation.messages[1].status, 'stopped');
   });
 
-  test('an empty message is refused', LIMIT, async () => {
-    const refused = await sendMessage(sim, cookie, 'new', ' \n ');
-    assert.equal(refused.status, 400);
-    assert.equal(refused.json.error.message, 'Type a message first.');
-  });
+  for (const [name, path, body, message] of [
+    ['an empty message', '/backend/conversations/new/messages', JSON.stringify({ text: ' \n ' }), 'Type a message first.'],
+    ['a message that is not JSON', '/backend/conversations/new/messages', '{"text":', 'The message could not be read.'],
+    ['an upload that is not JSON', '/backend/files', 'name=x', 'The upload could not be read.'],
+    ['an upload without data', '/backend/files', JSON.stringify({ name: 'x' }), 'The upload is incomplete.'],
+  ]) {
+    test(`refuses ${name}`, LIMIT, async () => {
+      const before = (await sim.state()).conversations.length;
+      const refused = await sim.request('POST', path, { body, cookie, headers: { 'Content-Type': 'application/json' } });
+      assert.equal(refused.status, 400);
+      assert.equal(refused.json.error.message, message);
+      assert.equal((await sim.state()).conversations.length, before);
+    });
+  }
 
   test('uploaded files travel with the message and answers can bring pictures', LIMIT, async () => {
     const upload = await post(sim, '/backend/files', { name: 'plan.txt', type: 'text/plain', data: Buffer.from('the plan').toString('base64') }, cookie);
