@@ -18,6 +18,7 @@ const USAGE = `Usage: node sim/server.mjs [options]
   --signed-in           every visitor is signed in (no sign-in step)
   --profile-name NAME   the profile's display name (default: Dot)
   --uuid-case CASE      "lower" (default) or "upper" for new conversation ids
+  --home-is-conversation  /dots/home is one standing conversation instead of a new-chat page
   --no-persist          keep conversations in memory only
   --exit-with-stdin     stop when standard input closes (so a crashed test leaves nothing running)
   --quiet               no request log on standard error
@@ -38,6 +39,7 @@ try {
       'signed-in': { type: 'boolean', default: false },
       'profile-name': { type: 'string' },
       'uuid-case': { type: 'string', default: 'lower' },
+      'home-is-conversation': { type: 'boolean', default: false },
       'no-persist': { type: 'boolean', default: false },
       'exit-with-stdin': { type: 'boolean', default: false },
       quiet: { type: 'boolean', default: false },
@@ -69,6 +71,7 @@ try {
     persist: !args['no-persist'],
     signedIn: args['signed-in'],
     uuidCase: args['uuid-case'],
+    homeIsConversation: args['home-is-conversation'],
     profileName: args['profile-name'],
     tls,
     log,

@@ -140,7 +140,11 @@ function controlCalls(sim) {
         if (body.uuidCase !== 'lower' && body.uuidCase !== 'upper') throw new HttpError(400, 'uuidCase is "lower" or "upper".');
         sim.uuidCase = body.uuidCase;
       }
-      return { uuidCase: sim.uuidCase };
+      if (body.homeIsConversation !== undefined) {
+        if (typeof body.homeIsConversation !== 'boolean') throw new HttpError(400, 'homeIsConversation is true or false.');
+        sim.homeIsConversation = body.homeIsConversation;
+      }
+      return { uuidCase: sim.uuidCase, homeIsConversation: sim.homeIsConversation };
     },
     stop: () => ({}),
   };
@@ -179,6 +183,7 @@ export function controlState(sim) {
     profile: sim.profileView(),
     dialog: sim.dialog,
     uuidCase: sim.uuidCase,
+  homeIsConversation: sim.homeIsConversation,
     pending: {
       answers: sim.answerFaults.map(({ remaining, persist, options }) => ({ remaining, persist, options })),
       refusals: sim.refusals?.remaining ?? 0,

@@ -26,10 +26,12 @@ const SESSION_MAX_AGE = 60 * 60 * 24 * 30;
 const CONVERSATION_PATH = /^\/dots\/(home|[0-9a-fA-F]{8}(?:-[0-9a-fA-F]{4}){3}-[0-9a-fA-F]{12})\/?$/;
 const MAX_MESSAGE = 100000;
 export class Simulator {
-  constructor({ stateDir = null, persist = true, signedIn = false, uuidCase = 'lower', profileName, tls, log = () => {} } = {}) {
+  constructor({
+    stateDir = null, persist = true, signedIn = false, uuidCase = 'lower', homeIsConversation = false, profileName, tls, log = () => {},
+  } = {}) {
     this.store = new Store({ stateDir, persist });
     if (profileName) this.store.profile.name = profileName;
-    this.initial = { signedIn, uuidCase, profileName };
+    this.initial = { signedIn, uuidCase, homeIsConversation, profileName };
     this.tls = tls;
     this.log = log;
     this.build = randomBytes(4).toString('hex');
@@ -48,6 +50,7 @@ export class Simulator {
     this.autoSignIn = this.initial.signedIn;
     this.sessionExpired = false;
     this.uuidCase = this.initial.uuidCase;
+    this.homeIsConversation = this.initial.homeIsConversation;
     this.answerFaults = [];
     this.refusals = null;
     this.stallLoads = 0;
@@ -164,11 +167,16 @@ export class Simulator {
       return;
     }
     const session = this.session(req, res);
-    const conversation = name === 'home' ? null : this.store.conversation(name);
+    let conversation = this.store.conversation(name);
+    if (name === 'home' && !conversation && this.homeIsConversation && session) {
+      // Some services keep one standing conversation at home instead of starting a new one.
+      conversation = this.store.createConversation(this.uuidCase, 'home');
+      this.store.changed();
+    }
     let route;
     if (!session) route = { kind: 'signIn', expired: this.sessionExpired };
-    else if (name === 'home') route = { kind: 'home' };
     else if (conversation) route = { kind: 'conversation', id: conversation.id };
+    else if (name === 'home') route = { kind: 'home' };
     else route = { kind: 'missing' };
     const boot = {
       build: this.build,
@@ -281,7 +289,7 @@ export class Simulator {
 
   openEvents(req, res, url, session) {
     const requested = url.searchParams.get('conversation') ?? 'home';
-    const conversation = requested === 'home' ? null : this.store.conversation(requested);
+    const conversation = this.store.conversation(requested);
     res.writeHead(200, { 'Content-Type': 'text/event-stream; charset=utf-8', 'Cache-Control': 'no-store', Connection: 'keep-alive' });
     res.write('retry: 1000\n\n');
     const client = { res, conversationId: conversation?.id ?? null, session };

@@ -76,9 +76,10 @@ export class Store {
     return this.conversations.get(String(id).toLowerCase()) ?? null;
   }
 
-  createConversation(uuidCase) {
+  // `fixedId` names the one conversation that lives at /dots/home when home is a conversation.
+  createConversation(uuidCase, fixedId = null) {
     const raw = randomUUID();
-    const id = uuidCase === 'upper' ? raw.toUpperCase() : raw;
+    const id = fixedId ?? (uuidCase === 'upper' ? raw.toUpperCase() : raw);
     const now = Date.now();
     const conversation = { id, title: 'New chat', createdAt: now, updatedAt: now, messages: [], crew: null, busy: false };
     this.conversations.set(id.toLowerCase(), conversation);

@@ -211,6 +211,17 @@ describe('state and settings', () => {
     }
   });
 
+  test('home can be one standing conversation that keeps its address', LIMIT, async () => {
+    assert.deepEqual(await sim.control('options', { homeIsConversation: true }), { ok: true, uuidCase: 'lower', homeIsConversation: true });
+    assert.deepEqual(bootState((await sim.request('GET', '/dots/home', { cookie })).text).route, { kind: 'conversation', id: 'home' });
+    for (const text of ['first', 'second']) {
+      assert.equal((await sendMessage(sim, cookie, 'home', text)).json.conversation_id, 'home');
+      await idleConversation(sim, 'home');
+    }
+    const state = await sim.state();
+    assert.deepEqual(state.conversations.map((c) => [c.id, c.url, c.messages.length]), [['home', `${sim.origin}/dots/home`, 4]]);
+  });
+
   test('the profile name and picture can change', LIMIT, async () => {
     const before = (await sim.state()).profile;
     const { profile } = await sim.control('profile', { name: 'Juniper', color: '#ff8800' });
@@ -247,6 +258,7 @@ describe('state and settings', () => {
     ['bad count', 'next-answer', { count: 0 }, 400, 'The count must be a positive whole number.'],
     ['bad colour', 'profile', { color: 'red' }, 400, 'The colour must look like #6d5efc.'],
     ['bad uuid case', 'options', { uuidCase: 'mixed' }, 400, 'uuidCase is "lower" or "upper".'],
+    ['bad home setting', 'options', { homeIsConversation: 'yes' }, 400, 'homeIsConversation is true or false.'],
     ['missing conversation', 'inject', { conversation: 'nope', text: 'x' }, 404, 'No such conversation.'],
   ];
   for (const [name, call, body, status, message] of refusals) {
