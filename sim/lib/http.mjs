@@ -31,7 +31,13 @@ export function cookies(req) {
   const result = {};
   for (const part of (req.headers.cookie ?? '').split(';')) {
     const eq = part.indexOf('=');
-    if (eq > 0) result[part.slice(0, eq).trim()] = decodeURIComponent(part.slice(eq + 1).trim());
+    if (eq <= 0) continue;
+    const value = part.slice(eq + 1).trim();
+    try {
+      result[part.slice(0, eq).trim()] = decodeURIComponent(value);
+    } catch {
+      result[part.slice(0, eq).trim()] = value; // a stray "%" from some other site's cookie
+    }
   }
   return result;
 }

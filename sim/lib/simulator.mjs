@@ -25,6 +25,7 @@ const SESSION_COOKIE = '__dot_session';
 const SESSION_MAX_AGE = 60 * 60 * 24 * 30;
 const CONVERSATION_PATH = /^\/dots\/(home|[0-9a-fA-F]{8}(?:-[0-9a-fA-F]{4}){3}-[0-9a-fA-F]{12})\/?$/;
 const MAX_MESSAGE = 100000;
+
 export class Simulator {
   constructor({
     stateDir = null, persist = true, signedIn = false, uuidCase = 'lower', homeIsConversation = false, profileName, tls, log = () => {},
