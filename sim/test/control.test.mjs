@@ -18,7 +18,7 @@ before(async () => {
   sim = await startSimulator({ args: ['--signed-in'] });
 });
 after(async () => {
-  await sim.stop();
+  await sim?.stop();
 });
 beforeEach(async () => {
   await sim.control('reset');

@@ -105,7 +105,7 @@ describe('process', () => {
 describe('pages and sign-in', () => {
   let sim;
   before(async () => { sim = await startSimulator(); });
-  after(async () => { await sim.stop(); });
+  after(async () => { await sim?.stop(); });
 
   test('the bare addresses lead to the home conversation page', LIMIT, async () => {
     assert.equal((await sim.request('GET', '/')).headers.location, '/dots');
@@ -171,7 +171,7 @@ describe('conversations', () => {
     sim = await startSimulator({ args: ['--signed-in'] });
     cookie = await sessionCookie(sim);
   });
-  after(async () => { await sim.stop(); });
+  after(async () => { await sim?.stop(); });
 
   test('the first message from home creates a conversation and keeps exactly what was typed', LIMIT, async () => {
     const typed = '  Line one\n\nLine three with trailing spaces   \n';
