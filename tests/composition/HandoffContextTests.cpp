@@ -182,8 +182,8 @@ TEST(IsDirectMention, UsesTheRecordedFlagOrRecognisesTheMentionMessage)
         { "mention in other case", [&](Account& a, Handoff&) { root(a).text = "@REX   check the numbers  "; }, true },
         { "name whose lower case is longer",
             [&](Account& a, Handoff&) {
-                botNamed(a, "rex").name = "\u0130ris";
-                root(a).text = "@\u0130ris check the numbers";
+                botNamed(a, "rex").name = "\u0130pek\u0130";
+                root(a).text = "@\u0130pek\u0130 check the numbers";
             },
             true },
         { "task differs", [](Account&, Handoff& h) { h.task = "check numbers"; }, false },
