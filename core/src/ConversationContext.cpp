@@ -309,8 +309,9 @@ void Account::prepareConversationContext(std::string_view id)
 
     std::optional<Text> text = job.inputText;
     if (!text) {
-        auto message = std::find_if(messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == job.id; });
-        if (message == messages.end())
+        const auto& history = messages.elements();
+        auto message = std::find_if(history.begin(), history.end(), [&](const ChatMessage& m) { return m.id == job.id; });
+        if (message == history.end())
             return;
         text = message->text;
     }
@@ -361,22 +362,25 @@ void Account::prepareHandoffContext(std::string_view id)
     });
     if (found == jobs.end() || !handoffs)
         return;
-    auto handoff = std::find_if(handoffs->begin(), handoffs->end(), [&](const Handoff& h) { return h.id == id; });
-    if (handoff == handoffs->end())
+    // Read-only access keeps the shared history and handoff lists shared.
+    const auto& allHandoffs = handoffs->elements();
+    const auto& history = messages.elements();
+    auto handoff = std::find_if(allHandoffs.begin(), allHandoffs.end(), [&](const Handoff& h) { return h.id == id; });
+    if (handoff == allHandoffs.end())
         return;
     auto bot = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == found->botID; });
     if (bot == bots.end())
         return;
 
     std::unordered_set<std::string> siblingReplies;
-    for (const auto& sibling : *handoffs)
+    for (const auto& sibling : allHandoffs)
         if (sibling.rootRequestID == handoff->rootRequestID && sibling.status == "complete")
             siblingReplies.insert(sibling.id + "-reply");
 
     // Walk back from the newest so that, when space runs out, the latest results are the ones kept.
     std::string context;
     std::int64_t budget = kTeammateResultsBudget;
-    for (auto message = messages.rbegin(); message != messages.rend() && budget >= 1; ++message) {
+    for (auto message = history.rbegin(); message != history.rend() && budget >= 1; ++message) {
         if (message->role != "assistant" || !siblingReplies.contains(message->id.str()))
             continue;
         auto author = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == message->botID; });
@@ -388,8 +392,8 @@ void Account::prepareHandoffContext(std::string_view id)
 
     std::string quote;
     if (isDirectMention(*handoff)) {
-        auto root = std::find_if(messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == handoff->rootRequestID; });
-        if (root != messages.end() && root->quotedReply)
+        auto root = std::find_if(history.begin(), history.end(), [&](const ChatMessage& m) { return m.id == handoff->rootRequestID; });
+        if (root != history.end() && root->quotedReply)
             quote = quotedReplyBlock(root->quotedReply->author, root->quotedReply->text);
     }
 

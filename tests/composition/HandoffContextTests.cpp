@@ -142,7 +142,7 @@ TEST(PrepareHandoffContext, LeavesRequestsItDoesNotApplyToAlone)
     const Case cases[] = {
         { "already sent", [](auto& f) { f.account.jobs[0].phase = JobPhase::waiting; } },
         { "attempted", [](auto& f) { f.account.jobs[0].attempts = 2; } },
-        { "not a handoff", [](auto& f) { std::erase_if(*f.account.handoffs, [](const Handoff& h) { return h.id == "H3"; }); } },
+        { "not a handoff", [](auto& f) { erase_if(*f.account.handoffs, [](const Handoff& h) { return h.id == "H3"; }); } },
         { "no handoffs at all", [](auto& f) { f.account.handoffs.reset(); } },
         { "its bot is gone", [](auto& f) { std::erase_if(f.account.bots, [](const Bot& b) { return b.id == "ivy"; }); } },
     };
@@ -160,7 +160,11 @@ TEST(PrepareHandoffContext, RunsWhenTheRequestIsPrepared)
 {
     HandoffScene scene;
     Account& account = scene.account;
+    const Account before = account;
     account.prepareConversationContext("H3");
+    // Preparing only reads the history: the copy the controller compares against stays shared.
+    EXPECT_TRUE(account.messages.sharesElementsWith(before.messages));
+    EXPECT_TRUE(account.handoffs->sharesElementsWith(*before.handoffs));
     const PendingRequest& job = account.jobs.front();
     ASSERT_TRUE(job.replyToken);
     EXPECT_TRUE(job.payload.starts_with("[Quorvane request H3]\n[Conversation: Ivy]\n[Reply tag: [qv:" + *job.replyToken + "]]\n"));
