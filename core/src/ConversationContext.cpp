@@ -260,17 +260,13 @@ void Account::configurePayload(PendingRequest& job, const Bot& bot, std::string_
             - static_cast<std::int64_t>(characterCount(body)) - static_cast<std::int64_t>(characterCount(prefix))
             - static_cast<std::int64_t>(characterCount(kCrewSetupEnd));
         auto available = static_cast<std::size_t>(std::max<std::int64_t>(budget, 0));
+        // The last limit leaves personalities out, so when nothing fits the names-only list remains.
         std::string crewList;
-        bool fitted = false;
         for (std::size_t limit : kPersonalityLimits) {
             crewList = encodeCrew(crewEntries(roster, limit));
-            if (characterCount(crewList) <= available) {
-                fitted = true;
+            if (characterCount(crewList) <= available)
                 break;
-            }
         }
-        if (!fitted)
-            crewList = encodeCrew(crewEntries(roster, std::size_t { 0 }));
         setup = prefix + crewList + std::string(kCrewSetupEnd);
         job.crewSetupRevision = revision;
         job.crewSetupBody = setup;
