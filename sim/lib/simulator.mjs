@@ -474,12 +474,12 @@ export class Simulator {
     if (announce) this.broadcast();
   }
 
-  makeAttachment(spec) {
-    const kind = spec.kind === 'image' ? 'image' : 'file';
-    const name = typeof spec.title === 'string' && spec.title ? spec.title : kind === 'image' ? 'picture.png' : 'notes.txt';
+  makeAttachment(wanted) {
+    const kind = wanted.kind === 'image' ? 'image' : 'file';
+    const name = typeof wanted.title === 'string' && wanted.title ? wanted.title : kind === 'image' ? 'picture.png' : 'notes.txt';
     const data = kind === 'image'
       ? picturePNG()
-      : Buffer.from(typeof spec.content === 'string' ? spec.content : 'Notes from Dot.\n', 'utf8');
+      : Buffer.from(typeof wanted.content === 'string' ? wanted.content : 'Notes from Dot.\n', 'utf8');
     const file = this.store.addFile({ name, type: kind === 'image' ? 'image/png' : 'text/plain', data });
     return this.attachmentFor(file);
   }
