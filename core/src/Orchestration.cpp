@@ -276,8 +276,10 @@ bool handoffResponseIsIncomplete(std::string_view text)
 
 // ---- Acceptance -------------------------------------------------------------------------------
 
-bool Account::acceptHandoff(const PendingRequest& job, std::string_view reply, bool directMention, Date now)
+bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view reply, bool directMention, Date now)
 {
+    // Callers may pass the job as it stands in `jobs`, which this operation edits: work on a copy.
+    const PendingRequest job = delegating;
     // Every check runs before anything changes: the directive comes from the outside service
     // and a refused one must leave no trace.
     if (job.roleTargets)
@@ -396,8 +398,10 @@ bool Account::acceptHandoff(const PendingRequest& job, std::string_view reply, b
 
 // ---- The handoff tree -------------------------------------------------------------------------
 
-void Account::finishHandoffStatuses(std::string_view root)
+void Account::finishHandoffStatuses(std::string_view rootID)
 {
+    // The id may be a view into a record that this operation changes.
+    const std::string root(rootID);
     if (handoffs) {
         // One pass settles at least one more level of nesting, so this many passes always reach
         // the top of the tree.

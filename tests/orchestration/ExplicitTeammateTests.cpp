@@ -68,8 +68,9 @@ TEST(ExplicitTeammate, MatchesAnAtSignAndOneTeammatesNameAtTheStart)
         SCOPED_TRACE(c.text);
         auto found = account.explicitTeammate(c.text, c.excluding);
         ASSERT_EQ(found.has_value(), c.expected.has_value());
-        if (found)
+        if (found) {
             EXPECT_EQ(found->id, *c.expected);
+        }
     }
 }
 

@@ -253,6 +253,21 @@ TEST_F(HandoffAcceptance, DirectMentionCarriesTheUsersQuoteIntoTheTask)
     }
 }
 
+TEST_F(HandoffAcceptance, TakesTheDelegatingJobStraightFromTheQueue)
+{
+    // The queue entry itself is removed while the handoff is built from it.
+    ASSERT_EQ(account.jobs.front().id, kRequest);
+    ASSERT_TRUE(account.acceptHandoff(account.jobs.front(), fenced(listDirective(kRequest, toEach({ "beta" }))), false, kNow));
+    EXPECT_EQ(findMessage(kRequest)->status, "delegated");
+    EXPECT_EQ(findMessage("LATER")->status, "queued");
+    ASSERT_NE(findMessage(kRequest + "-handoff"), nullptr);
+    const PendingRequest* request = findJob(account.handoffs->front().id);
+    ASSERT_NE(request, nullptr);
+    EXPECT_EQ(request->parentRequestID, Text(kRequest));
+    EXPECT_EQ(request->returnBotID, Text("alpha"));
+    EXPECT_NE(findJob("LATER"), nullptr);
+}
+
 TEST_F(HandoffAcceptance, TeammatesDelegateOnlyUpToTheThirdLevel)
 {
     // alpha (user request) -> beta (depth 1) -> gamma (depth 2) -> delta (depth 3) -> refused.
