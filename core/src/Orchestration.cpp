@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <unordered_set>
+#include <utility>
 
 #include <boost/json/parse.hpp>
 #include <boost/json/parse_options.hpp>
@@ -186,7 +187,7 @@ std::optional<HandoffDirective> parseDirective(std::string_view json)
     }
 }
 
-const Handoff* findHandoff(const std::optional<std::vector<Handoff>>& handoffs, std::string_view id)
+const Handoff* findHandoff(const std::optional<CowVector<Handoff>>& handoffs, std::string_view id)
 {
     if (!handoffs)
         return nullptr;
@@ -309,7 +310,7 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     Text root = rootOf(job);
     std::size_t rootHandoffs = handoffs
         ? static_cast<std::size_t>(std::count_if(
-              handoffs->begin(), handoffs->end(), [&](const Handoff& h) { return h.rootRequestID == root; }))
+              handoffs->cbegin(), handoffs->cend(), [&](const Handoff& h) { return h.rootRequestID == root; }))
         : 0;
     if (rootHandoffs + assignments.size() > kMaxHandoffsPerRoot)
         return false;
@@ -337,8 +338,8 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     // Build everything first, then apply it in one go.
     std::optional<QuotedReply> quote;
     if (directMention) {
-        auto rootMessage = std::find_if(messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == root; });
-        if (rootMessage != messages.end())
+        auto rootMessage = std::find_if(messages.cbegin(), messages.cend(), [&](const ChatMessage& m) { return m.id == root; });
+        if (rootMessage != messages.cend())
             quote = rootMessage->quotedReply;
     }
     std::vector<Handoff> newHandoffs;
@@ -388,8 +389,8 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     setStatus(job.id, "delegated");
     if (!handoffs)
         handoffs.emplace();
-    handoffs->insert(handoffs->end(), newHandoffs.begin(), newHandoffs.end());
-    messages.insert(messages.end(), newMessages.begin(), newMessages.end());
+    handoffs->insert(handoffs->cend(), newHandoffs.begin(), newHandoffs.end());
+    messages.insert(messages.cend(), newMessages.begin(), newMessages.end());
     // Teammates run before other waiting requests.
     auto firstQueued = std::find_if(jobs.begin(), jobs.end(), [](const PendingRequest& j) { return j.phase == JobPhase::queued; });
     jobs.insert(firstQueued, newJobs.begin(), newJobs.end());
@@ -407,14 +408,17 @@ void Account::finishHandoffStatuses(std::string_view rootID)
         // the top of the tree.
         std::size_t passes = handoffs->size();
         for (std::size_t pass = 0; pass < passes; ++pass) {
-            for (auto& handoff : *handoffs) {
+            // Read through const access so that an unchanged list stays shared with its copies.
+            const auto& settled = std::as_const(*handoffs);
+            for (std::size_t i = 0; i < settled.size(); ++i) {
+                const Handoff& handoff = settled[i];
                 if (handoff.rootRequestID != root || handoff.status != "working")
                     continue;
                 if (std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == handoff.id; }))
                     continue;
                 bool childWorking = false;
                 bool childStopped = false;
-                for (const auto& child : *handoffs) {
+                for (const auto& child : settled) {
                     if (child.parentRequestID != handoff.id)
                         continue;
                     childWorking = childWorking || child.status == "working";
@@ -422,8 +426,9 @@ void Account::finishHandoffStatuses(std::string_view rootID)
                 }
                 if (childWorking)
                     continue;
-                handoff.status = childStopped ? "stopped" : "complete";
-                setStatus(handoff.id, childStopped ? "unconfirmed" : "sent");
+                Text id = handoff.id;
+                (*handoffs)[i].status = childStopped ? "stopped" : "complete";
+                setStatus(id, childStopped ? "unconfirmed" : "sent");
             }
         }
     }
@@ -431,7 +436,7 @@ void Account::finishHandoffStatuses(std::string_view rootID)
     bool stillWorking = false;
     bool anyStopped = false;
     if (handoffs) {
-        for (const auto& handoff : *handoffs) {
+        for (const auto& handoff : std::as_const(*handoffs)) {
             if (handoff.rootRequestID != root)
                 continue;
             stillWorking = stillWorking || handoff.status == "working";
@@ -469,7 +474,7 @@ bool Account::isRedundantHandoffReport(const PendingRequest& job) const
 {
     if (!job.isReport.value_or(false) || !job.rootRequestID || !handoffs)
         return false;
-    return std::any_of(handoffs->begin(), handoffs->end(), [&](const Handoff& h) {
+    return std::any_of(handoffs->cbegin(), handoffs->cend(), [&](const Handoff& h) {
         return h.rootRequestID == *job.rootRequestID && h.sourceBotID == job.botID;
     });
 }
@@ -478,7 +483,7 @@ void Account::retireRedundantHandoffReports()
 {
     std::vector<PendingRequest> redundant;
     if (replyWatches)
-        for (const auto& watch : *replyWatches)
+        for (const auto& watch : std::as_const(*replyWatches))
             if (isRedundantHandoffReport(watch.job))
                 redundant.push_back(watch.job);
     for (const auto& job : jobs)
@@ -498,7 +503,7 @@ void Account::retireRedundantHandoffReports()
             retiredIDs.insert(report.id + "-handoff-result-" + destination);
         }
     }
-    std::erase_if(messages, [&](const ChatMessage& m) { return retiredIDs.contains(m.id.str()); });
+    erase_if(messages, [&](const ChatMessage& m) { return retiredIDs.contains(m.id.str()); });
 
     auto removable = [](const PendingRequest& job) { return job.phase == JobPhase::queued || job.phase == JobPhase::failed; };
     for (const auto& report : redundant) {
@@ -516,9 +521,11 @@ void Account::retireRedundantHandoffReports()
         if (!report.rootRequestID)
             continue;
         setStatus(*report.rootRequestID, "sent");
-        for (auto& handoff : *handoffs)
+        for (std::size_t i = 0; i < handoffs->size(); ++i) {
+            const Handoff& handoff = std::as_const(*handoffs)[i];
             if (handoff.rootRequestID == *report.rootRequestID && handoff.status == "working")
-                handoff.status = "complete";
+                (*handoffs)[i].status = "complete";
+        }
     }
 }
 

@@ -90,6 +90,21 @@ TEST(FinishHandoffStatuses, SettlesTheTreeFromTheLeavesUp)
     }
 }
 
+TEST(FinishHandoffStatuses, LeavesListsSharedWhenNothingSettles)
+{
+    // Copies of an account share their lists until one of them changes; a pass that settles
+    // nothing must not split them.
+    Account account = Account::fresh();
+    account.bots = crew();
+    account.messages.push_back(message("R", "alpha", "user", "delegated"));
+    account.handoffs = std::vector<Handoff> { handoff("H1", "R", "alpha", "beta", "working", "R") };
+    account.jobs.push_back(userJob(account, "H1", "beta"));
+    const Account copy = account;
+    account.finishHandoffStatuses("R");
+    EXPECT_TRUE(account.handoffs->sharesElementsWith(*copy.handoffs));
+    EXPECT_TRUE(account.messages.sharesElementsWith(copy.messages));
+}
+
 TEST(ReplyDestinations, WalksTheDelegatingBotsNearestFirst)
 {
     struct Case {
@@ -266,7 +281,7 @@ TEST_F(RetireReports, ListsTypedPayloadsForCleanupOnce)
 
 TEST_F(RetireReports, ChangesNothingWithoutRedundantReports)
 {
-    std::erase_if(*account.handoffs, [](const Handoff& h) { return h.sourceBotID == "alpha"; });
+    erase_if(*account.handoffs, [](const Handoff& h) { return h.sourceBotID == "alpha"; });
     account.replyWatches.reset();
     const Account before = account;
     account.retireRedundantHandoffReports();
