@@ -214,7 +214,10 @@ public:
         PendingRequest other = report(account, "OTHER", "delta", JobPhase::queued);
         other.attempts = 1;
         account.jobs = { typed, failed, sent, other };
-        account.replyWatches = std::vector<ReplyWatch> { { report(account, "WATCHED", "alpha", JobPhase::waiting), {}, false } };
+        ReplyWatch watch;
+        watch.job = report(account, "WATCHED", "alpha", JobPhase::waiting);
+        account.replyWatches.emplace();
+        account.replyWatches->push_back(watch);
         for (const char* id : { "TYPED", "FAILED", "SENT", "OTHER", "WATCHED" }) {
             std::string r = id;
             account.messages.push_back(message(r, "alpha", "assistant", "sent"));
