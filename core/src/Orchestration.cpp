@@ -234,6 +234,10 @@ std::vector<HandoffAssignment> HandoffDirective::assignments() const
 HandoffEnvelope handoffEnvelope(std::string_view text)
 {
     using Kind = HandoffEnvelope::Kind;
+    // Both forms of the label contain this literal, so a reply without it (nearly every reply)
+    // needs no regular-expression pass at all.
+    if (text.find("quorvane-handoff") == std::string_view::npos)
+        return { Kind::none, std::nullopt };
     bool several = false;
     auto labelEnd = singleLabelEnd(text, several);
     if (!labelEnd)
@@ -533,6 +537,9 @@ void Account::retireRedundantHandoffReports()
 
 std::optional<Bot> Account::explicitTeammate(std::string_view text, std::string_view excludingBotID) const
 {
+    // Every candidate's pattern starts with "^@".
+    if (!text.starts_with('@'))
+        return std::nullopt;
     icu::UnicodeString subject = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     const Bot* candidate = nullptr;
     for (const auto& bot : bots) {
