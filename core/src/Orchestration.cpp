@@ -90,7 +90,7 @@ std::optional<std::size_t> singleLabelEnd(std::string_view text, bool& several)
 enum class ScanResult { complete, incomplete, tooLarge };
 
 // Finds the end of the JSON object that opens at text[start] == '{'. Braces inside strings do
-// not count; a backslash in a string escapes the next byte. Only ASCII bytes are special, so
+// not count; a backslash in a string escapes the next byte. Only ASCII bytes steer the scan, so
 // working on bytes gives the same result as working on characters. Iterative on purpose: the
 // nesting depth is a counter, never a call stack.
 ScanResult scanObject(std::string_view text, std::size_t start, std::size_t& end)

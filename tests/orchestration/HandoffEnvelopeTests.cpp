@@ -47,6 +47,8 @@ TEST(HandoffEnvelope, RecognisesLabelsAndCutsTheObject)
         { "bare label in the middle of a line", "use quorvane-handoff " + kSimple, Kind::none },
         { "label run into more word characters", "```quorvane-handoffs\n" + kSimple, Kind::none },
         { "bare label run into digits", "quorvane-handoff2 " + kSimple, Kind::none },
+        { "label in another letter case", "```Quorvane-Handoff\n" + kSimple, Kind::none },
+        { "label on a later line after CRLF", "Plan:\r\n  quorvane-handoff\r\n" + kSimple, Kind::valid },
         { "label followed by a hyphen ends at a boundary", "quorvane-handoff-x " + kSimple, Kind::invalid },
         { "prose and fence after the object are ignored", fenced(kSimple) + "\nLet me know {", Kind::valid },
         { "two well-formed blocks", fenced(kSimple) + "\n" + fenced(kSimple), Kind::invalid },
