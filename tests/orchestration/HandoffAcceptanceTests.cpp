@@ -283,6 +283,11 @@ TEST_F(HandoffAcceptance, TeammatesDelegateOnlyUpToTheThirdLevel)
         ASSERT_NE(next, nullptr);
         EXPECT_EQ(next->delegationDepth, static_cast<std::int64_t>(level + 1));
         EXPECT_EQ(next->returnBotID, current.botID);
+        // The payload is composed after the depth is known: the deepest teammate is told not to
+        // hand off.
+        EXPECT_TRUE(next->payload.contains(level < 2 ? "Handoffs allowed using this request ID.\n"
+                                                     : "Answer directly; do not hand off this turn.\n"))
+            << next->payload;
         current = *next;
     }
     EXPECT_EQ(account.replyDestinations(current), (std::vector<Text> { "gamma", "beta", "alpha" }));
