@@ -344,6 +344,11 @@ Task<void> DotBrowser::clearDraft(std::string text, std::string url)
     return pageAction(state_, "clearDraft", std::move(text), std::move(url));
 }
 
+Task<void> DotBrowser::reveal(std::string id, std::string url)
+{
+    return pageAction(state_, "reveal", std::move(id), std::move(url));
+}
+
 bool DotBrowser::windowVisible() const
 {
     return !state_->shutDown && gtk_widget_get_visible(GTK_WIDGET(state_->window.get()));

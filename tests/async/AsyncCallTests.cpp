@@ -124,6 +124,9 @@ TEST(AsyncCallTest, EndOfTheCalleesLifetimeFailsThePendingCallAsCancelled)
     scope.spawn(awaitOne(ops, second, lifetime.get()));
     EXPECT_EQ(second.log, out.log);
     EXPECT_EQ(ops.calls.size(), 1u);
+    // The cancelled call still reports back, as GIO calls do; its result is collected and dropped.
+    ops.fail(0, "Operation was cancelled");
+    ASSERT_TRUE(iterateUntil([&] { return ops.collected == 1; }));
 }
 
 TEST(AsyncCallTest, TwoTasksResumeInTheOrderTheirCallsComplete)

@@ -59,6 +59,9 @@ public:
     bool windowVisible() const override;
     void hideWindow() override;
 
+    // The adapter action "reveal" on its own, as showMessage() runs it (without its outcome).
+    Task<void> reveal(std::string id, std::string url);
+
     // For the application shell and tests.
     WebKitWebView* webView() const;
     GtkWindow* window() const;
