@@ -253,6 +253,18 @@ TEST_F(DotBrowserTest, ChangeSignalReachesOnChangeUntilShutdown)
     awaitVoid(browser->prepare("typed", url));
     ASSERT_TRUE(runUntil([&] { return changes > 0; }));
 
+    // A streaming answer changes the page with every piece; the signal comes coalesced.
+    awaitVoid(browser->clearDraft("typed", url));
+    simulator->control("next-answer", R"({"durationMs": 600, "firstDelayMs": 0})");
+    awaitVoid(browser->prepare("Stream something", url));
+    runFor(0.5);
+    changes = 0;
+    awaitVoid(browser->send("Stream something", url));
+    inspectUntil(*browser, [](const DotSnapshot& s) { return s.ready && s.messages.size() == 5; });
+    runFor(0.5);
+    EXPECT_GT(changes, 0);
+    EXPECT_LT(changes, 10) << "about a dozen page updates in 0.6 s";
+
     browser->shutdown();
     changes = 0;
     inject("A change nobody hears about");
