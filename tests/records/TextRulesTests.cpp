@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+#include "quorvane/TextRules.hpp"
+
+namespace quorvane {
+namespace {
+
+struct CountCase {
+    const char* name;
+    std::string text;
+    std::size_t characters;
+};
+
+TEST(TextRules, CountsUserPerceivedCharacters)
+{
+    const CountCase cases[] = {
+        { "empty", "", 0 },
+        { "ascii", "Hello", 5 },
+        { "crlf is one", "a\r\nb", 3 },
+        { "lone cr and lf", "a\rb\n", 4 },
+        { "family joined with zwj", "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7", 1 },
+        { "flag", "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7", 1 },
+        { "two flags", "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA", 2 },
+        { "e with two combining marks", "e\xCC\x81\xCC\xA7x", 2 },
+        { "cjk", "\xE4\xBD\xA0\xE5\xA5\xBD", 2 },
+        { "skin tone modifier", "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD!", 2 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(characterCount(c.text), c.characters);
+    }
+}
+
+TEST(TextRules, CutsAtCharacterBoundaries)
+{
+    const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::size_t count;
+        std::string expected;
+    } cases[] = {
+        { "zero", "abc", 0, "" },
+        { "shorter than count", "abc", 10, "abc" },
+        { "exact", "abc", 3, "abc" },
+        { "ascii", "abcdef", 2, "ab" },
+        { "crlf kept whole", "a\r\nb", 2, "a\r\n" },
+        { "emoji cluster kept whole", "a" + family + "b", 2, "a" + family },
+        { "combining marks stay with their letter", "e\xCC\x81xyz", 1, "e\xCC\x81" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(prefixCharacters(c.text, c.count), c.expected);
+    }
+}
+
+TEST(TextRules, TrimsWhiteSpaceAndNewlinesOnly)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string expected;
+    } cases[] = {
+        { "nothing to trim", "a b", "a b" },
+        { "ascii white space", " \t\r\n a b \n\t ", "a b" },
+        { "only white space", " \n ", "" },
+        { "no-break and ideographic spaces", "\xC2\xA0x\xE3\x80\x80", "x" },
+        { "line separator and NEL", "\xE2\x80\xA8x\xC2\x85", "x" },
+        { "zero-width space is not white space", "\xE2\x80\x8Bx", "\xE2\x80\x8Bx" },
+        { "multibyte content kept", " \xC3\xA9t\xC3\xA9 ", "\xC3\xA9t\xC3\xA9" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(trimmed(c.text), c.expected);
+    }
+}
+
+TEST(TextRules, LowercasesUnicode)
+{
+    EXPECT_EQ(lowercased("MuSe"), "muse");
+    EXPECT_EQ(lowercased("\xC3\x89LAN"), "\xC3\xA9lan"); // ÉLAN
+}
+
+TEST(TextRules, MakesUpperCaseVersionFourUUIDs)
+{
+    const std::regex shape("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$");
+    std::set<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+        std::string uuid = newUUID();
+        EXPECT_TRUE(std::regex_match(uuid, shape)) << uuid;
+        seen.insert(uuid);
+    }
+    EXPECT_EQ(seen.size(), 100u);
+}
+
+TEST(TextRules, DecodesMalformedUTF8AsReplacementWithProgress)
+{
+    std::string text = "a\xC3\xA9\xFF\xE2\x82";
+    std::vector<char32_t> decoded;
+    for (std::size_t pos = 0; pos < text.size();)
+        decoded.push_back(decodeUTF8(text, pos));
+    EXPECT_EQ(decoded, (std::vector<char32_t> { U'a', U'\u00E9', 0xFFFD, 0xFFFD, 0xFFFD }));
+}
+
+} // namespace
+} // namespace quorvane

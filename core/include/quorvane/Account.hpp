@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "quorvane/CowVector.hpp"
 #include "quorvane/PageRecords.hpp"
 #include "quorvane/RequestRecords.hpp"
 #include "quorvane/VaultRecords.hpp"
@@ -24,36 +25,36 @@ namespace quorvane {
 
 // The fields of the "saveBot" command, as the interface sends them.
 struct BotEdit {
-    std::optional<Text> id; // an existing bot to edit; absent (or unknown) adds a new bot
-    Text name;
-    Text personality;
-    std::optional<Text> role;
-    std::optional<Text> kind;
-    std::optional<Text> image; // "data:image/png;base64,…"; given but empty counts as given
+    std::optional<Text> id {}; // an existing bot to edit; absent (or unknown) adds a new bot
+    Text name {};
+    Text personality {};
+    std::optional<Text> role {};
+    std::optional<Text> kind {};
+    std::optional<Text> image {}; // "data:image/png;base64,…"; given but empty counts as given
 };
 
 struct Account {
-    Text id;
-    Text browserProfile;
-    Text label;
-    Text dotURL;
+    Text id {};
+    Text browserProfile {};
+    Text label {};
+    Text dotURL {};
     bool connectedOnce = false;
-    std::vector<Bot> bots;
-    std::vector<ChatMessage> messages;
-    std::map<std::string, Text> drafts;
-    std::vector<PendingRequest> jobs;
-    Text selectedBot;
-    std::optional<std::vector<Handoff>> handoffs;
-    std::optional<std::vector<Text>> unreadBots;
-    std::optional<std::map<std::string, std::vector<Text>>> readReplyIDs;
-    std::optional<std::vector<ReplyWatch>> replyWatches;
-    std::optional<std::vector<Text>> pendingDraftCleanup;
-    std::optional<Text> installedCrewRevision;
-    std::optional<Text> installedCrewURL;
-    std::optional<std::map<std::string, QuotedReply>> draftReplies;
-    std::optional<std::vector<UnassignedReply>> unassignedReplies;
-    std::optional<std::map<std::string, Text>> assignedRemoteReplies;
-    std::optional<std::vector<Text>> ignoredRemoteReplyIDs;
+    std::vector<Bot> bots {};
+    CowVector<ChatMessage> messages {}; // long: shared between copies until changed
+    std::map<std::string, Text> drafts {};
+    std::vector<PendingRequest> jobs {};
+    Text selectedBot {};
+    std::optional<CowVector<Handoff>> handoffs {};
+    std::optional<std::vector<Text>> unreadBots {};
+    std::optional<std::map<std::string, std::vector<Text>>> readReplyIDs {};
+    std::optional<CowVector<ReplyWatch>> replyWatches {};
+    std::optional<std::vector<Text>> pendingDraftCleanup {};
+    std::optional<Text> installedCrewRevision {};
+    std::optional<Text> installedCrewURL {};
+    std::optional<std::map<std::string, QuotedReply>> draftReplies {};
+    std::optional<std::vector<UnassignedReply>> unassignedReplies {};
+    std::optional<std::map<std::string, Text>> assignedRemoteReplies {};
+    std::optional<std::vector<Text>> ignoredRemoteReplyIDs {};
 
     bool operator==(const Account&) const = default;
 

@@ -34,6 +34,7 @@
 #include <boost/json/value_to.hpp>
 #include <boost/mp11/algorithm.hpp>
 
+#include "quorvane/CowVector.hpp"
 #include "quorvane/Text.hpp"
 
 namespace quorvane {
@@ -80,6 +81,8 @@ void decodeInto(const boost::json::value& value, double& out);
 template <class T>
 void decodeInto(const boost::json::value& value, std::vector<T>& out);
 template <class T>
+void decodeInto(const boost::json::value& value, CowVector<T>& out);
+template <class T>
 void decodeInto(const boost::json::value& value, std::map<std::string, T>& out);
 template <DescribedRecord T>
 void decodeInto(const boost::json::value& value, T& out);
@@ -101,6 +104,14 @@ void decodeInto(const boost::json::value& value, std::vector<T>& out)
         }
         ++index;
     }
+}
+
+template <class T>
+void decodeInto(const boost::json::value& value, CowVector<T>& out)
+{
+    std::vector<T> elements;
+    decodeInto(value, elements);
+    out = CowVector<T>(std::move(elements));
 }
 
 template <class T>
@@ -130,7 +141,8 @@ void decodeInto(const boost::json::value& value, T& out)
         using Field = std::remove_reference_t<decltype(field)>;
         const boost::json::value* found = object->if_contains(member.name);
         if constexpr (json_detail::IsOptional<Field>::value) {
-            if (!found) {
+            // null reads as absent, as files written by other encoders may hold it.
+            if (!found || found->is_null()) {
                 field.reset();
                 return;
             }
@@ -174,6 +186,8 @@ inline void appendJSON(std::string& out, double value) { json_detail::appendNumb
 template <class T>
 void appendJSON(std::string& out, const std::vector<T>& values);
 template <class T>
+void appendJSON(std::string& out, const CowVector<T>& values);
+template <class T>
 void appendJSON(std::string& out, const std::map<std::string, T>& values);
 template <DescribedRecord T>
 void appendJSON(std::string& out, const T& record);
@@ -190,6 +204,12 @@ void appendJSON(std::string& out, const std::vector<T>& values)
         appendJSON(out, value);
     }
     out.push_back(']');
+}
+
+template <class T>
+void appendJSON(std::string& out, const CowVector<T>& values)
+{
+    appendJSON(out, values.elements());
 }
 
 template <class T>

@@ -33,41 +33,41 @@ void tag_invoke(boost::json::value_from_tag, boost::json::value& value, JobPhase
 JobPhase tag_invoke(boost::json::value_to_tag<JobPhase>, const boost::json::value& value);
 
 struct RoleTarget {
-    Text botID;
-    Text source; // the bot's role source when the labelling request was made
+    Text botID {};
+    Text source {}; // the bot's role source when the labelling request was made
 
     bool operator==(const RoleTarget&) const = default;
 };
 BOOST_DESCRIBE_STRUCT(RoleTarget, (), (botID, source))
 
 struct PendingRequest {
-    Text id;
-    Text botID;
-    Text payload;
+    Text id {};
+    Text botID {};
+    Text payload {};
     JobPhase phase = JobPhase::queued;
-    std::vector<Text> baseline;
-    std::optional<Text> userMessageID;
-    std::optional<Date> submitted;
-    Text note;
-    std::optional<Text> rootRequestID;
-    std::optional<Text> parentRequestID;
-    std::optional<Text> returnBotID;
-    std::optional<std::int64_t> delegationDepth;
-    std::optional<bool> isReport;
-    std::optional<bool> manual;
-    std::optional<Text> resultRequestID;
-    std::optional<std::int64_t> attempts;
-    std::optional<Date> nextAttempt;
-    std::optional<std::vector<RoleTarget>> roleTargets;
-    std::optional<std::int64_t> deliveryChecks;
-    std::optional<Date> lastDeliveryCheck;
-    std::optional<Text> inputText;
-    std::optional<Text> turnName;
-    std::optional<Text> turnIdentity;
-    std::optional<Text> replyToken;
-    std::optional<Text> crewSetupRevision;
-    std::optional<Text> crewSetupBody;
-    std::optional<Text> crewSetupURL;
+    std::vector<Text> baseline {};
+    std::optional<Text> userMessageID {};
+    std::optional<Date> submitted {};
+    Text note {};
+    std::optional<Text> rootRequestID {};
+    std::optional<Text> parentRequestID {};
+    std::optional<Text> returnBotID {};
+    std::optional<std::int64_t> delegationDepth {};
+    std::optional<bool> isReport {};
+    std::optional<bool> manual {};
+    std::optional<Text> resultRequestID {};
+    std::optional<std::int64_t> attempts {};
+    std::optional<Date> nextAttempt {};
+    std::optional<std::vector<RoleTarget>> roleTargets {};
+    std::optional<std::int64_t> deliveryChecks {};
+    std::optional<Date> lastDeliveryCheck {};
+    std::optional<Text> inputText {};
+    std::optional<Text> turnName {};
+    std::optional<Text> turnIdentity {};
+    std::optional<Text> replyToken {};
+    std::optional<Text> crewSetupRevision {};
+    std::optional<Text> crewSetupBody {};
+    std::optional<Text> crewSetupURL {};
 
     // A queued job for `bot` with a provisional payload; callers that queue it recompose the
     // payload (Account::configurePayload) before it is sent.
@@ -82,22 +82,22 @@ BOOST_DESCRIBE_STRUCT(PendingRequest, (),
         crewSetupBody, crewSetupURL))
 
 struct Handoff {
-    Text id; // also the id of the teammate request that carries the task
-    Text rootRequestID;
-    Text sourceBotID;
-    Text targetBotID;
-    Text task;
-    Text status; // "working", "complete" or "stopped"
-    std::optional<Text> parentRequestID;
-    std::optional<bool> directMention;
+    Text id {}; // also the id of the teammate request that carries the task
+    Text rootRequestID {};
+    Text sourceBotID {};
+    Text targetBotID {};
+    Text task {};
+    Text status {}; // "working", "complete" or "stopped"
+    std::optional<Text> parentRequestID {};
+    std::optional<bool> directMention {};
 
     bool operator==(const Handoff&) const = default;
 };
 BOOST_DESCRIBE_STRUCT(Handoff, (), (id, rootRequestID, sourceBotID, targetBotID, task, status, parentRequestID, directMention))
 
 struct ReplyWatch {
-    PendingRequest job;             // a copy of the finished job
-    std::vector<Text> assistantIDs; // page ids already counted as its reply, ascending
+    PendingRequest job {};             // a copy of the finished job
+    std::vector<Text> assistantIDs {}; // page ids already counted as its reply, ascending
     bool stopped = false;           // the user stopped waiting for it
 
     bool operator==(const ReplyWatch&) const = default;
@@ -105,8 +105,8 @@ struct ReplyWatch {
 BOOST_DESCRIBE_STRUCT(ReplyWatch, (), (job, assistantIDs, stopped))
 
 struct UnassignedReply {
-    Text id;            // the page message id
-    DotMessage message; // as read from the page, reply tag removed
+    Text id {};            // the page message id
+    DotMessage message {}; // as read from the page, reply tag removed
     Date date = 0;      // first seen
 
     bool operator==(const UnassignedReply&) const = default;

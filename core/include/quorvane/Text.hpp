@@ -83,18 +83,6 @@ public:
     {
         return a.view() <=> b.view();
     }
-    template <class S>
-        requires(std::convertible_to<const S&, std::string_view> && !std::same_as<S, Text>)
-    friend bool operator==(const Text& a, const S& b) noexcept
-    {
-        return a.view() == std::string_view(b);
-    }
-    template <class S>
-        requires(std::convertible_to<const S&, std::string_view> && !std::same_as<S, Text>)
-    friend std::strong_ordering operator<=>(const Text& a, const S& b) noexcept
-    {
-        return a.view() <=> std::string_view(b);
-    }
 
 private:
     // The characters and a terminating NUL follow the header in the same allocation.
@@ -116,38 +104,38 @@ private:
 
 inline void swap(Text& a, Text& b) noexcept { a.swap(b); }
 
+// Mixed operations between a Text and anything that reads as a string_view. Both operand types
+// are deduced exactly, so nothing is ever converted *to* Text on the way, and these never
+// compete with the standard library's own string operators.
+template <class A, class B>
+concept TextOperands = (std::same_as<A, Text> || std::same_as<B, Text>) && std::convertible_to<const A&, std::string_view>
+    && std::convertible_to<const B&, std::string_view>;
+
+template <class A, class B>
+    requires TextOperands<A, B>
+bool operator==(const A& a, const B& b) noexcept
+{
+    return std::string_view(a) == std::string_view(b);
+}
+
+template <class A, class B>
+    requires TextOperands<A, B>
+std::strong_ordering operator<=>(const A& a, const B& b) noexcept
+{
+    return std::string_view(a) <=> std::string_view(b);
+}
+
 // Concatenation yields an ordinary std::string: new text is built, then stored as Text.
-inline std::string operator+(const Text& a, const Text& b)
-{
-    std::string out;
-    out.reserve(a.size() + b.size());
-    out.append(a.view()).append(b.view());
-    return out;
-}
-template <class S>
-    requires(std::convertible_to<const S&, std::string_view> && !std::same_as<S, Text>)
-std::string operator+(const Text& a, const S& b)
-{
-    std::string_view right(b);
-    std::string out;
-    out.reserve(a.size() + right.size());
-    out.append(a.view()).append(right);
-    return out;
-}
-template <class S>
-    requires(std::convertible_to<const S&, std::string_view> && !std::same_as<S, Text>)
-std::string operator+(const S& a, const Text& b)
+template <class A, class B>
+    requires TextOperands<A, B>
+std::string operator+(const A& a, const B& b)
 {
     std::string_view left(a);
+    std::string_view right(b);
     std::string out;
-    out.reserve(left.size() + b.size());
-    out.append(left).append(b.view());
+    out.reserve(left.size() + right.size());
+    out.append(left).append(right);
     return out;
-}
-inline std::string operator+(std::string&& a, const Text& b)
-{
-    a.append(b.view());
-    return std::move(a);
 }
 inline std::string& operator+=(std::string& a, const Text& b) { return a.append(b.view()); }
 

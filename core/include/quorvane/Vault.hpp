@@ -13,11 +13,11 @@
 namespace quorvane {
 
 struct Vault {
-    std::optional<Text> appIconStyle; // "quorvane" or "dot"; absent: the default icon
+    std::optional<Text> appIconStyle {}; // "quorvane" or "dot"; absent: the default icon
     std::int64_t version = 1;         // the only format version written and accepted
-    Text theme;                       // "light", "dark" or "system"
-    Text activeAccount;
-    std::vector<Account> accounts;
+    Text theme {};                       // "light", "dark" or "system"
+    Text activeAccount {};
+    std::vector<Account> accounts {};
 
     // A fresh vault: theme "light" and one fresh account, which is active.
     static Vault fresh();

@@ -14,50 +14,50 @@
 namespace quorvane {
 
 struct MessageAttachment {
-    Text id;
-    Text kind;
-    Text title;
-    std::optional<Text> url;
+    Text id {};
+    Text kind {};
+    Text title {};
+    std::optional<Text> url {};
 
     bool operator==(const MessageAttachment&) const = default;
 };
 BOOST_DESCRIBE_STRUCT(MessageAttachment, (), (id, kind, title, url))
 
 struct ReplyPart {
-    Text id;
-    Text text;
-    std::optional<Text> html;
-    std::optional<Date> date;
-    std::optional<std::vector<MessageAttachment>> attachments;
+    Text id {};
+    Text text {};
+    std::optional<Text> html {};
+    std::optional<Date> date {};
+    std::optional<std::vector<MessageAttachment>> attachments {};
 
     bool operator==(const ReplyPart&) const = default;
 };
 BOOST_DESCRIBE_STRUCT(ReplyPart, (), (id, text, html, date, attachments))
 
 struct QuotedReply {
-    Text messageID;
-    std::optional<Text> partID;
-    Text author;
-    Text text;
+    Text messageID {};
+    std::optional<Text> partID {};
+    Text author {};
+    Text text {};
 
     bool operator==(const QuotedReply&) const = default;
 };
 BOOST_DESCRIBE_STRUCT(QuotedReply, (), (messageID, partID, author, text))
 
 struct ChatMessage {
-    Text id;
-    Text botID;
-    Text role;
-    Text text;
+    Text id {};
+    Text botID {};
+    Text role {};
+    Text text {};
     Date date = 0;
-    Text status;
-    std::optional<Text> html;
-    std::optional<std::vector<ReplyPart>> parts;
-    std::optional<Text> sourceBotID;
-    std::optional<Text> replyToID;
-    std::optional<Text> handoffID;
-    std::optional<bool> isRouting;
-    std::optional<QuotedReply> quotedReply;
+    Text status {};
+    std::optional<Text> html {};
+    std::optional<CowVector<ReplyPart>> parts {};
+    std::optional<Text> sourceBotID {};
+    std::optional<Text> replyToID {};
+    std::optional<Text> handoffID {};
+    std::optional<bool> isRouting {};
+    std::optional<QuotedReply> quotedReply {};
 
     // What the user has seen of this message: id, text and html, then each part's id, text,
     // html and attachments (id, kind, title, url), absent values as "". The interface sends it
@@ -70,15 +70,15 @@ BOOST_DESCRIBE_STRUCT(ChatMessage, (),
     (id, botID, role, text, date, status, html, parts, sourceBotID, replyToID, handoffID, isRouting, quotedReply))
 
 struct Bot {
-    Text id;
-    Text name;
-    Text kind;
-    Text personality;
-    std::optional<Text> role;
-    std::optional<Text> generatedRole;
-    std::optional<Text> generatedRoleSource;
-    std::optional<Text> roleAttemptSource;
-    std::optional<Text> image;
+    Text id {};
+    Text name {};
+    Text kind {};
+    Text personality {};
+    std::optional<Text> role {};
+    std::optional<Text> generatedRole {};
+    std::optional<Text> generatedRoleSource {};
+    std::optional<Text> roleAttemptSource {};
+    std::optional<Text> image {};
     bool archived = false;
 
     // The three starter bots: "dot" (the primary bot, the only one new accounts get), and
