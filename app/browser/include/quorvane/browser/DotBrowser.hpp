@@ -15,6 +15,10 @@
 // message and the handler drops any message that does not say true. Only scripts of our own
 // world can post there at all, so page scripts cannot forge the flag.
 //
+// Navigation: a load still running after 60 s is stopped and reported like an unreachable page
+// (WebKitGTK has no per-request time-out). show() presents the window; GTK 4 leaves its
+// placement (centring) to the window manager.
+//
 // Everything runs on the main thread; GTK must be initialised first.
 
 #include <filesystem>
