@@ -29,8 +29,6 @@ void DotBrowser::State::connectTracked(gpointer instance, const char* signal, GC
 
 namespace {
 
-constexpr double kLoadTimeoutSeconds = 60;
-
 // WebKit throttles timers and suspends work of pages it thinks nobody sees; the Dot page must
 // keep answering while its window is hidden, so those features are switched off.
 void keepRunningWhenHidden(WebKitSettings* settings)
@@ -107,8 +105,8 @@ gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, const char*, GError
     bool provisional = event == WEBKIT_LOAD_STARTED || event == WEBKIT_LOAD_REDIRECTED;
     bool cancelled = g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED);
     // A cancelled load stays quiet (another navigation replaced it) unless our own time-out
-    // stopped it.
-    if (provisional && (!cancelled || state->loadTimedOut))
+    // stopped it, which counts as unreachable however far the load had come.
+    if (state->loadTimedOut || (provisional && !cancelled))
         state->error = DotBrowser::kCouldNotReach;
     state->loadTimedOut = false;
     return FALSE;
@@ -274,7 +272,7 @@ void DotBrowser::open(std::string_view url)
     s.loadTimedOut = false;
     webkit_web_view_load_uri(s.webView.get(), target.c_str());
     std::weak_ptr<State> weak = state_;
-    s.loadTimeout = GLibScheduler::shared().schedule(kLoadTimeoutSeconds, [weak] {
+    s.loadTimeout = GLibScheduler::shared().schedule(s.loadTimeoutSeconds, [weak] {
         if (auto state = weak.lock(); state && state->loading) {
             state->loadTimedOut = true;
             webkit_web_view_stop_loading(state->webView.get());
@@ -378,6 +376,11 @@ std::size_t DotBrowser::popupCount() const
 GtkWindow* DotBrowser::popupWindow(std::size_t index) const
 {
     return state_->popups.at(index).window.get();
+}
+
+void DotBrowser::setLoadTimeout(double seconds)
+{
+    state_->loadTimeoutSeconds = seconds;
 }
 
 const std::string& DotBrowser::profileIdentifier() const

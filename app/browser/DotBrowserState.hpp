@@ -38,6 +38,7 @@ struct DotBrowser::State : std::enable_shared_from_this<State> {
     // A load still running after 60 s is stopped and reported as unreachable.
     Scheduler::Timer loadTimeout;
     bool loadTimedOut = false;
+    double loadTimeoutSeconds = 60;
 
     // Cancelled by shutdown(): adapter calls still pending end instead of waiting forever.
     GObjectPtr<GCancellable> lifetime = GObjectPtr<GCancellable>::adopt(g_cancellable_new());

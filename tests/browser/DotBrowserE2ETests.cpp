@@ -339,6 +339,19 @@ TEST_F(DotBrowserTest, UnreachablePageSetsTheConnectionError)
     EXPECT_FALSE(browser->loading());
 }
 
+TEST_F(DotBrowserTest, ALoadThatNeverFinishesTimesOutAsUnreachable)
+{
+    startSimulator();
+    auto browser = makeBrowser(newUUID());
+    browser->setLoadTimeout(1);
+    simulator->control("stall-load");
+    browser->open(simulator->origin + "/dots/home");
+    ASSERT_TRUE(runUntil([&] { return browser->loading(); }));
+    ASSERT_TRUE(runUntil([&] { return !browser->error().empty(); }));
+    EXPECT_EQ(browser->error(), "Couldn’t reach Dot. Check your connection and try again.");
+    EXPECT_FALSE(browser->loading());
+}
+
 struct LoadFailures {
     std::vector<int> codes;
     static gboolean record(WebKitWebView*, WebKitLoadEvent, const char*, GError* error, gpointer data)

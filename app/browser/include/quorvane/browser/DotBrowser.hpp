@@ -72,6 +72,8 @@ public:
     std::size_t popupCount() const;
     GtkWindow* popupWindow(std::size_t index) const;
     const std::string& profileIdentifier() const;
+    // How long a load may run before it counts as unreachable (60 s unless a test shortens it).
+    void setLoadTimeout(double seconds);
 
     struct State;
 
