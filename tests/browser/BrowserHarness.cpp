@@ -83,7 +83,11 @@ void BrowserTest::TearDown()
     browsers.clear();
     runFor(0.1);
     simulator.reset();
+    // WebKit's network process writes caches and storage a little after the pages are gone,
+    // which can bring back a folder removed too early: remove, let it settle, remove again.
     std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    runFor(0.5);
     std::filesystem::remove_all(folder, ignored);
 }
 
