@@ -1,0 +1,49 @@
+#include "quorvane/browser/BrowserProfile.hpp"
+
+#include <cctype>
+
+#include <glib.h>
+
+#include "quorvane/TextRules.hpp"
+
+namespace quorvane {
+
+std::optional<std::string> parseProfileUUID(std::string_view text)
+{
+    if (text.size() != 36)
+        return std::nullopt;
+    std::string canonical(text);
+    for (std::size_t i = 0; i < canonical.size(); ++i) {
+        char& c = canonical[i];
+        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : !std::isxdigit(static_cast<unsigned char>(c)))
+            return std::nullopt;
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return canonical;
+}
+
+BrowserProfile BrowserProfile::forAccount(std::string_view profile)
+{
+    BrowserProfile result;
+    result.identifier = parseProfileUUID(profile).value_or(newUUID());
+    auto folder = std::filesystem::path("Quorvane") / "profiles" / result.identifier;
+    result.dataDirectory = std::filesystem::path(g_get_user_data_dir()) / folder;
+    result.cacheDirectory = std::filesystem::path(g_get_user_cache_dir()) / folder;
+    return result;
+}
+
+GObjectPtr<WebKitNetworkSession> BrowserProfile::makeSession() const
+{
+    auto session = GObjectPtr<WebKitNetworkSession>::adopt(
+        webkit_network_session_new(dataDirectory.c_str(), cacheDirectory.c_str()));
+    // The session keeps cookies in memory unless told where to store them, and a sign-in that
+    // does not survive a restart is no sign-in at all.
+    std::error_code ignored; // an unwritable folder costs persistence, not the page
+    std::filesystem::create_directories(dataDirectory, ignored);
+    webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session.get()),
+        (dataDirectory / "cookies.sqlite").c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    return session;
+}
+
+} // namespace quorvane

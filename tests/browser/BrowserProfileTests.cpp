@@ -1,0 +1,48 @@
+// Which folders hold an account's website data.
+
+#include <gtest/gtest.h>
+
+#include "quorvane/browser/BrowserProfile.hpp"
+
+namespace quorvane {
+namespace {
+
+TEST(BrowserProfileTest, ParsesUUIDsInEitherCaseOnly)
+{
+    const struct {
+        const char* text;
+        std::optional<std::string> parsed;
+    } cases[] = {
+        {"0F8FAD5B-D9CB-469F-A165-70867728950E", "0F8FAD5B-D9CB-469F-A165-70867728950E"},
+        {"0f8fad5b-d9cb-469f-a165-70867728950e", "0F8FAD5B-D9CB-469F-A165-70867728950E"},
+        {"", std::nullopt},
+        {"0F8FAD5B-D9CB-469F-A165-70867728950", std::nullopt},
+        {"0F8FAD5B-D9CB-469F-A165-70867728950EE", std::nullopt},
+        {"0F8FAD5BD-9CB-469F-A165-70867728950E", std::nullopt},
+        {"0F8FAD5B-D9CB-469F-A165-70867728950G", std::nullopt},
+        {"../../../../etc/passwd-aaaaaaaaaaaaaaaaa", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(parseProfileUUID(c.text), c.parsed);
+    }
+}
+
+TEST(BrowserProfileTest, FoldersAreNamedAfterTheProfileOrAFreshUUID)
+{
+    auto profile = BrowserProfile::forAccount("0f8fad5b-d9cb-469f-a165-70867728950e");
+    EXPECT_EQ(profile.identifier, "0F8FAD5B-D9CB-469F-A165-70867728950E");
+    EXPECT_EQ(profile.dataDirectory,
+        std::filesystem::path(g_get_user_data_dir()) / "Quorvane/profiles/0F8FAD5B-D9CB-469F-A165-70867728950E");
+    EXPECT_EQ(profile.cacheDirectory,
+        std::filesystem::path(g_get_user_cache_dir()) / "Quorvane/profiles/0F8FAD5B-D9CB-469F-A165-70867728950E");
+
+    auto first = BrowserProfile::forAccount("not a uuid");
+    auto second = BrowserProfile::forAccount("not a uuid");
+    EXPECT_TRUE(parseProfileUUID(first.identifier));
+    EXPECT_NE(first.identifier, second.identifier);
+    EXPECT_EQ(first.dataDirectory.filename(), first.identifier);
+}
+
+} // namespace
+} // namespace quorvane
