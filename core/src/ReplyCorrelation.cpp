@@ -1,0 +1,690 @@
+#include "quorvane/ReplyCorrelation.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include <unicode/regex.h>
+#include <unicode/utext.h>
+
+#include "quorvane/TextRules.hpp"
+
+namespace quorvane {
+
+namespace {
+
+using namespace std::string_view_literals;
+
+constexpr std::string_view kTagOpening = "[qv:"sv;
+constexpr std::size_t kTokenLength = 12;
+
+// What our own prompts begin with; a page turn that starts like this is ours, never a reply.
+constexpr std::array<std::string_view, 3> kEnvelopePrefixes = {
+    "[Quorvane request "sv,
+    "[Active Quorvane bot \u2014 this turn only]"sv,
+    "[Quorvane crew setup]"sv,
+};
+
+// ---- Regular expressions ----------------------------------------------------------------------
+//
+// Both expressions are compiled once per process; a RegexPattern is immutable and safe to share,
+// and each use makes its own matcher. Matching runs over a UTF-8 UText, so the native indexes
+// ICU reports are byte offsets into our own string and need no UTF-16 translation.
+
+std::unique_ptr<icu::RegexPattern> compilePattern(std::u16string_view source)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    UParseError parseError {};
+    std::unique_ptr<icu::RegexPattern> pattern(icu::RegexPattern::compile(
+        icu::UnicodeString(source.data(), static_cast<int32_t>(source.size())), 0, parseError, status));
+    if (U_FAILURE(status) || !pattern)
+        throw std::runtime_error("ICU could not compile a reply-correlation expression");
+    return pattern;
+}
+
+const icu::RegexPattern& replyTagPattern()
+{
+    static const std::unique_ptr<icu::RegexPattern> pattern
+        = compilePattern(u"^\\s*\\[qv:([a-f0-9]{12})\\](?:\\s*\\n|\\s*$)");
+    return *pattern;
+}
+
+// The tag as it leads a reply's HTML. The token is captured rather than spliced in: nothing that
+// may precede the tag can contain "[", so the tag's place in the HTML is fixed and comparing the
+// captured token afterwards accepts exactly what an expression built around the token would,
+// while one compiled expression serves every reply.
+const icu::RegexPattern& htmlTagPattern()
+{
+    static const std::unique_ptr<icu::RegexPattern> pattern = compilePattern(
+        u"^(?:\\s|<p>|<div>|<span>)*\\[qv:([a-f0-9]{12})\\](?:</p>|</div>|</span>|<br\\s*/?>|\\s)*");
+    return *pattern;
+}
+
+struct RegexHit {
+    std::size_t end = 0;        // end of the whole match, as a byte offset
+    std::string_view group1;    // the first capture group
+};
+
+class UTextHolder {
+public:
+    explicit UTextHolder(std::string_view text)
+    {
+        // An empty view may carry a null pointer, which ICU only accepts for a zero length.
+        const char* data = text.empty() ? "" : text.data();
+        utext_openUTF8(&text_, data, static_cast<int64_t>(text.size()), &status_);
+    }
+    ~UTextHolder() { utext_close(&text_); }
+    UTextHolder(const UTextHolder&) = delete;
+    UTextHolder& operator=(const UTextHolder&) = delete;
+
+    UText* get() { return &text_; }
+    bool ok() const { return U_SUCCESS(status_); }
+
+private:
+    UText text_ = UTEXT_INITIALIZER;
+    UErrorCode status_ = U_ZERO_ERROR;
+};
+
+// The first match of `pattern` in `text`, or nothing. A match whose offsets fall outside the
+// text is no match; ICU running out of memory is not quietly turned into "no match".
+std::optional<RegexHit> firstMatch(const icu::RegexPattern& pattern, std::string_view text)
+{
+    UTextHolder input(text);
+    if (!input.ok())
+        return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(status));
+    if (status == U_MEMORY_ALLOCATION_ERROR)
+        throw std::bad_alloc();
+    if (U_FAILURE(status) || !matcher)
+        return std::nullopt;
+    matcher->reset(input.get());
+    bool found = matcher->find(status);
+    if (status == U_MEMORY_ALLOCATION_ERROR)
+        throw std::bad_alloc();
+    if (!found || U_FAILURE(status))
+        return std::nullopt;
+    int64_t start = matcher->start64(status);
+    int64_t end = matcher->end64(status);
+    int64_t groupStart = matcher->start64(1, status);
+    int64_t groupEnd = matcher->end64(1, status);
+    auto size = static_cast<int64_t>(text.size());
+    if (U_FAILURE(status) || start < 0 || end < start || end > size || groupStart < start || groupEnd < groupStart
+        || groupEnd > end)
+        return std::nullopt;
+    return RegexHit { static_cast<std::size_t>(end),
+        text.substr(static_cast<std::size_t>(groupStart), static_cast<std::size_t>(groupEnd - groupStart)) };
+}
+
+// ---- Reply tags -------------------------------------------------------------------------------
+
+// Offset of the first character that is not white space (the set "\s" matches).
+std::size_t leadingWhitespaceEnd(std::string_view text)
+{
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t next = pos;
+        if (!isUnicodeWhitespace(decodeUTF8(text, next)))
+            break;
+        pos = next;
+    }
+    return pos;
+}
+
+bool isTokenCharacter(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+// Whether the text at `pos` reads "[qv:" + 12 lower-case hex digits + "]".
+bool hasTagShapeAt(std::string_view text, std::size_t pos)
+{
+    std::string_view rest = text.substr(pos);
+    if (rest.size() < kTagOpening.size() + kTokenLength + 1 || !rest.starts_with(kTagOpening)
+        || rest[kTagOpening.size() + kTokenLength] != ']')
+        return false;
+    for (std::size_t i = 0; i < kTokenLength; ++i)
+        if (!isTokenCharacter(rest[kTagOpening.size() + i]))
+            return false;
+    return true;
+}
+
+// The leading reply tag of a text. Most texts are turned away by a look at their first
+// characters; the expression decides only for texts that begin like a tag.
+std::optional<RegexHit> matchReplyTag(std::string_view text)
+{
+    if (!hasTagShapeAt(text, leadingWhitespaceEnd(text)))
+        return std::nullopt;
+    return firstMatch(replyTagPattern(), text);
+}
+
+bool startsWithEnvelopePrefix(std::string_view text)
+{
+    for (std::string_view prefix : kEnvelopePrefixes)
+        if (text.starts_with(prefix))
+            return true;
+    return false;
+}
+
+bool isEnvelopeText(std::string_view text)
+{
+    std::string_view body = trimmed(text);
+    if (startsWithEnvelopePrefix(body))
+        return true;
+    // A tagged text is ours when what follows the tag is. The white space after the tag is the
+    // same whether or not the tag matches, so the prefix is checked first and the expression
+    // only confirms texts that would pass.
+    if (!hasTagShapeAt(body, 0))
+        return false;
+    std::string_view afterTag = body.substr(kTagOpening.size() + kTokenLength + 1);
+    if (!startsWithEnvelopePrefix(afterTag.substr(leadingWhitespaceEnd(afterTag))))
+        return false;
+    std::optional<RegexHit> tag = firstMatch(replyTagPattern(), body);
+    return tag && startsWithEnvelopePrefix(trimmed(body.substr(tag->end)));
+}
+
+bool hasAttachments(const std::optional<std::vector<MessageAttachment>>& attachments)
+{
+    return attachments && !attachments->empty();
+}
+
+// Where the reply's own tag ends in its HTML, if the HTML begins with it.
+std::optional<std::size_t> htmlTagEnd(std::string_view html, std::string_view token)
+{
+    std::optional<RegexHit> hit = firstMatch(htmlTagPattern(), html);
+    if (!hit || hit->group1 != token)
+        return std::nullopt;
+    return hit->end;
+}
+
+DotMessage withoutTag(const DotMessage& message, const RegexHit& tag)
+{
+    DotMessage clean = message;
+    clean.text = Text(trimmed(message.text.substr(tag.end)));
+    if (message.html) {
+        // HTML that would still show the tag is dropped, so the reply is shown from its text.
+        std::optional<std::size_t> end = htmlTagEnd(*message.html, tag.group1);
+        if (end)
+            clean.html = Text(message.html->substr(*end));
+        else
+            clean.html.reset();
+    }
+    return clean;
+}
+
+// ---- Normalisation ----------------------------------------------------------------------------
+
+// Feeds the normalised form of `text` to `sink` in pieces; sink returns false to stop early.
+template <class Sink>
+bool normalizeInto(std::string_view text, Sink&& sink)
+{
+    bool wroteAny = false;
+    bool pendingSpace = false;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t start = pos;
+        char32_t c = decodeUTF8(text, pos);
+        if (isUnicodeWhitespace(c)) {
+            pendingSpace = wroteAny;
+            continue;
+        }
+        if (pendingSpace) {
+            pendingSpace = false;
+            if (!sink(" "sv))
+                return false;
+        }
+        std::string_view piece;
+        if (c == U'\u201C' || c == U'\u201D')
+            piece = "\""sv;
+        else if (c == U'\u2018' || c == U'\u2019')
+            piece = "'"sv;
+        else
+            piece = text.substr(start, pos - start);
+        if (!sink(piece))
+            return false;
+        wroteAny = true;
+    }
+    return true;
+}
+
+// normalized(text) == target, without building the normalised text.
+bool normalizesTo(std::string_view text, std::string_view target)
+{
+    std::size_t matched = 0;
+    bool whole = normalizeInto(text, [&](std::string_view piece) {
+        // Pieces are a few bytes long; a plain loop beats a memcmp call for each of them.
+        if (piece.size() > target.size() - matched)
+            return false;
+        for (char byte : piece)
+            if (target[matched++] != byte)
+                return false;
+        return true;
+    });
+    return whole && matched == target.size();
+}
+
+// ---- De-duplication ---------------------------------------------------------------------------
+
+// Two readings of one page id: the one with more text wins, a tie going to the later reading.
+DotMessage mergedReadings(const DotMessage& earlier, const DotMessage& later)
+{
+    bool sameText = earlier.text == later.text;
+    bool laterIsBase = sameText || characterCount(later.text) >= characterCount(earlier.text);
+    const DotMessage& base = laterIsBase ? later : earlier;
+    const DotMessage& loser = laterIsBase ? earlier : later;
+    DotMessage merged = base;
+    if (hasAttachments(loser.attachments)) {
+        std::vector<MessageAttachment> combined = base.attachments.value_or(std::vector<MessageAttachment> {});
+        std::unordered_set<std::string_view> baseIDs;
+        for (const MessageAttachment& attachment : combined)
+            baseIDs.insert(attachment.id.view());
+        for (const MessageAttachment& attachment : *loser.attachments)
+            if (!baseIDs.contains(attachment.id.view()))
+                combined.push_back(attachment);
+        merged.attachments = std::move(combined);
+    }
+    if (sameText && (!base.html || base.html->empty()))
+        merged.html = loser.html;
+    return merged;
+}
+
+// Collects page messages one per id in order of first appearance, merging repeated readings.
+class UniqueMessages {
+public:
+    explicit UniqueMessages(std::size_t expected)
+    {
+        messages_.reserve(expected);
+        positions_.reserve(expected);
+    }
+
+    void add(const DotMessage& message)
+    {
+        // Our own prompt shown back by the page is a user turn whatever role the page gave it.
+        bool relabel = message.role != "user"sv && isEnvelopeText(message.text);
+        auto [slot, fresh] = positions_.try_emplace(message.id.view(), messages_.size());
+        if (fresh) {
+            messages_.push_back(message);
+            if (relabel)
+                messages_.back().role = Text("user");
+            return;
+        }
+        DotMessage& stored = messages_[slot->second];
+        if (relabel) {
+            DotMessage echo = message;
+            echo.role = Text("user");
+            stored = mergedReadings(stored, echo);
+        } else {
+            stored = mergedReadings(stored, message);
+        }
+    }
+
+    std::vector<DotMessage> take() { return std::move(messages_); }
+
+private:
+    std::vector<DotMessage> messages_;
+    // Keys view the ids of the input messages, which outlive this collector.
+    std::unordered_map<std::string_view, std::size_t> positions_;
+};
+
+std::unordered_set<std::string_view> idSet(const std::vector<Text>& ids)
+{
+    std::unordered_set<std::string_view> set;
+    set.reserve(ids.size());
+    for (const Text& id : ids)
+        set.insert(id.view());
+    return set;
+}
+
+std::vector<DotMessage> taggedReplies(const PendingRequest& job, std::string_view token,
+    const std::vector<DotMessage>& messages)
+{
+    // A reply of this request must have a reading that begins with its tag; only those ids are
+    // de-duplicated, which keeps a snapshot of thousands of messages cheap for every watched job.
+    std::string opening = std::string(kTagOpening) + std::string(token) + "]";
+    std::unordered_set<std::string_view> possible;
+    for (const DotMessage& message : messages) {
+        std::string_view text = message.text;
+        if (text.substr(leadingWhitespaceEnd(text)).starts_with(opening))
+            possible.insert(message.id.view());
+    }
+    if (possible.empty())
+        return {};
+    // A baseline holds every id the page showed when the request was sent, often thousands,
+    // while a request has a handful of replies: hashing the whole baseline for every watched
+    // request would cost more than the rest of the work, so the few candidates are looked up.
+    if (possible.size() <= 8) {
+        std::erase_if(possible, [&](std::string_view id) {
+            return std::find(job.baseline.begin(), job.baseline.end(), id) != job.baseline.end();
+        });
+    } else {
+        for (const Text& id : job.baseline)
+            possible.erase(id.view());
+    }
+    if (possible.empty())
+        return {};
+
+    UniqueMessages unique(possible.size());
+    for (const DotMessage& message : messages)
+        if (possible.contains(message.id.view()))
+            unique.add(message);
+
+    std::vector<DotMessage> replies;
+    for (const DotMessage& message : unique.take()) {
+        if (message.role != "assistant"sv)
+            continue;
+        std::optional<RegexHit> tag = matchReplyTag(message.text);
+        if (!tag || tag->group1 != token)
+            continue;
+        DotMessage clean = withoutTag(message, *tag);
+        if (hasReplyContent(clean))
+            replies.push_back(std::move(clean));
+    }
+    return replies;
+}
+
+std::vector<DotMessage> untaggedReplies(const PendingRequest& job, const std::vector<DotMessage>& messages)
+{
+    if (!job.userMessageID)
+        return {};
+    std::vector<DotMessage> unique = uniqueDotMessages(messages);
+    std::size_t turn = 0;
+    while (turn < unique.size() && unique[turn].id != *job.userMessageID)
+        ++turn;
+    if (turn == unique.size())
+        return {};
+
+    std::unordered_set<std::string_view> baseline = idSet(job.baseline);
+    std::vector<DotMessage> replies;
+    for (std::size_t i = turn + 1; i < unique.size(); ++i) {
+        DotMessage& message = unique[i];
+        if (message.role == "user"sv)
+            break;
+        if (message.role != "assistant"sv || baseline.contains(message.id.view()))
+            continue;
+        // Anything that begins like a tag, well-formed or not, answers some tagged request.
+        // (A text that the tag expression matches always begins with "[qv:" once trimmed.)
+        if (trimmed(message.text).starts_with(kTagOpening))
+            continue;
+        if (hasReplyContent(message))
+            replies.push_back(std::move(message));
+    }
+    return replies;
+}
+
+std::string joined(const std::vector<std::string_view>& pieces, std::string_view separator)
+{
+    std::string out;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0)
+            out.append(separator);
+        out.append(pieces[i]);
+    }
+    return out;
+}
+
+bool isEchoPart(const ReplyPart& part)
+{
+    if (isEnvelopeText(part.text))
+        return true;
+    if (!part.text.empty() || !part.attachments)
+        return false;
+    for (const MessageAttachment& attachment : *part.attachments)
+        if (isEnvelopeText(attachment.title))
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool isQuorvaneRequestEnvelope(std::string_view text) { return isEnvelopeText(text); }
+
+bool hasReplyContent(const DotMessage& message)
+{
+    if (isEnvelopeText(message.text))
+        return false;
+    if (!message.text.empty())
+        return true;
+    if (hasAttachments(message.attachments)) {
+        for (const MessageAttachment& attachment : *message.attachments)
+            if (isEnvelopeText(attachment.title))
+                return false;
+        return true;
+    }
+    return message.html && !message.html->empty();
+}
+
+std::optional<std::string> replyToken(std::string_view text)
+{
+    std::optional<RegexHit> tag = matchReplyTag(text);
+    if (!tag)
+        return std::nullopt;
+    return std::string(tag->group1);
+}
+
+DotMessage cleanReply(const DotMessage& message)
+{
+    std::optional<RegexHit> tag = matchReplyTag(message.text);
+    if (!tag)
+        return message;
+    return withoutTag(message, *tag);
+}
+
+std::string normalized(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    normalizeInto(text, [&](std::string_view piece) {
+        out.append(piece);
+        return true;
+    });
+    return out;
+}
+
+std::vector<DotMessage> uniqueDotMessages(const std::vector<DotMessage>& messages)
+{
+    UniqueMessages unique(messages.size());
+    for (const DotMessage& message : messages)
+        unique.add(message);
+    return unique.take();
+}
+
+std::unordered_set<std::string> matchingRequestIDs(const PendingRequest& job, const std::vector<DotMessage>& messages)
+{
+    std::string envelope = "[Quorvane request " + job.id + "]";
+    std::string target = normalized(job.payload);
+    std::unordered_set<std::string_view> baseline = idSet(job.baseline);
+    std::unordered_set<std::string> ids;
+    for (const DotMessage& message : messages) {
+        if (message.role != "user"sv || baseline.contains(message.id.view()))
+            continue;
+        if (trimmed(message.text).starts_with(envelope) || normalizesTo(message.text, target))
+            ids.insert(message.id.str());
+    }
+    return ids;
+}
+
+std::optional<std::string> matchingTurn(const PendingRequest& job, const std::vector<DotMessage>& messages)
+{
+    std::unordered_set<std::string> ids = matchingRequestIDs(job, messages);
+    if (ids.size() != 1)
+        return std::nullopt;
+    return *ids.begin();
+}
+
+std::vector<DotMessage> correlatedReplies(const PendingRequest& job, const std::vector<DotMessage>& messages)
+{
+    if (job.replyToken)
+        return taggedReplies(job, *job.replyToken, messages);
+    return untaggedReplies(job, messages);
+}
+
+std::optional<std::string> replyFor(const PendingRequest& job, const std::vector<DotMessage>& messages)
+{
+    std::vector<DotMessage> replies = correlatedReplies(job, messages);
+    if (replies.empty())
+        return std::nullopt;
+    std::vector<std::string_view> texts;
+    for (const DotMessage& reply : replies)
+        if (!reply.text.empty())
+            texts.push_back(reply.text.view());
+    return joined(texts, "\n\n");
+}
+
+std::optional<std::string> richReplyFor(const PendingRequest& job, const std::vector<DotMessage>& messages)
+{
+    std::vector<DotMessage> replies = correlatedReplies(job, messages);
+    std::vector<std::string_view> html;
+    for (const DotMessage& reply : replies)
+        if (reply.html)
+            html.push_back(reply.html->view());
+    if (html.empty())
+        return std::nullopt;
+    return joined(html, "\n");
+}
+
+std::vector<ReplyPart> replyPartsFor(const PendingRequest& job, const std::vector<DotMessage>& messages)
+{
+    std::vector<DotMessage> replies = correlatedReplies(job, messages);
+    std::vector<ReplyPart> parts;
+    parts.reserve(replies.size());
+    for (DotMessage& reply : replies)
+        parts.push_back(ReplyPart { std::move(reply.id), std::move(reply.text), std::move(reply.html), std::nullopt,
+            std::move(reply.attachments) });
+    return parts;
+}
+
+std::vector<ReplyPart> datedReplyParts(const std::vector<ReplyPart>& parts,
+    const std::optional<std::vector<ReplyPart>>& previous, Date firstDate, std::optional<Date> observedAt)
+{
+    std::unordered_map<std::string_view, const ReplyPart*> earlier;
+    if (previous) {
+        earlier.reserve(previous->size());
+        for (const ReplyPart& part : *previous)
+            earlier.try_emplace(part.id.view(), &part);
+    }
+    std::vector<ReplyPart> dated = parts;
+    for (std::size_t i = 0; i < dated.size(); ++i) {
+        ReplyPart& part = dated[i];
+        if (auto found = earlier.find(part.id.view()); found != earlier.end())
+            part.date = found->second->date;
+        else if (!part.date)
+            part.date = i == 0 ? std::optional<Date>(firstDate) : observedAt;
+    }
+    return dated;
+}
+
+std::vector<ReplyPart> mergedReplyParts(const std::vector<ReplyPart>& parts,
+    const std::optional<std::vector<ReplyPart>>& previous)
+{
+    std::vector<ReplyPart> merged = previous.value_or(std::vector<ReplyPart> {});
+    merged.reserve(merged.size() + parts.size());
+    std::unordered_map<Text, std::size_t> positions;
+    positions.reserve(merged.size() + parts.size());
+    for (std::size_t i = 0; i < merged.size(); ++i)
+        positions.try_emplace(merged[i].id, i);
+
+    for (const ReplyPart& part : parts) {
+        auto [slot, fresh] = positions.try_emplace(part.id, merged.size());
+        if (fresh) {
+            merged.push_back(part);
+            continue;
+        }
+        ReplyPart& stored = merged[slot->second];
+        // An older, shorter reading of a reply that was still being written keeps what we have.
+        if (part.text.size() < stored.text.size() && stored.text.starts_with(part.text)
+            && characterCount(part.text) < characterCount(stored.text))
+            continue;
+        ReplyPart replacement = part;
+        if (stored.date)
+            replacement.date = stored.date;
+        if (!hasAttachments(part.attachments))
+            replacement.attachments = stored.attachments;
+        if (part.text == stored.text && (!part.html || part.html->empty()))
+            replacement.html = stored.html;
+        stored = std::move(replacement);
+    }
+    return merged;
+}
+
+void Account::removeRequestEchoes()
+{
+    // Runs on every recovery, usually finding nothing: the lists are only read until the first
+    // change, so copies of the account keep sharing them. Everything is built aside and assigned
+    // at the end, so the account is never left half edited.
+    const std::vector<ChatMessage>& current = messages.elements();
+    std::unordered_set<Text> droppedPartIDs;
+    std::optional<std::vector<ChatMessage>> edited; // made at the first change
+    for (std::size_t i = 0; i < current.size(); ++i) {
+        const ChatMessage& message = current[i];
+        bool remove = false;
+        std::optional<ChatMessage> replacement;
+        if (message.role == "assistant"sv) {
+            if (!message.parts || message.parts->empty()) {
+                remove = isEnvelopeText(message.text);
+            } else {
+                std::vector<ReplyPart> remaining;
+                for (const ReplyPart& part : std::as_const(*message.parts)) {
+                    if (isEchoPart(part))
+                        droppedPartIDs.insert(part.id);
+                    else
+                        remaining.push_back(part);
+                }
+                if (remaining.empty()) {
+                    remove = true;
+                } else if (remaining.size() != message.parts->size()) {
+                    std::vector<std::string_view> texts;
+                    std::vector<std::string_view> html;
+                    for (const ReplyPart& part : remaining) {
+                        if (!part.text.empty())
+                            texts.push_back(part.text.view());
+                        if (part.html)
+                            html.push_back(part.html->view());
+                    }
+                    replacement = message;
+                    replacement->text = Text(joined(texts, "\n\n"));
+                    std::string markup = joined(html, "\n");
+                    replacement->html = markup.empty() ? std::nullopt : std::optional<Text>(Text(markup));
+                    replacement->parts = CowVector<ReplyPart>(std::move(remaining));
+                }
+            }
+        }
+        if (!remove && !replacement) {
+            if (edited)
+                edited->push_back(message);
+            continue;
+        }
+        if (!edited)
+            edited.emplace(current.begin(), current.begin() + static_cast<std::ptrdiff_t>(i));
+        if (replacement)
+            edited->push_back(std::move(*replacement));
+    }
+
+    std::optional<std::vector<ReplyWatch>> watches; // made at the first change
+    if (replyWatches && !droppedPartIDs.empty()) {
+        auto dropped = [&](const Text& id) { return droppedPartIDs.contains(id); };
+        const std::vector<ReplyWatch>& list = replyWatches->elements();
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (std::none_of(list[i].assistantIDs.begin(), list[i].assistantIDs.end(), dropped))
+                continue;
+            if (!watches)
+                watches = list;
+            std::erase_if((*watches)[i].assistantIDs, dropped);
+        }
+    }
+
+    std::optional<std::vector<UnassignedReply>> unassigned = unassignedReplies;
+    if (unassigned)
+        std::erase_if(*unassigned, [](const UnassignedReply& reply) { return !hasReplyContent(reply.message); });
+
+    if (edited)
+        messages = CowVector<ChatMessage>(std::move(*edited));
+    if (watches)
+        *replyWatches = CowVector<ReplyWatch>(std::move(*watches));
+    unassignedReplies = std::move(unassigned);
+}
+
+} // namespace quorvane
