@@ -40,9 +40,13 @@ public:
         : rep_(elements.empty() ? nullptr : std::make_shared<std::vector<T>>(std::move(elements)))
     {
     }
-    CowVector(std::initializer_list<T> elements) : CowVector(std::vector<T>(elements)) {}
+    CowVector(std::initializer_list<T> elements)
+        : rep_(elements.size() == 0 ? nullptr : std::make_shared<std::vector<T>>(elements))
+    {
+    }
     template <class InputIt>
-    CowVector(InputIt first, InputIt last) : CowVector(std::vector<T>(first, last))
+    CowVector(InputIt first, InputIt last)
+        : rep_(first == last ? nullptr : std::make_shared<std::vector<T>>(first, last))
     {
     }
 

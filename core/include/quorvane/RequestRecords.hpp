@@ -45,7 +45,7 @@ struct PendingRequest {
     Text botID {};
     Text payload {};
     JobPhase phase = JobPhase::queued;
-    std::vector<Text> baseline {};
+    CowVector<Text> baseline {}; // set once when sending starts; shared by every copy of the job
     std::optional<Text> userMessageID {};
     std::optional<Date> submitted {};
     Text note {};

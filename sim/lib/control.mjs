@@ -1,0 +1,195 @@
+// The control interface: plain JSON calls under /__control/ on the simulator's own server,
+// for tests and demos to read the service's state and to make it misbehave on purpose.
+
+import { randomUUID } from 'node:crypto';
+
+import { HttpError, readJSON, sendJSON, writeEvent } from './http.mjs';
+import { escapeHTML, renderMarkdown } from './markdown.mjs';
+import { newMessage } from './store.mjs';
+
+const DEFAULT_REFUSAL = 'Something went wrong while sending your message. Please try again.';
+const ANSWER_OPTIONS = new Set([
+  'count', 'persist', 'durationMs', 'firstDelayMs', 'parts', 'lateMs', 'untagged', 'wrongTag', 'duplicateIds', 'echo',
+  'text', 'attachments', 'slow',
+]);
+
+export async function handleControl(sim, req, res, url) {
+  const name = url.pathname.slice('/__control/'.length);
+  if (req.method === 'GET' && name === 'state') return sendJSON(res, 200, controlState(sim));
+  const one = /^conversations\/([^/]+)$/.exec(name);
+  if (req.method === 'GET' && one) {
+    const conversation = sim.store.conversation(one[1]);
+    if (!conversation) throw new HttpError(404, 'No such conversation.');
+    return sendJSON(res, 200, conversationState(sim, conversation));
+  }
+  if (req.method !== 'POST') throw new HttpError(404, `Unknown control call ${req.method} ${url.pathname}.`);
+  const body = await readJSON(req, 'The control call body is not JSON.');
+  if (body === null || typeof body !== 'object' || Array.isArray(body)) throw new HttpError(400, 'The control call body must be a JSON object.');
+  const handler = controlCalls(sim)[name];
+  if (!handler) throw new HttpError(404, `Unknown control call ${url.pathname}.`);
+  const result = handler(body);
+  sendJSON(res, 200, { ok: true, ...result });
+  if (name === 'stop') setImmediate(() => sim.onStopRequest?.());
+}
+
+function controlCalls(sim) {
+  return {
+    reset: () => {
+      for (const conversation of sim.store.conversations.values()) sim.cancelAnswer(conversation, false);
+      for (const timer of sim.timers) clearTimeout(timer);
+      sim.timers.clear();
+      const sessions = sim.store.sessions;
+      sim.store.clear();
+      if (sim.initial.profileName) sim.store.profile.name = sim.initial.profileName;
+      sim.resetBehaviour();
+      // The browser's cookie stays valid: a reset clears conversations, not the sign-in.
+      sim.store.sessions = sessions;
+      sim.store.changed();
+      for (const client of sim.clients) writeEvent(client.res, 'reload', {});
+      return {};
+    },
+    'sign-in': () => {
+      sim.autoSignIn = true;
+      sim.sessionExpired = false;
+      return {};
+    },
+    'sign-out': () => {
+      sim.endSessions('signedOut');
+      return {};
+    },
+    'expire-sign-in': () => {
+      sim.endSessions('expired');
+      return {};
+    },
+    profile: (body) => {
+      if (body.name !== undefined) {
+        if (typeof body.name !== 'string' || !body.name.trim()) throw new HttpError(400, 'The profile name must be a non-empty string.');
+        sim.store.profile.name = body.name;
+      }
+      if (body.color !== undefined) {
+        if (!/^#[0-9a-fA-F]{6}$/.test(body.color)) throw new HttpError(400, 'The colour must look like #6d5efc.');
+        sim.store.profile.color = body.color;
+      }
+      sim.store.changed();
+      sim.broadcast();
+      return { profile: sim.profileView() };
+    },
+    'next-answer': (body) => {
+      for (const key of Object.keys(body)) if (!ANSWER_OPTIONS.has(key)) throw new HttpError(400, `Unknown answer option "${key}".`);
+      const count = body.count === undefined ? 1 : Number(body.count);
+      if (!Number.isInteger(count) || count < 1) throw new HttpError(400, 'The count must be a positive whole number.');
+      const { count: _, persist, ...options } = body;
+      sim.answerFaults.push({ remaining: count, persist: Boolean(persist), options });
+      return { queued: sim.answerFaults.length };
+    },
+    'clear-answers': () => {
+      sim.answerFaults = [];
+      return {};
+    },
+    'refuse-send': (body) => {
+      const count = body.count === undefined ? 1 : Number(body.count);
+      if (!Number.isInteger(count) || count < 0) throw new HttpError(400, 'The count must be a whole number.');
+      sim.refusals = count === 0 ? null : { remaining: count, reason: typeof body.reason === 'string' ? body.reason : DEFAULT_REFUSAL };
+      return {};
+    },
+    dialog: (body) => {
+      if (body.open === false) sim.dialog = null;
+      else {
+        sim.dialog = {
+          id: randomUUID(),
+          title: typeof body.title === 'string' ? body.title : 'We\u2019ve updated our terms',
+          body: typeof body.body === 'string' ? body.body : 'Please review and accept the updated terms to keep chatting.',
+          button: typeof body.button === 'string' ? body.button : 'Accept and continue',
+        };
+      }
+      sim.broadcast();
+      return { dialog: sim.dialog };
+    },
+    'stall-load': (body) => {
+      const count = body.count === undefined ? 1 : Number(body.count);
+      if (!Number.isInteger(count) || count < 0) throw new HttpError(400, 'The count must be a whole number.');
+      sim.stallLoads = count;
+      return {};
+    },
+    reload: (body) => {
+      let pages = 0;
+      for (const client of sim.clients) {
+        if (body.conversation && client.conversationId?.toLowerCase() !== String(body.conversation).toLowerCase()) continue;
+        writeEvent(client.res, 'reload', {});
+        pages += 1;
+      }
+      return { pages };
+    },
+    inject: (body) => {
+      const conversation = sim.store.conversation(body.conversation ?? '');
+      if (!conversation) throw new HttpError(404, 'No such conversation.');
+      const role = body.role === 'user' ? 'user' : 'assistant';
+      if (typeof body.text !== 'string') throw new HttpError(400, 'The text must be a string.');
+      const message = newMessage(role, {
+        text: body.text,
+        html: role === 'user' ? escapeHTML(body.text) : renderMarkdown(body.text),
+        attachments: (body.attachments ?? []).map((a) => sim.makeAttachment(a)),
+        shownTwice: Boolean(body.duplicateIds),
+      });
+      sim.appendMessage(conversation, message);
+      sim.store.changed();
+      return { message: messageState(message) };
+    },
+    options: (body) => {
+      if (body.uuidCase !== undefined) {
+        if (body.uuidCase !== 'lower' && body.uuidCase !== 'upper') throw new HttpError(400, 'uuidCase is "lower" or "upper".');
+        sim.uuidCase = body.uuidCase;
+      }
+      if (body.homeIsConversation !== undefined) {
+        if (typeof body.homeIsConversation !== 'boolean') throw new HttpError(400, 'homeIsConversation is true or false.');
+        sim.homeIsConversation = body.homeIsConversation;
+      }
+      return { uuidCase: sim.uuidCase, homeIsConversation: sim.homeIsConversation };
+    },
+    stop: () => ({}),
+  };
+}
+
+export function messageState(message) {
+  return {
+    id: message.id,
+    role: message.role,
+    text: message.text,
+    ...(message.typed !== undefined ? { typed: message.typed } : {}),
+    html: message.html,
+    attachments: message.attachments,
+    status: message.status,
+    ...(message.shownTwice ? { shownTwice: true } : {}),
+  };
+}
+
+export function conversationState(sim, conversation) {
+  return {
+    id: conversation.id,
+    url: `${sim.origin}/dots/${conversation.id}`,
+    title: conversation.title,
+    busy: conversation.busy,
+    crew: conversation.crew,
+    messages: conversation.messages.map((message) => messageState(message)),
+  };
+}
+
+export function controlState(sim) {
+  return {
+    origin: sim.origin,
+    autoSignIn: sim.autoSignIn,
+    sessions: sim.store.sessions.size,
+    sessionExpired: sim.sessionExpired,
+    profile: sim.profileView(),
+    dialog: sim.dialog,
+    uuidCase: sim.uuidCase,
+  homeIsConversation: sim.homeIsConversation,
+    pending: {
+      answers: sim.answerFaults.map(({ remaining, persist, options }) => ({ remaining, persist, options })),
+      refusals: sim.refusals?.remaining ?? 0,
+      stalledLoads: sim.stallLoads,
+    },
+    pages: sim.clients.size,
+    conversations: [...sim.store.conversations.values()].map((c) => conversationState(sim, c)),
+  };
+}
