@@ -1,0 +1,539 @@
+// Reply intake: a reply read from the Dot page becomes local history — the reply message, copies
+// for the bots that delegated the work, status and unread marks — or starts handoffs. Finished
+// requests stay watched so that parts a bot adds later are filed too, and replies that belong to
+// no known request are offered to the user.
+
+#include <algorithm>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "quorvane/Account.hpp"
+#include "quorvane/AppFailure.hpp"
+#include "quorvane/Orchestration.hpp"
+#include "quorvane/ReplyCorrelation.hpp"
+#include "quorvane/TextRules.hpp"
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::string_view kEnvelopeStart = "[Quorvane request ";
+constexpr std::string_view kHandoffFailedReply = "I couldn\u2019t complete that handoff. Please try asking again.";
+
+Text rootOf(const PendingRequest& job) { return job.rootRequestID.value_or(job.id); }
+
+template <class List, class Id>
+auto findByID(List& list, const Id& id)
+{
+    return std::find_if(list.begin(), list.end(), [&](const auto& record) { return record.id == id; });
+}
+
+const ChatMessage* findMessage(const Account& account, std::string_view id)
+{
+    const auto& messages = account.messages.elements();
+    auto found = std::find_if(messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == id; });
+    return found == messages.end() ? nullptr : &*found;
+}
+
+const Bot* findBot(const Account& account, std::string_view id)
+{
+    auto found = std::find_if(account.bots.begin(), account.bots.end(), [&](const Bot& b) { return b.id == id; });
+    return found == account.bots.end() ? nullptr : &*found;
+}
+
+void markUnread(Account& account, const Text& botID)
+{
+    if (!account.unreadBots)
+        account.unreadBots.emplace();
+    auto& unread = *account.unreadBots;
+    if (std::find(unread.begin(), unread.end(), botID) == unread.end())
+        unread.push_back(botID);
+}
+
+// A reading that is a shorter beginning of what is stored is an older reading of a reply that was
+// still being written; it never replaces the longer one.
+bool isOlderReading(std::string_view newer, std::string_view stored)
+{
+    return stored.starts_with(newer) && characterCount(newer) < characterCount(stored);
+}
+
+std::vector<MessageAttachment> allAttachments(const ChatMessage& message)
+{
+    std::vector<MessageAttachment> all;
+    if (message.parts)
+        for (const auto& part : *message.parts)
+            if (part.attachments)
+                all.insert(all.end(), part.attachments->begin(), part.attachments->end());
+    return all;
+}
+
+std::optional<std::vector<ReplyPart>> plainParts(const std::optional<CowVector<ReplyPart>>& parts)
+{
+    if (!parts)
+        return std::nullopt;
+    return parts->elements();
+}
+
+bool hasParts(const ChatMessage* message) { return message && message->parts && !message->parts->empty(); }
+
+} // namespace
+
+void Account::acceptResponse(std::string_view id, std::string_view reply, const std::optional<Text>& html,
+    const std::optional<std::vector<ReplyPart>>& parts, bool directMention, Date now)
+{
+    auto found = findByID(std::as_const(jobs), id);
+    if (found == jobs.cend() || !findBot(*this, found->botID))
+        return;
+    const PendingRequest job = *found;
+    if (job.roleTargets) {
+        finishRoleGeneration(id, Text(reply));
+        return;
+    }
+    const Text root = rootOf(job);
+    if (acceptHandoff(job, reply, directMention, now))
+        return;
+
+    // A reply that tried to hand off but could not is not shown as written: its block may carry
+    // instructions that were refused.
+    if (handoffEnvelope(reply).kind != HandoffEnvelope::Kind::none)
+        complete(job.id, kHandoffFailedReply, std::nullopt, std::nullopt, now);
+    else
+        complete(job.id, reply, html, parts, now);
+    auto filed = findByID(messages, job.id + "-reply");
+    if (filed != messages.end())
+        filed->replyToID = job.parentRequestID;
+    finishHandoffStatuses(root);
+}
+
+void Account::complete(std::string_view id, std::string_view reply, const std::optional<Text>& html,
+    const std::optional<std::vector<ReplyPart>>& parts, Date now)
+{
+    auto found = findByID(std::as_const(jobs), id);
+    if (found == jobs.cend())
+        return;
+    const PendingRequest job = *found;
+    applyObservedReply(job, reply, html, parts, now);
+    setStatus(id, "sent");
+    std::erase_if(jobs, [&](const PendingRequest& j) { return j.id == id; });
+}
+
+void Account::applyObservedReply(const PendingRequest& job, std::string_view reply, const std::optional<Text>& html,
+    const std::optional<std::vector<ReplyPart>>& parts, Date now)
+{
+    if (job.roleTargets) {
+        applyRoleLabels(job, reply);
+        return;
+    }
+    const Text replyID = job.id + "-reply";
+    ChatMessage message;
+    message.id = replyID;
+    message.botID = job.botID;
+    message.role = "assistant";
+    message.text = reply;
+    message.date = job.submitted.value_or(now);
+    message.status = "sent";
+    message.html = html;
+    message.replyToID = job.parentRequestID;
+    if (parts) {
+        const ChatMessage* existing = findMessage(*this, replyID);
+        Date firstDate = existing ? existing->date : job.submitted.value_or(now);
+        std::optional<Date> observedAt = hasParts(existing) ? std::optional<Date>(now) : std::nullopt;
+        message.parts = datedReplyParts(*parts, existing ? plainParts(existing->parts) : std::nullopt, firstDate, observedAt);
+    }
+
+    for (ChatMessage& projected : projectedReplies(message, job)) {
+        auto existing = findByID(std::as_const(messages), projected.id);
+        if (existing == messages.cend()) {
+            Text botID = projected.botID;
+            messages.push_back(std::move(projected));
+            markUnread(*this, botID);
+            continue;
+        }
+        if (isOlderReading(projected.text, existing->text))
+            continue;
+        projected.date = existing->date;
+        if (projected == *existing)
+            continue;
+        bool contentChanged = projected.text != existing->text || projected.html != existing->html
+            || allAttachments(projected) != allAttachments(*existing);
+        Text botID = projected.botID;
+        messages[static_cast<std::size_t>(existing - messages.cbegin())] = std::move(projected);
+        if (contentChanged)
+            markUnread(*this, botID);
+    }
+
+    // Reports that carry this result onward receive it in their payload.
+    const ChatMessage* filed = findMessage(*this, replyID);
+    const Text resultText = filed ? filed->text : Text(reply);
+    for (auto& waiting : jobs) {
+        if (waiting.resultRequestID != job.id || waiting.phase != JobPhase::queued)
+            continue;
+        const ChatMessage* original = findMessage(*this, rootOf(job));
+        const Bot* bot = findBot(*this, job.botID);
+        constexpr std::string_view marker = "[User message]\n";
+        auto at = waiting.payload.rfind(marker);
+        if (at == Text::npos)
+            continue;
+        std::string payload(waiting.payload.substr(0, at + marker.size()));
+        payload += "Original request:\n";
+        payload += original ? original->text.view() : std::string_view("Continue the original task.");
+        payload += "\n\nResult from ";
+        payload += bot ? bot->name.view() : std::string_view("your teammate");
+        payload += ":\n";
+        payload += prefixCharacters(resultText, 10000);
+        waiting.payload = payload;
+    }
+}
+
+std::vector<ChatMessage> Account::projectedReplies(const ChatMessage& message, const PendingRequest& job) const
+{
+    if (isRedundantHandoffReport(job))
+        return {};
+    std::vector<ChatMessage> projected { message };
+    if (message.isRouting.value_or(false))
+        return projected;
+    for (const Text& destination : replyDestinations(job)) {
+        ChatMessage copy = message;
+        copy.id = message.id + "-handoff-result-" + destination;
+        copy.botID = destination;
+        copy.sourceBotID = job.botID;
+        copy.replyToID = rootOf(job);
+        projected.push_back(std::move(copy));
+    }
+    return projected;
+}
+
+void Account::trackReply(const PendingRequest& job, const std::vector<DotMessage>& messages, bool stopped)
+{
+    if (!replyWatches)
+        replyWatches.emplace();
+    const auto& watches = std::as_const(*replyWatches);
+    if (std::any_of(watches.begin(), watches.end(), [&](const ReplyWatch& w) { return w.job.id == job.id; }))
+        return;
+    std::set<Text> ids;
+    for (const auto& reply : correlatedReplies(job, messages))
+        ids.insert(reply.id);
+    replyWatches->push_back(ReplyWatch { job, std::vector<Text>(ids.begin(), ids.end()), stopped });
+}
+
+void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date now)
+{
+    if (!replyWatches || replyWatches->empty())
+        return;
+    const std::vector<DotMessage> unique = uniqueDotMessages(pageMessages);
+    std::unordered_map<std::string_view, std::size_t> position;
+    position.reserve(unique.size());
+    for (std::size_t i = 0; i < unique.size(); ++i)
+        position.emplace(unique[i].id.view(), i);
+
+    std::unordered_set<std::string_view> bots;
+    for (const auto& watch : std::as_const(*replyWatches))
+        bots.insert(watch.job.botID.view());
+    for (const auto& job : jobs)
+        bots.insert(job.botID.view());
+    const bool severalBots = bots.size() > 1;
+
+    // Our own request turns on the page, by the request id their envelope names.
+    std::unordered_map<std::string, std::vector<Text>> turns;
+    for (const auto& message : unique) {
+        if (message.role != "user" || !message.text.starts_with(kEnvelopeStart))
+            continue;
+        auto close = message.text.find("]", kEnvelopeStart.size());
+        if (close == Text::npos)
+            continue;
+        turns[std::string(message.text.substr(kEnvelopeStart.size(), close - kEnvelopeStart.size()))].push_back(message.id);
+    }
+
+    auto onPage = [&](std::string_view id) -> const DotMessage* {
+        auto found = position.find(id);
+        return found == position.end() ? nullptr : &unique[found->second];
+    };
+
+    for (std::size_t w = 0; w < replyWatches->size(); ++w) {
+        ReplyWatch watch = std::as_const(*replyWatches)[w];
+        PendingRequest& job = watch.job;
+
+        std::erase_if(watch.assistantIDs, [&](const Text& id) {
+            const DotMessage* shown = onPage(id);
+            return shown && shown->role != "assistant";
+        });
+
+        if (auto turn = turns.find(job.id.str()); turn != turns.end()) {
+            std::unordered_set<std::string_view> baseline(job.baseline.begin(), job.baseline.end());
+            std::vector<Text> candidates;
+            for (const auto& id : turn->second)
+                if (!baseline.count(id.view()))
+                    candidates.push_back(id);
+            if (candidates.size() == 1) {
+                job.userMessageID = candidates.front();
+                const ChatMessage* user = findMessage(*this, job.id);
+                if (user && (user->status == "deliveryUnknown" || user->status == "deliveryMissing"))
+                    setStatus(job.id, "sent");
+            }
+        }
+
+        std::vector<DotMessage> replies = correlatedReplies(job, unique);
+        const std::set<Text> known(watch.assistantIDs.begin(), watch.assistantIDs.end());
+
+        // With several bots sharing the conversation, an untagged request whose turn is the last
+        // one on the page cannot tell its own late replies from other answers: it keeps to the
+        // replies it already counted.
+        if (!job.replyToken && severalBots && !known.empty() && job.userMessageID) {
+            if (auto found = position.find(job.userMessageID->view()); found != position.end()) {
+                bool laterTurn = std::any_of(unique.begin() + static_cast<std::ptrdiff_t>(found->second) + 1, unique.end(),
+                    [](const DotMessage& m) { return m.role == "user"; });
+                if (!laterTurn)
+                    std::erase_if(replies, [&](const DotMessage& m) { return !known.count(m.id); });
+            }
+        }
+
+        std::unordered_set<std::string_view> replyIDs;
+        for (const auto& reply : replies)
+            replyIDs.insert(reply.id.view());
+        std::vector<DotMessage> added;
+        for (const Text& id : watch.assistantIDs) {
+            if (replyIDs.count(id.view()))
+                continue;
+            const DotMessage* shown = onPage(id);
+            if (!shown || shown->role != "assistant")
+                continue;
+            if (auto token = replyToken(shown->text); token && (!job.replyToken || *job.replyToken != *token))
+                continue;
+            DotMessage cleaned = cleanReply(*shown);
+            if (hasReplyContent(cleaned))
+                added.push_back(std::move(cleaned));
+        }
+        for (auto& reply : added) {
+            replyIDs.insert(reply.id.view());
+            replies.push_back(std::move(reply));
+        }
+
+        const Text replyID = job.id + "-reply";
+        const ChatMessage* existing = findMessage(*this, replyID);
+        // Until the page shows the whole reply again, a reply filed without parts cannot be
+        // rebuilt from what is visible; wait rather than file a fragment.
+        if (!hasParts(existing)) {
+            bool missing = std::any_of(watch.assistantIDs.begin(), watch.assistantIDs.end(),
+                [&](const Text& id) { return !replyIDs.count(id.view()); });
+            if (missing)
+                continue;
+        }
+
+        std::vector<ReplyPart> fresh;
+        fresh.reserve(replies.size());
+        for (const auto& reply : replies)
+            fresh.push_back(ReplyPart { reply.id, reply.text, reply.html, std::nullopt, reply.attachments });
+        std::vector<ReplyPart> merged = mergedReplyParts(fresh, existing ? plainParts(existing->parts) : std::nullopt);
+
+        std::string text;
+        std::string html;
+        for (const auto& part : merged) {
+            if (!part.text.empty()) {
+                if (!text.empty())
+                    text += "\n\n";
+                text += part.text;
+            }
+            if (part.html) {
+                if (!html.empty())
+                    html += "\n";
+                html += *part.html;
+            }
+        }
+        std::optional<Text> htmlValue = html.empty() ? std::nullopt : std::optional<Text>(html);
+        if (!merged.empty() && handoffEnvelope(text).kind == HandoffEnvelope::Kind::none) {
+            bool unchanged = existing && existing->text == text && existing->html == htmlValue && existing->parts
+                && existing->parts->elements() == merged;
+            if (!unchanged) {
+                applyObservedReply(job, text, htmlValue, merged, now);
+                setStatus(job.id, "sent");
+            }
+        }
+
+        std::set<Text> ids(watch.assistantIDs.begin(), watch.assistantIDs.end());
+        for (const auto& reply : replies)
+            ids.insert(reply.id);
+        watch.assistantIDs.assign(ids.begin(), ids.end());
+        if (watch != std::as_const(*replyWatches)[w])
+            (*replyWatches)[w] = std::move(watch);
+    }
+}
+
+void Account::retryUnconfirmed(std::string_view id)
+{
+    const ChatMessage* message = findMessage(*this, id);
+    bool unconfirmed = message && (message->status == "deliveryMissing" || message->status == "deliveryUnknown");
+    bool queued = std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == id; });
+    const ReplyWatch* watch = nullptr;
+    if (replyWatches)
+        for (const auto& w : std::as_const(*replyWatches))
+            if (w.job.id == id) {
+                watch = &w;
+                break;
+            }
+    if (!unconfirmed || queued || !watch)
+        throw AppFailure("This message\u2019s status changed. Check the latest reply before trying again.");
+
+    PendingRequest job = watch->job;
+    job.phase = JobPhase::queued;
+    job.userMessageID.reset();
+    job.submitted.reset();
+    job.attempts = 0;
+    job.nextAttempt.reset();
+    job.deliveryChecks.reset();
+    job.lastDeliveryCheck.reset();
+    job.note = Text();
+    erase_if(*replyWatches, [&](const ReplyWatch& w) { return w.job.id == id; });
+    jobs.push_back(std::move(job));
+    setStatus(id, "queued");
+    if (handoffs)
+        if (auto handoff = findByID(*handoffs, id); handoff != handoffs->end())
+            handoff->status = "working";
+}
+
+void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessages, Date now)
+{
+    const std::vector<DotMessage> unique = uniqueDotMessages(pageMessages);
+    std::vector<const PendingRequest*> tracked;
+    if (replyWatches)
+        for (const auto& watch : std::as_const(*replyWatches))
+            tracked.push_back(&watch.job);
+    for (const auto& job : jobs)
+        tracked.push_back(&job);
+
+    std::unordered_set<std::string_view> anchorIDs;
+    for (const auto* job : tracked)
+        anchorIDs.insert(job->id.view());
+    for (const auto& message : messages.elements())
+        if (message.role == "user")
+            anchorIDs.insert(message.id.view());
+    if (anchorIDs.empty())
+        return;
+
+    // Only what follows the first of our own request turns can be a reply to us.
+    std::size_t anchor = unique.size();
+    for (std::size_t i = 0; i < unique.size() && anchor == unique.size(); ++i) {
+        const auto& text = unique[i].text;
+        if (unique[i].role != "user" || !text.starts_with(kEnvelopeStart))
+            continue;
+        auto close = text.find("]", kEnvelopeStart.size());
+        if (close != Text::npos && anchorIDs.count(text.substr(kEnvelopeStart.size(), close - kEnvelopeStart.size())))
+            anchor = i;
+    }
+    if (anchor == unique.size())
+        return;
+
+    std::unordered_set<std::string> known;
+    if (replyWatches)
+        for (const auto& watch : std::as_const(*replyWatches))
+            for (const auto& id : watch.assistantIDs)
+                known.insert(id.str());
+    for (const auto& message : messages.elements())
+        if (message.parts)
+            for (const auto& part : *message.parts)
+                known.insert(part.id.str());
+    std::unordered_set<std::string> tokens;
+    for (const auto* job : tracked) {
+        for (const auto& reply : correlatedReplies(*job, unique))
+            known.insert(reply.id.str());
+        if (job->replyToken)
+            tokens.insert(job->replyToken->str());
+    }
+    std::unordered_set<std::string_view> ignored;
+    if (ignoredRemoteReplyIDs)
+        for (const auto& id : *ignoredRemoteReplyIDs)
+            ignored.insert(id.view());
+
+    bool afterOurTurn = true;
+    for (std::size_t i = anchor + 1; i < unique.size(); ++i) {
+        const DotMessage& message = unique[i];
+        if (message.role == "user") {
+            afterOurTurn = message.text.starts_with(kEnvelopeStart);
+            continue;
+        }
+        if (message.role != "assistant" || !afterOurTurn)
+            continue;
+        if (assignedRemoteReplies) {
+            if (auto assigned = assignedRemoteReplies->find(message.id.str()); assigned != assignedRemoteReplies->end()) {
+                const ChatMessage* imported = findMessage(*this, "remote-" + message.id);
+                importAssignedReply(message, assigned->second, imported ? imported->date : now);
+                continue;
+            }
+        }
+        if (known.count(message.id.str()) || ignored.count(message.id.view()))
+            continue;
+        if (handoffEnvelope(message.text).kind != HandoffEnvelope::Kind::none)
+            continue;
+        if (auto token = replyToken(message.text)) {
+            if (tokens.count(*token))
+                continue;
+        } else if (trimmed(message.text).starts_with("[qv:")) {
+            continue;
+        }
+        DotMessage cleaned = cleanReply(message);
+        if (!hasReplyContent(cleaned))
+            continue;
+        if (!unassignedReplies)
+            unassignedReplies.emplace();
+        auto entry = findByID(*unassignedReplies, message.id);
+        if (entry != unassignedReplies->end()) {
+            if (entry->message != cleaned)
+                entry->message = std::move(cleaned);
+        } else {
+            unassignedReplies->push_back(UnassignedReply { message.id, std::move(cleaned), now });
+        }
+    }
+    if (unassignedReplies)
+        std::erase_if(*unassignedReplies, [&](const UnassignedReply& r) { return known.count(r.id.str()) > 0; });
+}
+
+void Account::assignRemoteReply(std::string_view id, std::string_view botID)
+{
+    const Bot* bot = findBot(*this, botID);
+    const UnassignedReply* reply = nullptr;
+    if (unassignedReplies)
+        for (const auto& r : *unassignedReplies)
+            if (r.id == id) {
+                reply = &r;
+                break;
+            }
+    if (!bot || bot->archived || !reply)
+        throw AppFailure("That reply is no longer available.");
+    const UnassignedReply chosen = *reply;
+    if (!assignedRemoteReplies)
+        assignedRemoteReplies.emplace();
+    (*assignedRemoteReplies)[std::string(id)] = Text(botID);
+    importAssignedReply(chosen.message, botID, chosen.date);
+    std::erase_if(*unassignedReplies, [&](const UnassignedReply& r) { return r.id == id; });
+}
+
+void Account::importAssignedReply(const DotMessage& message, std::string_view botID, Date date)
+{
+    DotMessage cleaned = cleanReply(message);
+    if (!hasReplyContent(cleaned))
+        return;
+    ChatMessage imported;
+    imported.id = "remote-" + message.id;
+    imported.botID = botID;
+    imported.role = "assistant";
+    imported.text = cleaned.text;
+    imported.html = cleaned.html;
+    imported.date = date;
+    imported.status = "sent";
+    imported.parts = CowVector<ReplyPart> { ReplyPart { message.id, cleaned.text, cleaned.html, date, cleaned.attachments } };
+
+    auto existing = findByID(std::as_const(messages), imported.id);
+    if (existing == messages.cend()) {
+        messages.push_back(std::move(imported));
+        markUnread(*this, Text(botID));
+        return;
+    }
+    imported.date = existing->date;
+    (*imported.parts)[0].date = existing->date;
+    if (imported == *existing)
+        return;
+    messages[static_cast<std::size_t>(existing - messages.cbegin())] = std::move(imported);
+    markUnread(*this, Text(botID));
+}
+
+} // namespace quorvane
