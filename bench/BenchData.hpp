@@ -1,8 +1,9 @@
 #pragma once
 
-// Realistic generated data for the benchmarks: an account with a long history.
+// Realistic generated data for the benchmarks, the same on every run.
 
 #include <cstddef>
+#include <string>
 
 #include "quorvane/Vault.hpp"
 
@@ -13,7 +14,14 @@ namespace quorvane::bench {
 // separately as it would be after a load.
 Vault makeVault(std::size_t messages);
 
-// Text of `length` bytes that reads like prose, varied by `seed`.
+// Text of `length` bytes that reads like prose, varied by `seed`: words, quotes and backslashes
+// that JSON escapes, non-ASCII letters and punctuation, and a line break now and then.
 std::string prose(std::size_t length, std::size_t seed);
+
+// The JSON the page adapter returns for a long Dot conversation of `messages` page messages:
+// user turns carrying our request payloads (envelope, reply tag, user text), tagged assistant
+// replies with HTML, some attachments, and a few ids read twice as the page shows them while a
+// reply grows.
+std::string snapshotJSON(std::size_t messages);
 
 } // namespace quorvane::bench

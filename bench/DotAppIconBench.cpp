@@ -2,15 +2,13 @@
 // run: copying a 1024×1024 RGBA canvas once, the least any rendering of it can cost.
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <map>
-#include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 
+#include "BenchReport.hpp"
 #include "quorvane/icons/AvatarThumbnail.hpp"
 #include "quorvane/icons/DotAppIcon.hpp"
 
@@ -86,42 +84,17 @@ void BM_AvatarThumbnailPNG(benchmark::State& state) {
 }
 BENCHMARK(BM_AvatarThumbnailPNG)->Unit(benchmark::kMillisecond);
 
-// Prints each benchmark's CPU time (steadier than wall time on a shared machine) as a
-// multiple of the floor's after the usual table, so runs on different machines compare.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      // One time per benchmark: the median when repetitions are aggregated.
-      if (run.run_type == Run::RT_Iteration && run.repetitions <= 1) times_[run.run_name.str()] = run.GetAdjustedCPUTime();
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        times_[run.run_name.str()] = run.GetAdjustedCPUTime();
-      }
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    const auto floor = times_.find("BM_Floor_Copy1024Canvas");
-    if (floor == times_.end() || floor->second <= 0) return;
-    std::printf("\nRatio of CPU times to the floor (copying one 1024x1024 canvas, %.3f ms):\n", floor->second);
-    for (const auto& [name, time] : times_) {
-      if (name != floor->first) std::printf("  %-32s %8.1fx  (%.2f ms)\n", name.c_str(), time / floor->second, time);
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  // CPU time: steadier than wall time on a shared machine. No goal: the ratio compares runs
+  // on different machines.
+  using quorvane::bench::Clock;
+  return quorvane::bench::runBenchmarks(
+      argc, argv,
+      {{"icon: DotAppIcon::make from a 256 px logo", "BM_DotAppIconMake/256", "BM_Floor_Copy1024Canvas", std::nullopt, Clock::cpu},
+       {"icon: DotAppIcon::make from a 2048 px picture", "BM_DotAppIconMake/2048", "BM_Floor_Copy1024Canvas", std::nullopt,
+        Clock::cpu},
+       {"icon: avatarThumbnailPNG of a 1024 px PNG", "BM_AvatarThumbnailPNG", "BM_Floor_Copy1024Canvas", std::nullopt,
+        Clock::cpu}});
 }

@@ -1,0 +1,34 @@
+#pragma once
+
+// One summary line per goal after a benchmark run, so every benchmark reads the same way:
+//   <row>: <median> vs floor <median floor> = <ratio>× (goal ≤ N×) met|MISSED
+//   <row>: <median> (goal ≤ X ms) met|MISSED
+// A floor is the least the same work can cost on this machine (for example a Boost.JSON parse
+// of the same bytes), measured in the same run, so a ratio compares across machines while a
+// bare time does not. With --benchmark_repetitions the figures are medians, which a busy
+// machine disturbs far less than means.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane::bench {
+
+enum class Clock {
+    cpu,  // steadier on a shared machine; for work that never waits
+    real, // for work that waits on the disk (fsync), where CPU time would leave the wait out
+};
+
+struct Row {
+    std::string name;                 // what the line is called
+    std::string benchmark;            // the measured benchmark, as "Name" or "Name/arg"
+    std::optional<std::string> floor; // the floor benchmark, when the goal is a ratio
+    std::optional<double> goal;       // a ratio to the floor, or milliseconds without a floor
+    Clock clock = Clock::cpu;
+};
+
+// Runs the benchmarks selected on the command line with the usual console table, then prints
+// one line per row whose benchmarks ran. Returns the exit status for main.
+int runBenchmarks(int argc, char** argv, const std::vector<Row>& rows);
+
+} // namespace quorvane::bench
