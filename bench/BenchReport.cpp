@@ -23,11 +23,15 @@ double median(std::vector<double> values)
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-// "12.3 ms", "0.412 ms": three significant figures or so, in milliseconds throughout so that
-// every line compares at a glance.
+// "12.3 ms", "0.412 ms": three significant figures or so, in milliseconds so that every line
+// compares at a glance; microseconds only below 0.01 ms.
 std::string milliseconds(double value)
 {
     char buffer[32];
+    if (value < 0.01) {
+        std::snprintf(buffer, sizeof buffer, "%.3g \u00b5s", value * 1e3);
+        return buffer;
+    }
     std::snprintf(buffer, sizeof buffer, value >= 100 ? "%.0f ms" : value >= 10 ? "%.1f ms" : value >= 1 ? "%.2f ms" : "%.3f ms", value);
     return buffer;
 }
@@ -87,7 +91,7 @@ public:
                 heading = true;
             }
             const double value = measured->of(row.clock);
-            std::string line = row.name + ": " + milliseconds(value);
+            std::string line = (row.detail ? "  " : "") + row.name + ": " + milliseconds(value);
             std::string cpuNote; // beside a real time: how much of it was waiting or noise
             bool met;
             if (floor) {

@@ -25,6 +25,7 @@ struct Row {
     std::optional<std::string> floor; // the floor benchmark, when the goal is a ratio
     std::optional<double> goal;       // a ratio to the floor, or milliseconds without a floor
     Clock clock = Clock::cpu;
+    bool detail = false; // a line under the one before it, indented; scripts/bench shows headlines only
 };
 
 // Runs the benchmarks selected on the command line with the usual console table, then prints

@@ -51,5 +51,5 @@ int main(int argc, char** argv)
         { { "vault copy + change + compare (10,000 messages of ~7 KB)", "VaultCopyChangeAndCompare", std::nullopt, 2.0,
               quorvane::bench::Clock::cpu },
             { "vault copy + compare, unchanged (10,000 messages of ~7 KB)", "VaultCopyAndCompareUnchanged", std::nullopt, 2.0,
-                quorvane::bench::Clock::cpu } });
+                quorvane::bench::Clock::cpu, true } });
 }
