@@ -1,5 +1,8 @@
 #include "quorvane/Json.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 #include <boost/json/serialize.hpp>
 
 namespace quorvane {
@@ -36,32 +39,62 @@ void rethrowWithKey(std::string_view key, const JsonDecodeError& error)
     throw JsonDecodeError(error.problem, std::move(path));
 }
 
+namespace {
+
+constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+// Whether any of the eight bytes needs escaping: below 0x20, '"' or '\\'. Each test is exact
+// about whether some byte matches (not about which), which is all the scan needs.
+inline bool wordNeedsEscaping(std::uint64_t word)
+{
+    auto anyZeroByte = [](std::uint64_t v) { return (v - kEveryByte) & ~v & kHighBits; };
+    std::uint64_t control = (word - kEveryByte * 0x20) & ~word & kHighBits;
+    return (control | anyZeroByte(word ^ (kEveryByte * '"')) | anyZeroByte(word ^ (kEveryByte * '\\'))) != 0;
+}
+
+} // namespace
+
 void appendEscaped(std::string& out, std::string_view text)
 {
     static constexpr char kHex[] = "0123456789abcdef";
     out.push_back('"');
+    const char* const data = text.data();
+    const std::size_t size = text.size();
     std::size_t runStart = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != '"' && c != '\\')
-            continue;
-        out.append(text.data() + runStart, i - runStart);
-        runStart = i + 1;
-        switch (c) {
-        case '"': out.append("\\\""); break;
-        case '\\': out.append("\\\\"); break;
-        case '\b': out.append("\\b"); break;
-        case '\f': out.append("\\f"); break;
-        case '\n': out.append("\\n"); break;
-        case '\r': out.append("\\r"); break;
-        case '\t': out.append("\\t"); break;
-        default:
-            out.append("\\u00");
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xF]);
+    std::size_t i = 0;
+    while (i < size) {
+        // Most text needs no escaping at all: skip it eight bytes at a time, and look at single
+        // bytes only in a word that holds something to escape, or in the last few bytes.
+        while (i + 8 <= size) {
+            std::uint64_t word;
+            std::memcpy(&word, data + i, 8);
+            if (wordNeedsEscaping(word))
+                break;
+            i += 8;
+        }
+        for (const std::size_t stop = std::min(size, i + 8); i < stop; ++i) {
+            auto c = static_cast<unsigned char>(data[i]);
+            if (c >= 0x20 && c != '"' && c != '\\')
+                continue;
+            out.append(data + runStart, i - runStart);
+            runStart = i + 1;
+            switch (c) {
+            case '"': out.append("\\\""); break;
+            case '\\': out.append("\\\\"); break;
+            case '\b': out.append("\\b"); break;
+            case '\f': out.append("\\f"); break;
+            case '\n': out.append("\\n"); break;
+            case '\r': out.append("\\r"); break;
+            case '\t': out.append("\\t"); break;
+            default:
+                out.append("\\u00");
+                out.push_back(kHex[c >> 4]);
+                out.push_back(kHex[c & 0xF]);
+            }
         }
     }
-    out.append(text.data() + runStart, text.size() - runStart);
+    out.append(data + runStart, size - runStart);
     out.push_back('"');
 }
 
