@@ -43,7 +43,7 @@ std::size_t characterBoundary(std::string_view text, std::size_t at)
 std::string prose(std::size_t length, std::size_t seed)
 {
     static const char* const words[] = { "the", "crew", "answers", "quickly", "while", "Dot", "keeps", "notes", "about",
-        "every", "\"handoff\"", "and", "reply", "\xE2\x80\x94", "caf\xC3\xA9", "plan", "ships", "today", "path\\to\\file",
+        "every", "\"handoff\"", "and", "reply", "\xE2\x80\x94", "caf\xC3\xA9", "plan", "ships", "today", "path/to/file",
         "\xE2\x80\x9Cquoted\xE2\x80\x9D", "numbers:", "42", "na\xC3\xAFve", "\xE6\x9D\xB1\xE4\xBA\xAC", "summary", "a" };
     std::string out;
     out.reserve(length + 16);

@@ -14,8 +14,8 @@ namespace quorvane::bench {
 // separately as it would be after a load.
 Vault makeVault(std::size_t messages);
 
-// Text of `length` bytes that reads like prose, varied by `seed`: words, quotes and backslashes
-// that JSON escapes, non-ASCII letters and punctuation, and a line break now and then.
+// Text of at most `length` bytes that reads like prose, varied by `seed`: words, quotes that
+// JSON escapes, non-ASCII letters and punctuation, and a line break now and then.
 std::string prose(std::size_t length, std::size_t seed);
 
 // The JSON the page adapter returns for a long Dot conversation of `messages` page messages:
