@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -100,11 +101,20 @@ std::optional<RegexHit> firstMatch(const icu::RegexPattern& pattern, std::string
     if (!input.ok())
         return std::nullopt;
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(status));
-    if (status == U_MEMORY_ALLOCATION_ERROR)
-        throw std::bad_alloc();
-    if (U_FAILURE(status) || !matcher)
-        return std::nullopt;
+    // Making a matcher allocates; reconciliation matches thousands of texts per snapshot, so each
+    // thread keeps one matcher per expression and points it at each new text.
+    thread_local std::unordered_map<const icu::RegexPattern*, std::unique_ptr<icu::RegexMatcher>> matchers;
+    std::unique_ptr<icu::RegexMatcher>& cached = matchers[&pattern];
+    if (!cached) {
+        cached.reset(pattern.matcher(status));
+        if (status == U_MEMORY_ALLOCATION_ERROR)
+            throw std::bad_alloc();
+        if (U_FAILURE(status) || !cached) {
+            cached.reset();
+            return std::nullopt;
+        }
+    }
+    icu::RegexMatcher* matcher = cached.get();
     matcher->reset(input.get());
     bool found = matcher->find(status);
     if (status == U_MEMORY_ALLOCATION_ERROR)
@@ -386,6 +396,27 @@ std::vector<DotMessage> taggedReplies(const PendingRequest& job, std::string_vie
     return replies;
 }
 
+// The replies of an untagged request: the assistant messages after its own turn (at `turn` in the
+// unique messages), up to the next user turn.
+std::vector<DotMessage> untaggedRepliesAfter(const PendingRequest& job, const std::vector<DotMessage>& unique, std::size_t turn)
+{
+    std::vector<DotMessage> replies;
+    for (std::size_t i = turn + 1; i < unique.size(); ++i) {
+        const DotMessage& message = unique[i];
+        if (message.role == "user"sv)
+            break;
+        if (message.role != "assistant"sv || inBaseline(job.baseline, message.id))
+            continue;
+        // Anything that begins like a tag, well-formed or not, answers some tagged request.
+        // (A text that the tag expression matches always begins with "[qv:" once trimmed.)
+        if (trimmed(message.text).starts_with(kTagOpening))
+            continue;
+        if (hasReplyContent(message))
+            replies.push_back(message);
+    }
+    return replies;
+}
+
 std::vector<DotMessage> untaggedReplies(const PendingRequest& job, const std::vector<DotMessage>& messages)
 {
     if (!job.userMessageID)
@@ -396,23 +427,7 @@ std::vector<DotMessage> untaggedReplies(const PendingRequest& job, const std::ve
         ++turn;
     if (turn == unique.size())
         return {};
-
-    std::unordered_set<std::string_view> baseline = idSet(job.baseline);
-    std::vector<DotMessage> replies;
-    for (std::size_t i = turn + 1; i < unique.size(); ++i) {
-        DotMessage& message = unique[i];
-        if (message.role == "user"sv)
-            break;
-        if (message.role != "assistant"sv || baseline.contains(message.id.view()))
-            continue;
-        // Anything that begins like a tag, well-formed or not, answers some tagged request.
-        // (A text that the tag expression matches always begins with "[qv:" once trimmed.)
-        if (trimmed(message.text).starts_with(kTagOpening))
-            continue;
-        if (hasReplyContent(message))
-            replies.push_back(std::move(message));
-    }
-    return replies;
+    return untaggedRepliesAfter(job, unique, turn);
 }
 
 std::string joined(const std::vector<std::string_view>& pieces, std::string_view separator)
@@ -513,6 +528,162 @@ std::optional<std::string> matchingTurn(const PendingRequest& job, const std::ve
     if (ids.size() != 1)
         return std::nullopt;
     return *ids.begin();
+}
+
+namespace {
+
+// A digest of one baseline's ids: their 64-bit hashes in an open-addressed table, so a lookup
+// costs one or two memory reads however long the baseline is. The entry holds a copy of the
+// baseline, so its shared elements can be neither freed nor changed (a change would copy them
+// first) while the digest is kept: the elements' address identifies the digest safely.
+struct BaselineDigest {
+    CowVector<Text> pinned;
+    std::vector<std::uint64_t> slots; // 0 marks an empty slot; a hash of 0 is stored as 1
+
+    static std::uint64_t slotValue(std::string_view id)
+    {
+        std::uint64_t hash = std::hash<std::string_view> {}(id);
+        return hash == 0 ? 1 : hash;
+    }
+
+    explicit BaselineDigest(const CowVector<Text>& baseline) : pinned(baseline)
+    {
+        std::size_t size = 16;
+        while (size < 2 * baseline.size())
+            size *= 2;
+        slots.assign(size, 0);
+        for (const Text& id : baseline.elements())
+            insert(slotValue(id));
+    }
+
+    void insert(std::uint64_t value)
+    {
+        std::size_t mask = slots.size() - 1;
+        for (std::size_t i = value & mask;; i = (i + 1) & mask) {
+            if (slots[i] == value)
+                return;
+            if (slots[i] == 0) {
+                slots[i] = value;
+                return;
+            }
+        }
+    }
+
+    bool mayContain(std::string_view id) const
+    {
+        std::uint64_t value = slotValue(id);
+        std::size_t mask = slots.size() - 1;
+        for (std::size_t i = value & mask;; i = (i + 1) & mask) {
+            if (slots[i] == value)
+                return true;
+            if (slots[i] == 0)
+                return false;
+        }
+    }
+};
+
+constexpr std::size_t kLinearBaseline = 32;
+constexpr std::size_t kDigestLimit = 4096;
+
+} // namespace
+
+bool inBaseline(const CowVector<Text>& baseline, std::string_view id)
+{
+    const std::vector<Text>& ids = baseline.elements();
+    auto contains = [&] { return std::find(ids.begin(), ids.end(), id) != ids.end(); };
+    if (ids.size() <= kLinearBaseline)
+        return contains();
+    thread_local std::unordered_map<const std::vector<Text>*, BaselineDigest> digests;
+    auto found = digests.find(&ids);
+    if (found == digests.end()) {
+        if (digests.size() >= kDigestLimit)
+            digests.clear();
+        found = digests.emplace(&ids, BaselineDigest(baseline)).first;
+    }
+    // A hash that is absent settles it; one that is present is confirmed against the ids.
+    return found->second.mayContain(id) && contains();
+}
+
+CorrelationPage::CorrelationPage(const std::vector<DotMessage>& messages) : unique_(uniqueDotMessages(messages))
+{
+    positions_.reserve(unique_.size());
+    for (std::size_t i = 0; i < unique_.size(); ++i) {
+        const DotMessage& message = unique_[i];
+        positions_.emplace(message.id.view(), i);
+        if (message.role == "user"sv)
+            lastUserTurn_ = i;
+        if (message.role != "assistant"sv)
+            continue;
+        if (std::optional<RegexHit> tag = matchReplyTag(message.text))
+            tagged_[tag->group1].push_back(TaggedReply { i, tag->end, tag->group1 });
+    }
+}
+
+std::optional<std::size_t> CorrelationPage::position(std::string_view id) const
+{
+    auto found = positions_.find(id);
+    if (found == positions_.end())
+        return std::nullopt;
+    return found->second;
+}
+
+const DotMessage* CorrelationPage::find(std::string_view id) const
+{
+    auto found = positions_.find(id);
+    return found == positions_.end() ? nullptr : &unique_[found->second];
+}
+
+bool CorrelationPage::hasUserTurnAfter(std::size_t position) const noexcept
+{
+    return lastUserTurn_ && *lastUserTurn_ > position;
+}
+
+std::vector<DotMessage> CorrelationPage::correlatedReplies(const PendingRequest& job) const
+{
+    if (!job.replyToken) {
+        if (!job.userMessageID)
+            return {};
+        std::optional<std::size_t> turn = position(*job.userMessageID);
+        return turn ? untaggedRepliesAfter(job, unique_, *turn) : std::vector<DotMessage> {};
+    }
+    auto found = tagged_.find(job.replyToken->view());
+    if (found == tagged_.end())
+        return {};
+    std::vector<DotMessage> replies;
+    for (const TaggedReply& tagged : found->second) {
+        const DotMessage& message = unique_[tagged.position];
+        if (inBaseline(job.baseline, message.id))
+            continue;
+        DotMessage clean = withoutTag(message, RegexHit { tagged.tagEnd, tagged.token });
+        if (hasReplyContent(clean))
+            replies.push_back(std::move(clean));
+    }
+    return replies;
+}
+
+std::vector<Text> CorrelationPage::correlatedReplyIDs(const PendingRequest& job) const
+{
+    std::vector<Text> ids;
+    if (!job.replyToken) {
+        for (const DotMessage& reply : correlatedReplies(job))
+            ids.push_back(reply.id);
+        return ids;
+    }
+    auto found = tagged_.find(job.replyToken->view());
+    if (found == tagged_.end())
+        return ids;
+    for (const TaggedReply& tagged : found->second) {
+        const DotMessage& message = unique_[tagged.position];
+        if (inBaseline(job.baseline, message.id))
+            continue;
+        // Cleaned text decides unless it is empty; only then do attachments and HTML count.
+        std::string_view text = trimmed(message.text.substr(tagged.tagEnd));
+        bool content = text.empty() ? hasReplyContent(withoutTag(message, RegexHit { tagged.tagEnd, tagged.token }))
+                                    : !isEnvelopeText(text);
+        if (content)
+            ids.push_back(message.id);
+    }
+    return ids;
 }
 
 std::vector<DotMessage> correlatedReplies(const PendingRequest& job, const std::vector<DotMessage>& messages)

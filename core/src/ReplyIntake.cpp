@@ -77,6 +77,80 @@ std::optional<std::vector<ReplyPart>> plainParts(const std::optional<CowVector<R
 
 bool hasParts(const ChatMessage* message) { return message && message->parts && !message->parts->empty(); }
 
+// Whether `whole` is the pieces joined with `separator`, without building the joined text.
+template <class Pieces>
+bool isJoined(std::string_view whole, const Pieces& pieces, std::string_view separator)
+{
+    std::size_t at = 0;
+    bool first = true;
+    for (std::string_view piece : pieces) {
+        if (!first) {
+            if (whole.substr(at, separator.size()) != separator)
+                return false;
+            at += separator.size();
+        }
+        first = false;
+        if (whole.substr(at, piece.size()) != piece)
+            return false;
+        at += piece.size();
+    }
+    return at == whole.size();
+}
+
+// Whether these page replies are exactly the parts of the filed reply, and its text and HTML are
+// those parts joined, so that merging them in would change nothing.
+bool showsFiledReply(const std::vector<DotMessage>& replies, const ChatMessage& filed)
+{
+    const auto& parts = filed.parts->elements();
+    if (replies.size() != parts.size())
+        return false;
+    for (const auto& reply : replies) {
+        auto part = std::find_if(parts.begin(), parts.end(), [&](const ReplyPart& p) { return p.id == reply.id; });
+        if (part == parts.end() || part->text != reply.text || part->html != reply.html || part->attachments != reply.attachments)
+            return false;
+    }
+    std::vector<std::string_view> texts;
+    std::vector<std::string_view> html;
+    for (const auto& part : parts) {
+        if (!part.text.empty())
+            texts.push_back(part.text);
+        if (part.html)
+            html.push_back(*part.html);
+    }
+    bool htmlJoined = filed.html ? !filed.html->empty() && isJoined(*filed.html, html, "\n") : html.empty() || isJoined("", html, "\n");
+    return isJoined(filed.text, texts, "\n\n") && htmlJoined;
+}
+
+// Local messages by id, for operations that look up many of them. Messages filed while it is in
+// use are found too: they are appended, or replace a message of the same id in place.
+class MessageIndex {
+public:
+    explicit MessageIndex(const Account& account) : account_(account)
+    {
+        const auto& messages = account.messages.elements();
+        positions_.reserve(messages.size());
+        for (std::size_t i = 0; i < messages.size(); ++i)
+            positions_.try_emplace(messages[i].id, i); // the first message with an id is the one found
+        indexed_ = messages.size();
+    }
+
+    const ChatMessage* find(const Text& id) const
+    {
+        const auto& messages = account_.messages.elements();
+        if (auto found = positions_.find(id); found != positions_.end())
+            return &messages[found->second];
+        for (std::size_t i = indexed_; i < messages.size(); ++i)
+            if (messages[i].id == id)
+                return &messages[i];
+        return nullptr;
+    }
+
+private:
+    const Account& account_;
+    std::unordered_map<Text, std::size_t> positions_;
+    std::size_t indexed_ = 0;
+};
+
 } // namespace
 
 void Account::acceptResponse(std::string_view id, std::string_view reply, const std::optional<Text>& html,
@@ -221,11 +295,10 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
 {
     if (!replyWatches || replyWatches->empty())
         return;
-    const std::vector<DotMessage> unique = uniqueDotMessages(pageMessages);
-    std::unordered_map<std::string_view, std::size_t> position;
-    position.reserve(unique.size());
-    for (std::size_t i = 0; i < unique.size(); ++i)
-        position.emplace(unique[i].id.view(), i);
+    // Everything about the page is worked out once, so each watch costs only its own replies.
+    const CorrelationPage page(pageMessages);
+    const std::vector<DotMessage>& unique = page.unique();
+    MessageIndex local(*this);
 
     std::unordered_set<std::string_view> bots;
     for (const auto& watch : std::as_const(*replyWatches))
@@ -235,57 +308,49 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
     const bool severalBots = bots.size() > 1;
 
     // Our own request turns on the page, by the request id their envelope names.
-    std::unordered_map<std::string, std::vector<Text>> turns;
+    std::unordered_map<std::string_view, std::vector<Text>> turns;
     for (const auto& message : unique) {
         if (message.role != "user" || !message.text.starts_with(kEnvelopeStart))
             continue;
         auto close = message.text.find("]", kEnvelopeStart.size());
         if (close == Text::npos)
             continue;
-        turns[std::string(message.text.substr(kEnvelopeStart.size(), close - kEnvelopeStart.size()))].push_back(message.id);
+        turns[message.text.substr(kEnvelopeStart.size(), close - kEnvelopeStart.size())].push_back(message.id);
     }
-
-    auto onPage = [&](std::string_view id) -> const DotMessage* {
-        auto found = position.find(id);
-        return found == position.end() ? nullptr : &unique[found->second];
-    };
 
     for (std::size_t w = 0; w < replyWatches->size(); ++w) {
         ReplyWatch watch = std::as_const(*replyWatches)[w];
         PendingRequest& job = watch.job;
 
         std::erase_if(watch.assistantIDs, [&](const Text& id) {
-            const DotMessage* shown = onPage(id);
+            const DotMessage* shown = page.find(id);
             return shown && shown->role != "assistant";
         });
 
-        if (auto turn = turns.find(job.id.str()); turn != turns.end()) {
-            std::unordered_set<std::string_view> baseline(job.baseline.begin(), job.baseline.end());
+        if (auto turn = turns.find(job.id.view()); turn != turns.end()) {
             std::vector<Text> candidates;
             for (const auto& id : turn->second)
-                if (!baseline.count(id.view()))
+                if (!inBaseline(job.baseline, id))
                     candidates.push_back(id);
             if (candidates.size() == 1) {
                 job.userMessageID = candidates.front();
-                const ChatMessage* user = findMessage(*this, job.id);
+                const ChatMessage* user = local.find(job.id);
                 if (user && (user->status == "deliveryUnknown" || user->status == "deliveryMissing"))
                     setStatus(job.id, "sent");
             }
         }
 
-        std::vector<DotMessage> replies = correlatedReplies(job, unique);
-        const std::set<Text> known(watch.assistantIDs.begin(), watch.assistantIDs.end());
+        std::vector<DotMessage> replies = page.correlatedReplies(job);
+        auto counted = [&](const Text& id) {
+            return std::binary_search(watch.assistantIDs.begin(), watch.assistantIDs.end(), id);
+        };
 
         // With several bots sharing the conversation, an untagged request whose turn is the last
         // one on the page cannot tell its own late replies from other answers: it keeps to the
         // replies it already counted.
-        if (!job.replyToken && severalBots && !known.empty() && job.userMessageID) {
-            if (auto found = position.find(job.userMessageID->view()); found != position.end()) {
-                bool laterTurn = std::any_of(unique.begin() + static_cast<std::ptrdiff_t>(found->second) + 1, unique.end(),
-                    [](const DotMessage& m) { return m.role == "user"; });
-                if (!laterTurn)
-                    std::erase_if(replies, [&](const DotMessage& m) { return !known.count(m.id); });
-            }
+        if (!job.replyToken && severalBots && !watch.assistantIDs.empty() && job.userMessageID) {
+            if (auto turn = page.position(*job.userMessageID); turn && !page.hasUserTurnAfter(*turn))
+                std::erase_if(replies, [&](const DotMessage& m) { return !counted(m.id); });
         }
 
         std::unordered_set<std::string_view> replyIDs;
@@ -295,7 +360,7 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
         for (const Text& id : watch.assistantIDs) {
             if (replyIDs.count(id.view()))
                 continue;
-            const DotMessage* shown = onPage(id);
+            const DotMessage* shown = page.find(id);
             if (!shown || shown->role != "assistant")
                 continue;
             if (auto token = replyToken(shown->text); token && (!job.replyToken || *job.replyToken != *token))
@@ -310,7 +375,7 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
         }
 
         const Text replyID = job.id + "-reply";
-        const ChatMessage* existing = findMessage(*this, replyID);
+        const ChatMessage* existing = local.find(replyID);
         // Until the page shows the whole reply again, a reply filed without parts cannot be
         // rebuilt from what is visible; wait rather than file a fragment.
         if (!hasParts(existing)) {
@@ -319,6 +384,15 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
             if (missing)
                 continue;
         }
+
+        // The common case on every page change: the page shows exactly the reply already filed.
+        // Then merging changes nothing and the watch stays as it is, so the rest is skipped.
+        const ReplyWatch& stored = std::as_const(*replyWatches)[w];
+        if (hasParts(existing) && watch.assistantIDs.size() == stored.assistantIDs.size()
+            && job.userMessageID == stored.job.userMessageID
+            && std::all_of(replies.begin(), replies.end(), [&](const DotMessage& r) { return counted(r.id); })
+            && showsFiledReply(replies, *existing))
+            continue;
 
         std::vector<ReplyPart> fresh;
         fresh.reserve(replies.size());
@@ -393,7 +467,6 @@ void Account::retryUnconfirmed(std::string_view id)
 
 void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessages, Date now)
 {
-    const std::vector<DotMessage> unique = uniqueDotMessages(pageMessages);
     std::vector<const PendingRequest*> tracked;
     if (replyWatches)
         for (const auto& watch : std::as_const(*replyWatches))
@@ -410,6 +483,9 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
     if (anchorIDs.empty())
         return;
 
+    const CorrelationPage page(pageMessages);
+    const std::vector<DotMessage>& unique = page.unique();
+
     // Only what follows the first of our own request turns can be a reply to us.
     std::size_t anchor = unique.size();
     for (std::size_t i = 0; i < unique.size() && anchor == unique.size(); ++i) {
@@ -423,19 +499,34 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
     if (anchor == unique.size())
         return;
 
-    std::unordered_set<std::string> known;
+    // Only two kinds of page id need to be told apart as known or not: the assistant messages
+    // that the walk below may collect, and the replies already offered. Known ids are found by
+    // looking these few up in every source, rather than gathering every id the account knows.
+    // (Views point into the page's own messages and the offered replies, which stay in place.)
+    std::unordered_set<std::string_view> candidates;
+    for (std::size_t i = anchor + 1; i < unique.size(); ++i)
+        if (unique[i].role == "assistant")
+            candidates.insert(unique[i].id.view());
+    if (unassignedReplies)
+        for (const auto& offered : *unassignedReplies)
+            candidates.insert(offered.id.view());
+    std::unordered_set<std::string_view> known;
+    auto mark = [&](std::string_view id) {
+        if (auto candidate = candidates.find(id); candidate != candidates.end())
+            known.insert(*candidate);
+    };
     if (replyWatches)
         for (const auto& watch : std::as_const(*replyWatches))
             for (const auto& id : watch.assistantIDs)
-                known.insert(id.str());
+                mark(id);
     for (const auto& message : messages.elements())
         if (message.parts)
             for (const auto& part : *message.parts)
-                known.insert(part.id.str());
+                mark(part.id);
     std::unordered_set<std::string> tokens;
     for (const auto* job : tracked) {
-        for (const auto& reply : correlatedReplies(*job, unique))
-            known.insert(reply.id.str());
+        for (const auto& id : page.correlatedReplyIDs(*job))
+            mark(id);
         if (job->replyToken)
             tokens.insert(job->replyToken->str());
     }
@@ -460,7 +551,7 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
                 continue;
             }
         }
-        if (known.count(message.id.str()) || ignored.count(message.id.view()))
+        if (known.count(message.id.view()) || ignored.count(message.id.view()))
             continue;
         if (handoffEnvelope(message.text).kind != HandoffEnvelope::Kind::none)
             continue;
@@ -484,7 +575,7 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
         }
     }
     if (unassignedReplies)
-        std::erase_if(*unassignedReplies, [&](const UnassignedReply& r) { return known.count(r.id.str()) > 0; });
+        std::erase_if(*unassignedReplies, [&](const UnassignedReply& r) { return known.count(r.id.view()) > 0; });
 }
 
 void Account::assignRemoteReply(std::string_view id, std::string_view botID)

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -35,5 +36,45 @@ std::vector<ReplyPart> datedReplyParts(const std::vector<ReplyPart>& parts,
     const std::optional<std::vector<ReplyPart>>& previous, Date firstDate, std::optional<Date> observedAt);
 std::vector<ReplyPart> mergedReplyParts(const std::vector<ReplyPart>& parts,
     const std::optional<std::vector<ReplyPart>>& previous);
+
+// Whether a page id is in a request's baseline. Baselines hold every id the page showed when the
+// request was sent, thousands in a long conversation, and reconciliation asks about every watched
+// request on every page change; so a large baseline is looked up through a digest of its ids that
+// is made once and kept for as long as the baseline's elements are shared, never changed.
+bool inBaseline(const CowVector<Text>& baseline, std::string_view id);
+
+// One snapshot prepared for correlating many requests with it: the page's unique messages, their
+// positions, and its tagged replies grouped by token, each worked out once. Asking it about a
+// request then costs only that request's own replies.
+// page.correlatedReplies(job) equals correlatedReplies(job, messages) for every job.
+class CorrelationPage {
+public:
+    explicit CorrelationPage(const std::vector<DotMessage>& messages);
+    CorrelationPage(const CorrelationPage&) = delete;
+    CorrelationPage& operator=(const CorrelationPage&) = delete;
+
+    // uniqueDotMessages(messages)
+    const std::vector<DotMessage>& unique() const noexcept { return unique_; }
+    std::optional<std::size_t> position(std::string_view id) const;
+    const DotMessage* find(std::string_view id) const;
+    // Whether any message after `position` is a user turn.
+    bool hasUserTurnAfter(std::size_t position) const noexcept;
+
+    std::vector<DotMessage> correlatedReplies(const PendingRequest& job) const;
+    // The page ids of those replies, without cleaning HTML that only the full replies need.
+    std::vector<Text> correlatedReplyIDs(const PendingRequest& job) const;
+
+private:
+    struct TaggedReply {
+        std::size_t position;
+        std::size_t tagEnd;      // byte offset where the tag's match ends in the text
+        std::string_view token;  // views the text of unique_[position]
+    };
+
+    std::vector<DotMessage> unique_;
+    std::unordered_map<std::string_view, std::size_t> positions_;
+    std::unordered_map<std::string_view, std::vector<TaggedReply>> tagged_;
+    std::optional<std::size_t> lastUserTurn_;
+};
 
 } // namespace quorvane
