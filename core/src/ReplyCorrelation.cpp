@@ -12,8 +12,6 @@
 #include <unordered_set>
 #include <utility>
 
-#include <unicode/regex.h>
-#include <unicode/utext.h>
 
 #include "quorvane/TextRules.hpp"
 
@@ -33,105 +31,22 @@ constexpr std::array<std::string_view, 3> kEnvelopePrefixes = {
     "[Quorvane crew setup]"sv,
 };
 
-// ---- Regular expressions ----------------------------------------------------------------------
+// ---- Reply tags ---------------------------------------------------------------------------------
 //
-// Both expressions are compiled once per process; a RegexPattern is immutable and safe to share,
-// and each use makes its own matcher. Matching runs over a UTF-8 UText, so the native indexes
-// ICU reports are byte offsets into our own string and need no UTF-16 translation.
+// A reply is tagged when its text matches, from its first character, the expression
+//     ^\s*\[qv:([a-f0-9]{12})\](?:\s*\n|\s*$)
+// and a reply's HTML begins with its tag when it matches
+//     ^(?:\s|<p>|<div>|<span>)*\[qv:TOKEN\](?:</p>|</div>|</span>|<br\s*/?>|\s)*
+// with ICU's meaning of each part ("\s" is the Unicode White_Space property; "^" and "$" the
+// start and end of the whole text). Reconciliation asks these of thousands of page messages on
+// every page change, so both are matched by the hand-written scanners below rather than by the
+// regular-expression engine; the scanners follow the expressions step for step (neither needs
+// backtracking beyond what is noted), and a test checks them against ICU on a large set of texts.
 
-std::unique_ptr<icu::RegexPattern> compilePattern(std::u16string_view source)
-{
-    UErrorCode status = U_ZERO_ERROR;
-    UParseError parseError {};
-    std::unique_ptr<icu::RegexPattern> pattern(icu::RegexPattern::compile(
-        icu::UnicodeString(source.data(), static_cast<int32_t>(source.size())), 0, parseError, status));
-    if (U_FAILURE(status) || !pattern)
-        throw std::runtime_error("ICU could not compile a reply-correlation expression");
-    return pattern;
-}
-
-const icu::RegexPattern& replyTagPattern()
-{
-    static const std::unique_ptr<icu::RegexPattern> pattern
-        = compilePattern(u"^\\s*\\[qv:([a-f0-9]{12})\\](?:\\s*\\n|\\s*$)");
-    return *pattern;
-}
-
-// The tag as it leads a reply's HTML. The token is captured rather than spliced in: nothing that
-// may precede the tag can contain "[", so the tag's place in the HTML is fixed and comparing the
-// captured token afterwards accepts exactly what an expression built around the token would,
-// while one compiled expression serves every reply.
-const icu::RegexPattern& htmlTagPattern()
-{
-    static const std::unique_ptr<icu::RegexPattern> pattern = compilePattern(
-        u"^(?:\\s|<p>|<div>|<span>)*\\[qv:([a-f0-9]{12})\\](?:</p>|</div>|</span>|<br\\s*/?>|\\s)*");
-    return *pattern;
-}
-
-struct RegexHit {
-    std::size_t end = 0;        // end of the whole match, as a byte offset
-    std::string_view group1;    // the first capture group
+struct TagMatch {
+    std::size_t end = 0;     // end of the whole match, as a byte offset
+    std::string_view token;  // the tag's 12 digits
 };
-
-class UTextHolder {
-public:
-    explicit UTextHolder(std::string_view text)
-    {
-        // An empty view may carry a null pointer, which ICU only accepts for a zero length.
-        const char* data = text.empty() ? "" : text.data();
-        utext_openUTF8(&text_, data, static_cast<int64_t>(text.size()), &status_);
-    }
-    ~UTextHolder() { utext_close(&text_); }
-    UTextHolder(const UTextHolder&) = delete;
-    UTextHolder& operator=(const UTextHolder&) = delete;
-
-    UText* get() { return &text_; }
-    bool ok() const { return U_SUCCESS(status_); }
-
-private:
-    UText text_ = UTEXT_INITIALIZER;
-    UErrorCode status_ = U_ZERO_ERROR;
-};
-
-// The first match of `pattern` in `text`, or nothing. A match whose offsets fall outside the
-// text is no match; ICU running out of memory is not quietly turned into "no match".
-std::optional<RegexHit> firstMatch(const icu::RegexPattern& pattern, std::string_view text)
-{
-    UTextHolder input(text);
-    if (!input.ok())
-        return std::nullopt;
-    UErrorCode status = U_ZERO_ERROR;
-    // Making a matcher allocates; reconciliation matches thousands of texts per snapshot, so each
-    // thread keeps one matcher per expression and points it at each new text.
-    thread_local std::unordered_map<const icu::RegexPattern*, std::unique_ptr<icu::RegexMatcher>> matchers;
-    std::unique_ptr<icu::RegexMatcher>& cached = matchers[&pattern];
-    if (!cached) {
-        cached.reset(pattern.matcher(status));
-        if (status == U_MEMORY_ALLOCATION_ERROR)
-            throw std::bad_alloc();
-        if (U_FAILURE(status) || !cached) {
-            cached.reset();
-            return std::nullopt;
-        }
-    }
-    icu::RegexMatcher* matcher = cached.get();
-    matcher->reset(input.get());
-    bool found = matcher->find(status);
-    if (status == U_MEMORY_ALLOCATION_ERROR)
-        throw std::bad_alloc();
-    if (!found || U_FAILURE(status))
-        return std::nullopt;
-    int64_t start = matcher->start64(status);
-    int64_t end = matcher->end64(status);
-    int64_t groupStart = matcher->start64(1, status);
-    int64_t groupEnd = matcher->end64(1, status);
-    auto size = static_cast<int64_t>(text.size());
-    if (U_FAILURE(status) || start < 0 || end < start || end > size || groupStart < start || groupEnd < groupStart
-        || groupEnd > end)
-        return std::nullopt;
-    return RegexHit { static_cast<std::size_t>(end),
-        text.substr(static_cast<std::size_t>(groupStart), static_cast<std::size_t>(groupEnd - groupStart)) };
-}
 
 // ---- Reply tags -------------------------------------------------------------------------------
 
@@ -163,13 +78,31 @@ bool hasTagShapeAt(std::string_view text, std::size_t pos)
     return true;
 }
 
-// The leading reply tag of a text. Most texts are turned away by a look at their first
-// characters; the expression decides only for texts that begin like a tag.
-std::optional<RegexHit> matchReplyTag(std::string_view text)
+// The leading reply tag of a text.
+std::optional<TagMatch> matchReplyTag(std::string_view text)
 {
-    if (!hasTagShapeAt(text, leadingWhitespaceEnd(text)))
+    std::size_t start = leadingWhitespaceEnd(text);
+    if (!hasTagShapeAt(text, start))
         return std::nullopt;
-    return firstMatch(replyTagPattern(), text);
+    std::string_view token = text.substr(start + kTagOpening.size(), kTokenLength);
+    // "(?:\s*\n|\s*$)": the white space after the tag must hold a line feed, and the first
+    // alternative then ends after the last one in it; otherwise it must run to the end of the text.
+    std::size_t pos = start + kTagOpening.size() + kTokenLength + 1;
+    std::size_t afterLastLineFeed = std::string_view::npos;
+    while (pos < text.size()) {
+        std::size_t next = pos;
+        char32_t c = decodeUTF8(text, next);
+        if (!isUnicodeWhitespace(c))
+            break;
+        if (c == U'\n')
+            afterLastLineFeed = next;
+        pos = next;
+    }
+    if (afterLastLineFeed != std::string_view::npos)
+        return TagMatch { afterLastLineFeed, token };
+    if (pos == text.size())
+        return TagMatch { pos, token };
+    return std::nullopt;
 }
 
 bool startsWithEnvelopePrefix(std::string_view text)
@@ -193,7 +126,7 @@ bool isEnvelopeText(std::string_view text)
     std::string_view afterTag = body.substr(kTagOpening.size() + kTokenLength + 1);
     if (!startsWithEnvelopePrefix(afterTag.substr(leadingWhitespaceEnd(afterTag))))
         return false;
-    std::optional<RegexHit> tag = firstMatch(replyTagPattern(), body);
+    std::optional<TagMatch> tag = matchReplyTag(body);
     return tag && startsWithEnvelopePrefix(trimmed(body.substr(tag->end)));
 }
 
@@ -205,19 +138,56 @@ bool hasAttachments(const std::optional<std::vector<MessageAttachment>>& attachm
 // Where the reply's own tag ends in its HTML, if the HTML begins with it.
 std::optional<std::size_t> htmlTagEnd(std::string_view html, std::string_view token)
 {
-    std::optional<RegexHit> hit = firstMatch(htmlTagPattern(), html);
-    if (!hit || hit->group1 != token)
+    auto skipped = [&](std::size_t& pos, std::string_view literal) {
+        if (html.substr(pos, literal.size()) != literal)
+            return false;
+        pos += literal.size();
+        return true;
+    };
+    auto skippedWhitespace = [&](std::size_t& pos) {
+        if (pos >= html.size())
+            return false;
+        std::size_t next = pos;
+        if (!isUnicodeWhitespace(decodeUTF8(html, next)))
+            return false;
+        pos = next;
+        return true;
+    };
+    // "(?:\s|<p>|<div>|<span>)*": none of these can begin the tag, so taking as many as there are
+    // is the only way the tag can follow.
+    std::size_t pos = 0;
+    while (skipped(pos, "<p>") || skipped(pos, "<div>") || skipped(pos, "<span>") || skippedWhitespace(pos)) {
+    }
+    if (!hasTagShapeAt(html, pos) || html.substr(pos + kTagOpening.size(), kTokenLength) != token)
         return std::nullopt;
-    return hit->end;
+    pos += kTagOpening.size() + kTokenLength + 1;
+    // "(?:</p>|</div>|</span>|<br\s*/?>|\s)*", as many as there are.
+    auto skippedBreak = [&](std::size_t& at) {
+        if (html.substr(at, 3) != "<br")
+            return false;
+        std::size_t q = at + 3;
+        while (skippedWhitespace(q)) {
+        }
+        if (q < html.size() && html[q] == '/')
+            ++q;
+        if (q >= html.size() || html[q] != '>')
+            return false; // neither "/>" nor ">" follows: no shorter reading ends in ">" either
+        at = q + 1;
+        return true;
+    };
+    while (skipped(pos, "</p>") || skipped(pos, "</div>") || skipped(pos, "</span>") || skippedBreak(pos)
+        || skippedWhitespace(pos)) {
+    }
+    return pos;
 }
 
-DotMessage withoutTag(const DotMessage& message, const RegexHit& tag)
+DotMessage withoutTag(const DotMessage& message, const TagMatch& tag)
 {
     DotMessage clean = message;
     clean.text = Text(trimmed(message.text.substr(tag.end)));
     if (message.html) {
         // HTML that would still show the tag is dropped, so the reply is shown from its text.
-        std::optional<std::size_t> end = htmlTagEnd(*message.html, tag.group1);
+        std::optional<std::size_t> end = htmlTagEnd(*message.html, tag.token);
         if (end)
             clean.html = Text(message.html->substr(*end));
         else
@@ -386,8 +356,8 @@ std::vector<DotMessage> taggedReplies(const PendingRequest& job, std::string_vie
     for (const DotMessage& message : unique.take()) {
         if (message.role != "assistant"sv)
             continue;
-        std::optional<RegexHit> tag = matchReplyTag(message.text);
-        if (!tag || tag->group1 != token)
+        std::optional<TagMatch> tag = matchReplyTag(message.text);
+        if (!tag || tag->token != token)
             continue;
         DotMessage clean = withoutTag(message, *tag);
         if (hasReplyContent(clean))
@@ -474,15 +444,15 @@ bool hasReplyContent(const DotMessage& message)
 
 std::optional<std::string> replyToken(std::string_view text)
 {
-    std::optional<RegexHit> tag = matchReplyTag(text);
+    std::optional<TagMatch> tag = matchReplyTag(text);
     if (!tag)
         return std::nullopt;
-    return std::string(tag->group1);
+    return std::string(tag->token);
 }
 
 DotMessage cleanReply(const DotMessage& message)
 {
-    std::optional<RegexHit> tag = matchReplyTag(message.text);
+    std::optional<TagMatch> tag = matchReplyTag(message.text);
     if (!tag)
         return message;
     return withoutTag(message, *tag);
@@ -614,8 +584,8 @@ CorrelationPage::CorrelationPage(const std::vector<DotMessage>& messages) : uniq
             lastUserTurn_ = i;
         if (message.role != "assistant"sv)
             continue;
-        if (std::optional<RegexHit> tag = matchReplyTag(message.text))
-            tagged_[tag->group1].push_back(TaggedReply { i, tag->end, tag->group1 });
+        if (std::optional<TagMatch> tag = matchReplyTag(message.text))
+            tagged_[tag->token].push_back(TaggedReply { i, tag->end, tag->token });
     }
 }
 
@@ -654,7 +624,7 @@ std::vector<DotMessage> CorrelationPage::correlatedReplies(const PendingRequest&
         const DotMessage& message = unique_[tagged.position];
         if (inBaseline(job.baseline, message.id))
             continue;
-        DotMessage clean = withoutTag(message, RegexHit { tagged.tagEnd, tagged.token });
+        DotMessage clean = withoutTag(message, TagMatch { tagged.tagEnd, tagged.token });
         if (hasReplyContent(clean))
             replies.push_back(std::move(clean));
     }
@@ -678,7 +648,7 @@ std::vector<Text> CorrelationPage::correlatedReplyIDs(const PendingRequest& job)
             continue;
         // Cleaned text decides unless it is empty; only then do attachments and HTML count.
         std::string_view text = trimmed(message.text.substr(tagged.tagEnd));
-        bool content = text.empty() ? hasReplyContent(withoutTag(message, RegexHit { tagged.tagEnd, tagged.token }))
+        bool content = text.empty() ? hasReplyContent(withoutTag(message, TagMatch { tagged.tagEnd, tagged.token }))
                                     : !isEnvelopeText(text);
         if (content)
             ids.push_back(message.id);

@@ -121,24 +121,29 @@ bool showsFiledReply(const std::vector<DotMessage>& replies, const ChatMessage& 
     return isJoined(filed.text, texts, "\n\n") && htmlJoined;
 }
 
-// Local messages by id, for operations that look up many of them. Messages filed while it is in
+// Local messages by id, for operations that look up many of them: an open-addressed table of
+// positions made in one pass, without an allocation per message. Messages filed while it is in
 // use are found too: they are appended, or replace a message of the same id in place.
 class MessageIndex {
 public:
     explicit MessageIndex(const Account& account) : account_(account)
     {
         const auto& messages = account.messages.elements();
-        positions_.reserve(messages.size());
-        for (std::size_t i = 0; i < messages.size(); ++i)
-            positions_.try_emplace(messages[i].id, i); // the first message with an id is the one found
         indexed_ = messages.size();
+        std::size_t size = 16;
+        while (size < 2 * indexed_)
+            size *= 2;
+        slots_.assign(size, kEmpty);
+        // Inserted from the last to the first, so the first message with an id is the one found.
+        for (std::size_t i = indexed_; i-- > 0;)
+            slots_[slotFor(messages[i].id)] = static_cast<std::uint32_t>(i);
     }
 
-    const ChatMessage* find(const Text& id) const
+    const ChatMessage* find(std::string_view id) const
     {
         const auto& messages = account_.messages.elements();
-        if (auto found = positions_.find(id); found != positions_.end())
-            return &messages[found->second];
+        if (std::uint32_t at = slots_[slotFor(id)]; at != kEmpty)
+            return &messages[at];
         for (std::size_t i = indexed_; i < messages.size(); ++i)
             if (messages[i].id == id)
                 return &messages[i];
@@ -146,11 +151,25 @@ public:
     }
 
 private:
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
+
+    // The slot holding `id`, or the empty slot where it would go. Inserting over an existing
+    // entry for the id is how the first of several messages with one id wins.
+    std::size_t slotFor(std::string_view id) const
+    {
+        const auto& messages = account_.messages.elements();
+        std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = std::hash<std::string_view> {}(id) & mask;; i = (i + 1) & mask) {
+            std::uint32_t at = slots_[i];
+            if (at == kEmpty || (at < messages.size() && messages[at].id == id))
+                return i;
+        }
+    }
+
     const Account& account_;
-    std::unordered_map<Text, std::size_t> positions_;
+    std::vector<std::uint32_t> slots_;
     std::size_t indexed_ = 0;
 };
-
 } // namespace
 
 void Account::acceptResponse(std::string_view id, std::string_view reply, const std::optional<Text>& html,
@@ -319,26 +338,37 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
     }
 
     for (std::size_t w = 0; w < replyWatches->size(); ++w) {
-        ReplyWatch watch = std::as_const(*replyWatches)[w];
-        PendingRequest& job = watch.job;
+        // Most watches do not change on a page change, so a watch is copied only once it does.
+        const ReplyWatch& stored = std::as_const(*replyWatches)[w];
+        std::optional<ReplyWatch> changed;
+        auto change = [&]() -> ReplyWatch& {
+            if (!changed)
+                changed = stored;
+            return *changed;
+        };
 
-        std::erase_if(watch.assistantIDs, [&](const Text& id) {
+        auto shownAsOther = [&](const Text& id) {
             const DotMessage* shown = page.find(id);
             return shown && shown->role != "assistant";
-        });
+        };
+        if (std::any_of(stored.assistantIDs.begin(), stored.assistantIDs.end(), shownAsOther))
+            std::erase_if(change().assistantIDs, shownAsOther);
 
-        if (auto turn = turns.find(job.id.view()); turn != turns.end()) {
+        if (auto turn = turns.find(stored.job.id.view()); turn != turns.end()) {
             std::vector<Text> candidates;
             for (const auto& id : turn->second)
-                if (!inBaseline(job.baseline, id))
+                if (!inBaseline(stored.job.baseline, id))
                     candidates.push_back(id);
             if (candidates.size() == 1) {
-                job.userMessageID = candidates.front();
-                const ChatMessage* user = local.find(job.id);
+                if (stored.job.userMessageID != candidates.front())
+                    change().job.userMessageID = candidates.front();
+                const ChatMessage* user = local.find(stored.job.id);
                 if (user && (user->status == "deliveryUnknown" || user->status == "deliveryMissing"))
-                    setStatus(job.id, "sent");
+                    setStatus(stored.job.id, "sent");
             }
         }
+        const ReplyWatch& watch = changed ? *changed : stored;
+        const PendingRequest& job = watch.job;
 
         std::vector<DotMessage> replies = page.correlatedReplies(job);
         auto counted = [&](const Text& id) {
@@ -374,8 +404,7 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
             replies.push_back(std::move(reply));
         }
 
-        const Text replyID = job.id + "-reply";
-        const ChatMessage* existing = local.find(replyID);
+        const ChatMessage* existing = local.find(job.id + "-reply");
         // Until the page shows the whole reply again, a reply filed without parts cannot be
         // rebuilt from what is visible; wait rather than file a fragment.
         if (!hasParts(existing)) {
@@ -387,9 +416,7 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
 
         // The common case on every page change: the page shows exactly the reply already filed.
         // Then merging changes nothing and the watch stays as it is, so the rest is skipped.
-        const ReplyWatch& stored = std::as_const(*replyWatches)[w];
-        if (hasParts(existing) && watch.assistantIDs.size() == stored.assistantIDs.size()
-            && job.userMessageID == stored.job.userMessageID
+        if (!changed && hasParts(existing)
             && std::all_of(replies.begin(), replies.end(), [&](const DotMessage& r) { return counted(r.id); })
             && showsFiledReply(replies, *existing))
             continue;
@@ -427,9 +454,10 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
         std::set<Text> ids(watch.assistantIDs.begin(), watch.assistantIDs.end());
         for (const auto& reply : replies)
             ids.insert(reply.id);
-        watch.assistantIDs.assign(ids.begin(), ids.end());
-        if (watch != std::as_const(*replyWatches)[w])
-            (*replyWatches)[w] = std::move(watch);
+        ReplyWatch updated = watch;
+        updated.assistantIDs.assign(ids.begin(), ids.end());
+        if (updated != stored)
+            (*replyWatches)[w] = std::move(updated);
     }
 }
 
