@@ -50,11 +50,23 @@ try {
   await page.keyboard.press('Shift+Enter');
   await page.keyboard.type('world');
   assert.equal(await page.getByTestId('send-button').isDisabled(), false);
+  // A marker on the document shows that the page moved to the conversation without a new load.
+  await page.evaluate(() => { window.__sameDocument = true; });
   await page.keyboard.press('Enter');
-  await page.waitForURL(/\/dots\/[0-9a-f-]{36}$/);
+  await page.waitForURL(/\/dots\/[0-9a-f-]{36}$/, { waitUntil: 'commit' });
+
+  step('the new conversation replaces the home screen at once and its answer streams in');
+  await page.getByRole('log', { name: 'Conversation' }).locator('[data-message-author-role="user"]').waitFor();
+  assert.equal(await page.getByRole('heading', { name: 'What can I help with?' }).count(), 0);
+  await page.locator('[data-message-author-role="assistant"][aria-busy="true"]').waitFor();
   await page.getByTestId('stop-button').waitFor();
+  assert.equal(await page.evaluate(() => window.__sameDocument), true);
+  const newId = new URL(page.url()).pathname.split('/').pop();
+  assert.equal(await page.locator('nav[aria-label="Chat history"] a[aria-current="page"]').getAttribute('href'), `/dots/${newId}`);
   await page.getByTestId('send-button').waitFor({ timeout: 15000 });
+  assert.equal(await page.evaluate(() => window.__sameDocument), true);
   let conversation = await lastConversation();
+  assert.equal(conversation.id, newId);
   assert.equal(conversation.messages[0].typed, 'Hello\nworld');
   assert.equal(await page.locator('[data-message-author-role="user"]').first().innerText(), 'Hello\nworld');
   assert.match(await page.locator('[data-message-author-role="assistant"]').first().innerText(), /^Dot here\./);
@@ -118,6 +130,20 @@ try {
   await sim.control('reload');
   await reloaded;
   await page.locator('[data-message-id]').first().waitFor();
+
+  step('with home as a standing conversation, messages sent at home stay there and show at once');
+  await sim.control('options', { homeIsConversation: true });
+  await page.goto(`${sim.origin}/dots/home`);
+  await page.locator(composer).click();
+  await page.keyboard.type('Stay at home');
+  await page.evaluate(() => { window.__sameDocument = true; });
+  await page.keyboard.press('Enter');
+  await page.locator('[data-message-author-role="user"]', { hasText: 'Stay at home' }).waitFor();
+  await page.locator('[data-message-author-role="assistant"]').first().waitFor();
+  await page.getByTestId('send-button').waitFor({ timeout: 15000 });
+  assert.equal(new URL(page.url()).pathname, '/dots/home');
+  assert.equal(await page.evaluate(() => window.__sameDocument), true);
+  await sim.control('options', { homeIsConversation: false });
 
   step('an expired sign-in shows the sign-in step in place');
   await sim.control('expire-sign-in');
