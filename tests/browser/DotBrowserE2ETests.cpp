@@ -40,12 +40,6 @@ protected:
         awaitVoid(browser.prepare(payload, url));
         EXPECT_EQ(await(browser.inspect()).draft, payload) << "the composer holds exactly the payload";
         awaitVoid(browser.send(payload, url));
-        if (url.empty()) {
-            // The simulator's home page moves to the new conversation's address but keeps showing
-            // its welcome screen until the conversation is loaded again.
-            auto moved = inspectUntil(browser, [&](const DotSnapshot& s) { return s.url.view().find("/dots/home") == std::string_view::npos; });
-            browser.open(moved.url.str());
-        }
         return inspectUntil(browser, [&](const DotSnapshot& s) {
             auto* user = lastWithRole(s, "user");
             return s.ready && !s.busy && s.draft.empty() && user && user->text == trimmed(payload) &&
