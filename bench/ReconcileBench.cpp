@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchData.hpp"
+#include "BenchReport.hpp"
 #include "quorvane/ReplyCorrelation.hpp"
 
 namespace {
@@ -83,7 +84,7 @@ void ReconcileAndCollect(benchmark::State& state)
     }
     state.counters["messages"] = static_cast<double>(account.messages.size());
 }
-BENCHMARK(ReconcileAndCollect)->Unit(benchmark::kMillisecond)->Name("reconcileReplies + collectUnassignedReplies");
+BENCHMARK(ReconcileAndCollect)->Unit(benchmark::kMillisecond);
 
 // The two halves on their own, to see where the time goes.
 void ReconcileOnly(benchmark::State& state)
@@ -95,7 +96,7 @@ void ReconcileOnly(benchmark::State& state)
         benchmark::DoNotOptimize(account);
     }
 }
-BENCHMARK(ReconcileOnly)->Unit(benchmark::kMillisecond)->Name("reconcileReplies alone");
+BENCHMARK(ReconcileOnly)->Unit(benchmark::kMillisecond);
 
 void CollectOnly(benchmark::State& state)
 {
@@ -106,9 +107,17 @@ void CollectOnly(benchmark::State& state)
         benchmark::DoNotOptimize(account);
     }
 }
-BENCHMARK(CollectOnly)->Unit(benchmark::kMillisecond)->Name("collectUnassignedReplies alone");
+BENCHMARK(CollectOnly)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    using quorvane::bench::Clock;
+    return quorvane::bench::runBenchmarks(argc, argv,
+        { { "reconcileReplies + collectUnassignedReplies (2,000 page messages, 1,000 watches, 10,000 messages)",
+              "ReconcileAndCollect", std::nullopt, 10.0, Clock::cpu },
+            { "reconcileReplies alone", "ReconcileOnly", std::nullopt, std::nullopt, Clock::cpu, true },
+            { "collectUnassignedReplies alone", "CollectOnly", std::nullopt, std::nullopt, Clock::cpu, true } });
+}

@@ -270,3 +270,31 @@ TEST(ChatMessageRecord, ReadReceiptListsWhatTheUserSaw)
 
 } // namespace
 } // namespace quorvane
+
+namespace quorvane {
+namespace {
+
+// The writer skips runs of plain bytes a word at a time; an escapable byte must be caught at
+// every position within a word and across word boundaries.
+TEST(RecordsJson, EscapesAtEveryPositionOfAWord)
+{
+    const std::string escapable[] = { "\"", "\\", "\n", "\x01", "\x1f", "\x7f", "\xC3\xA9" };
+    for (std::size_t length = 1; length <= 24; ++length)
+        for (std::size_t at = 0; at < length; ++at)
+            for (const auto& special : escapable) {
+                std::string text(length, 'a');
+                text.replace(at, 1, special);
+                SCOPED_TRACE(::testing::PrintToString(text));
+                ChatMessage message;
+                message.text = text;
+                const std::string encoded = encodeJSON(message);
+                ASSERT_EQ(boost::json::parse(encoded).at("text").as_string(), text);
+                // Control characters are written escaped, never raw.
+                for (unsigned char c : encoded)
+                    ASSERT_GE(c, 0x20);
+                ASSERT_EQ(decodeJSON<ChatMessage>(encoded).text, text);
+            }
+}
+
+} // namespace
+} // namespace quorvane
