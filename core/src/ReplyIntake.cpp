@@ -502,14 +502,23 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
     for (const auto& job : jobs)
         tracked.push_back(&job);
 
-    std::unordered_set<std::string_view> anchorIDs;
+    // The anchor is named by a tracked request or a local user message. Tracked requests are few
+    // and usually name it; the whole history is read only when the page names another request.
+    std::unordered_set<std::string_view> trackedIDs;
     for (const auto* job : tracked)
-        anchorIDs.insert(job->id.view());
-    for (const auto& message : messages.elements())
-        if (message.role == "user")
-            anchorIDs.insert(message.id.view());
-    if (anchorIDs.empty())
-        return;
+        trackedIDs.insert(job->id.view());
+    std::optional<std::unordered_set<std::string_view>> userIDs;
+    auto isAnchorID = [&](std::string_view id) {
+        if (trackedIDs.count(id))
+            return true;
+        if (!userIDs) {
+            userIDs.emplace();
+            for (const auto& message : messages.elements())
+                if (message.role == "user")
+                    userIDs->insert(message.id.view());
+        }
+        return userIDs->count(id) > 0;
+    };
 
     const CorrelationPage page(pageMessages);
     const std::vector<DotMessage>& unique = page.unique();
@@ -521,7 +530,7 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
         if (unique[i].role != "user" || !text.starts_with(kEnvelopeStart))
             continue;
         auto close = text.find("]", kEnvelopeStart.size());
-        if (close != Text::npos && anchorIDs.count(text.substr(kEnvelopeStart.size(), close - kEnvelopeStart.size())))
+        if (close != Text::npos && isAnchorID(text.substr(kEnvelopeStart.size(), close - kEnvelopeStart.size())))
             anchor = i;
     }
     if (anchor == unique.size())
@@ -543,21 +552,32 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
         if (auto candidate = candidates.find(id); candidate != candidates.end())
             known.insert(*candidate);
     };
+    // Marking stops as soon as every candidate is known: on most page changes the watches alone
+    // account for every reply on the page.
+    auto allKnown = [&] { return known.size() == candidates.size(); };
     if (replyWatches)
         for (const auto& watch : std::as_const(*replyWatches))
             for (const auto& id : watch.assistantIDs)
                 mark(id);
-    for (const auto& message : messages.elements())
-        if (message.parts)
-            for (const auto& part : *message.parts)
-                mark(part.id);
-    std::unordered_set<std::string> tokens;
-    for (const auto* job : tracked) {
-        for (const auto& id : page.correlatedReplyIDs(*job))
-            mark(id);
-        if (job->replyToken)
-            tokens.insert(job->replyToken->str());
-    }
+    if (!allKnown())
+        for (const auto& message : messages.elements())
+            if (message.parts)
+                for (const auto& part : *message.parts)
+                    mark(part.id);
+    if (!allKnown())
+        for (const auto* job : tracked)
+            for (const auto& id : page.correlatedReplyIDs(*job))
+                mark(id);
+    std::optional<std::unordered_set<std::string_view>> tokens;
+    auto isTrackedToken = [&](std::string_view token) {
+        if (!tokens) {
+            tokens.emplace();
+            for (const auto* job : tracked)
+                if (job->replyToken)
+                    tokens->insert(job->replyToken->view());
+        }
+        return tokens->count(token) > 0;
+    };
     std::unordered_set<std::string_view> ignored;
     if (ignoredRemoteReplyIDs)
         for (const auto& id : *ignoredRemoteReplyIDs)
@@ -584,7 +604,7 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
         if (handoffEnvelope(message.text).kind != HandoffEnvelope::Kind::none)
             continue;
         if (auto token = replyToken(message.text)) {
-            if (tokens.count(*token))
+            if (isTrackedToken(*token))
                 continue;
         } else if (trimmed(message.text).starts_with("[qv:")) {
             continue;
