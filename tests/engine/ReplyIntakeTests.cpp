@@ -345,3 +345,30 @@ TEST(UnassignedReplies, NothingIsCollectedBeforeOurFirstTurnOrForKnownTokens)
 
 } // namespace
 } // namespace quorvane
+
+namespace quorvane {
+namespace {
+
+using namespace quorvane::testing;
+
+TEST(UnassignedReplies, RepliesAlreadyFiledAsPartsAreNotOfferedAgain)
+{
+    // No request is tracked any more: the anchor is a local user message, and what the history
+    // already holds is known only through its messages' parts.
+    Account account = crewAccount();
+    account.messages.push_back(ChatMessage { "R", "dot", "user", "Hello", 1, "sent" });
+    ChatMessage filed { "R-reply", "dot", "assistant", "Filed before", 2, "sent" };
+    filed.parts = CowVector<ReplyPart> { ReplyPart { "p-known", "Filed before", std::nullopt, 2.0, std::nullopt } };
+    account.messages.push_back(filed);
+    std::vector<DotMessage> page { pageMessage("t", "user", "[Quorvane request R]\nHello"),
+        pageMessage("p-known", "assistant", "Filed before"), pageMessage("p-new", "assistant", "Something new") };
+    account.unassignedReplies = std::vector<UnassignedReply> { { "p-known", page[1], 1 } };
+
+    account.collectUnassignedReplies(page, 50);
+    ASSERT_TRUE(account.unassignedReplies);
+    ASSERT_EQ(account.unassignedReplies->size(), 1u);
+    EXPECT_EQ(account.unassignedReplies->at(0).id, "p-new");
+}
+
+} // namespace
+} // namespace quorvane
