@@ -10,13 +10,13 @@
 #include <libsoup/soup.h>
 
 #include "GLibHolders.hpp"
+#include "quorvane/async/GObjectPtr.hpp"
 #include "quorvane/updates/Appcast.hpp"
 
 namespace quorvane {
 namespace {
 
 using updates_detail::ErrorHolder;
-using updates_detail::GObjectPtr;
 using updates_detail::SourceHolder;
 
 constexpr guint defaultCheckInterval = 24 * 60 * 60;

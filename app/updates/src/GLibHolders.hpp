@@ -1,47 +1,13 @@
 #pragma once
 
-// Small owners for GLib resources used by the update driver.
+// Small owners for GLib resources used by the update driver. GObject references are held by the
+// application's shared quorvane::GObjectPtr.
 
 #include <utility>
 
 #include <glib-object.h>
 
 namespace quorvane::updates_detail {
-
-// Owns one reference to a GObject.
-template <class T>
-class GObjectPtr {
-public:
-    GObjectPtr() = default;
-    // Takes over a reference the caller owns (a "transfer full" result).
-    static GObjectPtr adopt(T* object)
-    {
-        GObjectPtr holder;
-        holder.object_ = object;
-        return holder;
-    }
-    GObjectPtr(GObjectPtr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    GObjectPtr& operator=(GObjectPtr&& other) noexcept
-    {
-        GObjectPtr moved(std::move(other));
-        std::swap(object_, moved.object_);
-        return *this;
-    }
-    GObjectPtr(const GObjectPtr&) = delete;
-    GObjectPtr& operator=(const GObjectPtr&) = delete;
-    ~GObjectPtr() { reset(); }
-
-    void reset()
-    {
-        if (object_)
-            g_object_unref(std::exchange(object_, nullptr));
-    }
-    T* get() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-
-private:
-    T* object_ = nullptr;
-};
 
 // Owns an attached GSource and destroys it (so its callback never runs again) when dropped.
 class SourceHolder {
