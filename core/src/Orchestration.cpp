@@ -13,6 +13,7 @@
 #include <unicode/regex.h>
 #include <unicode/utext.h>
 
+#include "AccountLists.hpp"
 #include "quorvane/ConversationContext.hpp"
 #include "quorvane/TextRules.hpp"
 
@@ -514,10 +515,7 @@ void Account::retireRedundantHandoffReports()
         if (!removable(report) || report.attempts.value_or(0) <= 0)
             continue;
         // Its text may already stand in the page composer.
-        if (!pendingDraftCleanup)
-            pendingDraftCleanup.emplace();
-        if (std::find(pendingDraftCleanup->begin(), pendingDraftCleanup->end(), report.payload) == pendingDraftCleanup->end())
-            pendingDraftCleanup->push_back(report.payload);
+        appendOnce(pendingDraftCleanup, report.payload);
     }
     std::erase_if(jobs, [&](const PendingRequest& job) { return removable(job) && isRedundantHandoffReport(job); });
 

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "AccountLists.hpp"
 #include "quorvane/Account.hpp"
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/Orchestration.hpp"
@@ -42,14 +43,7 @@ const Bot* findBot(const Account& account, std::string_view id)
     return found == account.bots.end() ? nullptr : &*found;
 }
 
-void markUnread(Account& account, const Text& botID)
-{
-    if (!account.unreadBots)
-        account.unreadBots.emplace();
-    auto& unread = *account.unreadBots;
-    if (std::find(unread.begin(), unread.end(), botID) == unread.end())
-        unread.push_back(botID);
-}
+void markUnread(Account& account, const Text& botID) { appendOnce(account.unreadBots, botID); }
 
 // A reading that is a shorter beginning of what is stored is an older reading of a reply that was
 // still being written; it never replaces the longer one.

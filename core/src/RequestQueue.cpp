@@ -8,6 +8,7 @@
 #include <boost/json/serialize.hpp>
 #include <boost/json/value.hpp>
 
+#include "AccountLists.hpp"
 #include "AvatarImage.hpp"
 #include "quorvane/Account.hpp"
 #include "quorvane/AppFailure.hpp"
@@ -52,15 +53,6 @@ const Bot* findActiveBot(const Account& account, std::string_view id)
         if (bot.id == id && !bot.archived)
             return &bot;
     return nullptr;
-}
-
-void addCleanup(Account& account, const Text& payload)
-{
-    if (!account.pendingDraftCleanup)
-        account.pendingDraftCleanup.emplace();
-    auto& cleanup = *account.pendingDraftCleanup;
-    if (std::find(cleanup.begin(), cleanup.end(), payload) == cleanup.end())
-        cleanup.push_back(payload);
 }
 
 // The user gave up on this request: the handoff that carries it, and the handoffs above it, are
@@ -181,7 +173,7 @@ void Account::cancelQueued(std::string_view id)
     stopHandoffs(*this, job);
     // Some of the text may already stand in the Dot composer; the run loop clears it there.
     if (job.attempts.value_or(0) > 0)
-        addCleanup(*this, job.payload);
+        appendOnce(pendingDraftCleanup, job.payload);
     erase_if(messages, [&](const ChatMessage& m) { return m.id == id; });
     std::erase_if(jobs, [&](const PendingRequest& j) { return j.id == id; });
 }
