@@ -17,8 +17,8 @@ std::string uuid(std::size_t n, std::size_t salt)
 {
     char buffer[40];
     unsigned long long x = (n + 1) * 0x9E3779B97F4A7C15ull ^ (salt * 0xC2B2AE3D27D4EB4Full);
-    std::snprintf(buffer, sizeof buffer, "%08llX-%04llX-4%03llX-8%03llX-%012llX", x >> 32, (x >> 16) & 0xFFFF, x & 0xFFF,
-        (x >> 20) & 0xFFF, (x * 31) & 0xFFFFFFFFFFFFull);
+    std::snprintf(buffer, sizeof buffer, "%08llX-%04llX-4%03llX-8%03llX-%012llX", x >> 32, (x >> 16) & 0xFFFF,
+        x & 0xFFF, (x >> 20) & 0xFFF, (x * 31) & 0xFFFFFFFFFFFFull);
     return buffer;
 }
 
@@ -38,13 +38,14 @@ std::size_t characterBoundary(std::string_view text, std::size_t at)
     return at;
 }
 
-} // namespace
+}  // namespace
 
 std::string prose(std::size_t length, std::size_t seed)
 {
     static const char* const words[] = { "the", "crew", "answers", "quickly", "while", "Dot", "keeps", "notes", "about",
         "every", "\"handoff\"", "and", "reply", "\xE2\x80\x94", "caf\xC3\xA9", "plan", "ships", "today", "path/to/file",
-        "\xE2\x80\x9Cquoted\xE2\x80\x9D", "numbers:", "42", "na\xC3\xAFve", "\xE6\x9D\xB1\xE4\xBA\xAC", "summary", "a" };
+        "\xE2\x80\x9Cquoted\xE2\x80\x9D", "numbers:", "42", "na\xC3\xAFve", "\xE6\x9D\xB1\xE4\xBA\xAC", "summary",
+        "a" };
     std::string out;
     out.reserve(length + 16);
     std::size_t i = seed;
@@ -122,7 +123,8 @@ std::string snapshotJSON(std::size_t messages)
                 text += "[Reply tag: [qv:" + replyToken(turn) + "]]\n";
             if (turn % 3 != 0)
                 text += std::string("For this turn you are ") + names[turn % 3] + ", a teammate in Dot's crew.\n";
-            text += turn % 4 == 0 ? "Answer directly; do not hand off this turn.\n" : "Handoffs allowed using this request ID.\n";
+            text += turn % 4 == 0 ? "Answer directly; do not hand off this turn.\n"
+                                  : "Handoffs allowed using this request ID.\n";
             text += "[User message]\n" + prose(120 + (turn * 37) % 700, turn);
             message.text = text;
             if (turn % 25 == 0) {
@@ -143,7 +145,8 @@ std::string snapshotJSON(std::size_t messages)
             const std::size_t listStart = characterBoundary(body, body.size() / 2);
             const std::size_t listEnd = characterBoundary(body, listStart + 40);
             html += "<div class=\"markdown prose\"><p>" + body.substr(0, listStart) + "</p><ul><li><code>"
-                + body.substr(listStart, listEnd - listStart) + "</code></li></ul><p>" + body.substr(listEnd) + "</p></div>";
+                + body.substr(listStart, listEnd - listStart) + "</code></li></ul><p>" + body.substr(listEnd)
+                + "</p></div>";
             message.html = html;
             if (turn % 10 == 3) {
                 MessageAttachment image;
@@ -165,4 +168,4 @@ std::string snapshotJSON(std::size_t messages)
     return encodeJSON(snapshot);
 }
 
-} // namespace quorvane::bench
+}  // namespace quorvane::bench

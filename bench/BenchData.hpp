@@ -24,4 +24,4 @@ std::string prose(std::size_t length, std::size_t seed);
 // reply grows.
 std::string snapshotJSON(std::size_t messages);
 
-} // namespace quorvane::bench
+}  // namespace quorvane::bench

@@ -11,7 +11,7 @@ namespace quorvane::bench {
 namespace {
 
 struct Times {
-    double real = 0; // milliseconds per iteration
+    double real = 0;  // milliseconds per iteration
     double cpu = 0;
     double of(Clock clock) const { return clock == Clock::real ? real : cpu; }
 };
@@ -32,7 +32,12 @@ std::string milliseconds(double value)
         std::snprintf(buffer, sizeof buffer, "%.3g \u00b5s", value * 1e3);
         return buffer;
     }
-    std::snprintf(buffer, sizeof buffer, value >= 100 ? "%.0f ms" : value >= 10 ? "%.1f ms" : value >= 1 ? "%.2f ms" : "%.3f ms", value);
+    std::snprintf(buffer, sizeof buffer,
+        value >= 100      ? "%.0f ms"
+            : value >= 10 ? "%.1f ms"
+            : value >= 1  ? "%.2f ms"
+                          : "%.3f ms",
+        value);
     return buffer;
 }
 
@@ -87,12 +92,14 @@ public:
             if (!measured || (row.floor && !floor))
                 continue;
             if (!heading) {
-                std::printf("\nSummary (%s):\n", anyRepeated ? "medians of the repetitions" : "single runs; use --benchmark_repetitions=5 for medians");
+                std::printf("\nSummary (%s):\n",
+                    anyRepeated ? "medians of the repetitions"
+                                : "single runs; use --benchmark_repetitions=5 for medians");
                 heading = true;
             }
             const double value = measured->of(row.clock);
             std::string line = (row.detail ? "  " : "") + row.name + ": " + milliseconds(value);
-            std::string cpuNote; // beside a real time: how much of it was waiting or noise
+            std::string cpuNote;  // beside a real time: how much of it was waiting or noise
             bool met;
             if (floor) {
                 const double ratio = value / floor->of(row.clock);
@@ -137,7 +144,7 @@ private:
     bool anyRepeated = false;
 };
 
-} // namespace
+}  // namespace
 
 int runBenchmarks(int argc, char** argv, const std::vector<Row>& rows)
 {
@@ -150,4 +157,4 @@ int runBenchmarks(int argc, char** argv, const std::vector<Row>& rows)
     return 0;
 }
 
-} // namespace quorvane::bench
+}  // namespace quorvane::bench

@@ -16,20 +16,20 @@ namespace quorvane::bench {
 
 enum class Clock {
     cpu,  // steadier on a shared machine; for work that never waits
-    real, // for work that waits on the disk (fsync), where CPU time would leave the wait out
+    real,  // for work that waits on the disk (fsync), where CPU time would leave the wait out
 };
 
 struct Row {
-    std::string name;                 // what the line is called
-    std::string benchmark;            // the measured benchmark, as "Name" or "Name/arg"
-    std::optional<std::string> floor; // the floor benchmark, when the goal is a ratio
-    std::optional<double> goal;       // a ratio to the floor, or milliseconds without a floor
+    std::string name;  // what the line is called
+    std::string benchmark;  // the measured benchmark, as "Name" or "Name/arg"
+    std::optional<std::string> floor;  // the floor benchmark, when the goal is a ratio
+    std::optional<double> goal;  // a ratio to the floor, or milliseconds without a floor
     Clock clock = Clock::cpu;
-    bool detail = false; // a line under the one before it, indented; scripts/bench shows headlines only
+    bool detail = false;  // a line under the one before it, indented; scripts/bench shows headlines only
 };
 
 // Runs the benchmarks selected on the command line with the usual console table, then prints
 // one line per row whose benchmarks ran. Returns the exit status for main.
 int runBenchmarks(int argc, char** argv, const std::vector<Row>& rows);
 
-} // namespace quorvane::bench
+}  // namespace quorvane::bench

@@ -12,7 +12,7 @@ namespace {
 
 using namespace quorvane;
 
-constexpr std::size_t kRequests = 1'000; // each has a turn and a reply on the page: 2,000 messages
+constexpr std::size_t kRequests = 1'000;  // each has a turn and a reply on the page: 2,000 messages
 constexpr std::size_t kLocalMessages = 10'000;
 
 std::string token(std::size_t n)
@@ -48,7 +48,7 @@ const Scenario& scenario()
             std::vector<Text> baseline;
             baseline.reserve(s.page.size());
             for (const auto& shown : s.page)
-                baseline.emplace_back(shown.id.view()); // a separate copy of each id
+                baseline.emplace_back(shown.id.view());  // a separate copy of each id
             job.baseline = CowVector<Text>(std::move(baseline));
             job.phase = JobPhase::waiting;
             job.submitted = 1000.0 + static_cast<double>(n);
@@ -97,18 +97,19 @@ BENCHMARK(ReconcileAndCollect)->Unit(benchmark::kMillisecond);
 // The two halves on their own, to see where the time goes.
 void ReconcileOnly(benchmark::State& state)
 {
-    onEveryPageChange(state, [](Account& account, const std::vector<DotMessage>& page) { account.reconcileReplies(page, 6000); });
+    onEveryPageChange(
+        state, [](Account& account, const std::vector<DotMessage>& page) { account.reconcileReplies(page, 6000); });
 }
 BENCHMARK(ReconcileOnly)->Unit(benchmark::kMillisecond);
 
 void CollectOnly(benchmark::State& state)
 {
-    onEveryPageChange(state, [](Account& account, const std::vector<DotMessage>& page) { account.collectUnassignedReplies(page, 6000); });
+    onEveryPageChange(state,
+        [](Account& account, const std::vector<DotMessage>& page) { account.collectUnassignedReplies(page, 6000); });
 }
 BENCHMARK(CollectOnly)->Unit(benchmark::kMillisecond);
 
-} // namespace
-
+}  // namespace
 
 int main(int argc, char** argv)
 {

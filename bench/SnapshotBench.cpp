@@ -50,11 +50,11 @@ void SnapshotDecode(benchmark::State& state)
 }
 BENCHMARK(SnapshotDecode)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
     return bench::runBenchmarks(argc, argv,
-        { { "snapshot JSON \u2192 DotSnapshot + uniqueDotMessages (2,000 page messages)", "SnapshotDecode", "SnapshotFloor", 3.0,
-            bench::Clock::cpu } });
+        { { "snapshot JSON \u2192 DotSnapshot + uniqueDotMessages (2,000 page messages)", "SnapshotDecode",
+            "SnapshotFloor", 3.0, bench::Clock::cpu } });
 }

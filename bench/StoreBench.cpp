@@ -74,8 +74,8 @@ std::string sealFloor(const std::string& plaintext)
     int length = 0;
     if (RAND_bytes(bytes, 12) != 1
         || EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, benchKey().data(), bytes) != 1
-        || EVP_EncryptUpdate(context.get(), bytes + 12, &length, reinterpret_cast<const unsigned char*>(plaintext.data()),
-               static_cast<int>(plaintext.size()))
+        || EVP_EncryptUpdate(context.get(), bytes + 12, &length,
+               reinterpret_cast<const unsigned char*>(plaintext.data()), static_cast<int>(plaintext.size()))
             != 1
         || EVP_EncryptFinal_ex(context.get(), bytes + 12 + length, &length) != 1
         || EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, 16, bytes + 12 + plaintext.size()) != 1)
@@ -94,8 +94,10 @@ std::string openFloor(const std::string& box)
         || EVP_DecryptUpdate(context.get(), reinterpret_cast<unsigned char*>(plaintext.data()), &written, bytes + 12,
                static_cast<int>(length))
             != 1
-        || EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, 16, const_cast<unsigned char*>(bytes + 12 + length)) != 1
-        || EVP_DecryptFinal_ex(context.get(), reinterpret_cast<unsigned char*>(plaintext.data()) + written, &written) != 1)
+        || EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, 16, const_cast<unsigned char*>(bytes + 12 + length))
+            != 1
+        || EVP_DecryptFinal_ex(context.get(), reinterpret_cast<unsigned char*>(plaintext.data()) + written, &written)
+            != 1)
         throw std::runtime_error("opening failed");
     return plaintext;
 }
@@ -163,14 +165,16 @@ BENCHMARK(StoreSave)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(LoadFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(StoreLoad)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
     // Real time: both the store and its floor wait for the disk, which CPU time leaves out.
     int status = bench::runBenchmarks(argc, argv,
-        { { "save (10,000 messages of ~7 KB: encode, encrypt, atomic write)", "StoreSave", "SaveFloor", 3.0, bench::Clock::real },
-            { "load (10,000 messages of ~7 KB: read, decrypt, decode)", "StoreLoad", "LoadFloor", 2.0, bench::Clock::real } });
+        { { "save (10,000 messages of ~7 KB: encode, encrypt, atomic write)", "StoreSave", "SaveFloor", 3.0,
+              bench::Clock::real },
+            { "load (10,000 messages of ~7 KB: read, decrypt, decode)", "StoreLoad", "LoadFloor", 2.0,
+                bench::Clock::real } });
     std::filesystem::remove_all(benchFolder());
     return status;
 }

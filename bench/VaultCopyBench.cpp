@@ -41,7 +41,7 @@ void VaultCopyChangeAndCompare(benchmark::State& state)
 }
 BENCHMARK(VaultCopyChangeAndCompare)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -50,6 +50,6 @@ int main(int argc, char** argv)
     return quorvane::bench::runBenchmarks(argc, argv,
         { { "vault copy + change + compare (10,000 messages of ~7 KB)", "VaultCopyChangeAndCompare", std::nullopt, 2.0,
               quorvane::bench::Clock::cpu },
-            { "vault copy + compare, unchanged (10,000 messages of ~7 KB)", "VaultCopyAndCompareUnchanged", std::nullopt, 2.0,
-                quorvane::bench::Clock::cpu, true } });
+            { "vault copy + compare, unchanged (10,000 messages of ~7 KB)", "VaultCopyAndCompareUnchanged",
+                std::nullopt, 2.0, quorvane::bench::Clock::cpu, true } });
 }

@@ -7,7 +7,7 @@ void CancelState::cancel()
     if (cancelled_)
         return;
     cancelled_ = true;
-    auto keepAlive = shared_from_this(); // the waiter may drop the last other owner
+    auto keepAlive = shared_from_this();  // the waiter may drop the last other owner
     if (cancellable_)
         g_cancellable_cancel(cancellable_.get());
     if (auto waiter = std::exchange(waiter_, nullptr)) {
@@ -46,4 +46,4 @@ void CancelState::Registration::reset()
     state_.reset();
 }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -9,4 +9,4 @@ GLibError GLibError::take(GError*& error)
     return result;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

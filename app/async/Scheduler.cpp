@@ -29,7 +29,7 @@ struct GLibTimer final : Scheduler::Timer::Cancel {
         auto slot = static_cast<std::weak_ptr<Slot>*>(data)->lock();
         if (!slot)
             return G_SOURCE_REMOVE;
-        slot->source = 0; // the source ends with this call; nothing to remove later
+        slot->source = 0;  // the source ends with this call; nothing to remove later
         auto fire = std::move(slot->fire);
         if (fire)
             fire();
@@ -48,12 +48,9 @@ struct ManualTimer final : Scheduler::Timer::Cancel {
     }
 };
 
-} // namespace
+}  // namespace
 
-double GLibScheduler::now() const
-{
-    return double(g_get_monotonic_time()) / G_USEC_PER_SEC;
-}
+double GLibScheduler::now() const { return double(g_get_monotonic_time()) / G_USEC_PER_SEC; }
 
 Scheduler::Timer GLibScheduler::schedule(double seconds, std::function<void()> fire)
 {
@@ -97,4 +94,4 @@ void ManualScheduler::advance(double seconds)
     now_ = end;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

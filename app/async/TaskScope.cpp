@@ -25,19 +25,18 @@ struct Runner {
         std::weak_ptr<ScopeState> scope;
         ScopeEntry* entry = nullptr;
 
-        Runner get_return_object() { return Runner{std::coroutine_handle<promise_type>::from_promise(*this)}; }
+        Runner get_return_object() { return Runner { std::coroutine_handle<promise_type>::from_promise(*this) }; }
         std::suspend_always initial_suspend() noexcept { return {}; }
         std::suspend_never final_suspend() noexcept { return {}; }
-        void return_void() {}
-        void unhandled_exception() { std::terminate(); } // the body catches everything
+        void return_void() { }
+        void unhandled_exception() { std::terminate(); }  // the body catches everything
 
         ~promise_type()
         {
             entry->frame = nullptr;
             if (auto state = scope.lock()) {
                 auto& list = state->entries;
-                list.erase(std::remove_if(list.begin(), list.end(),
-                               [this](const auto& e) { return e.get() == entry; }),
+                list.erase(std::remove_if(list.begin(), list.end(), [this](const auto& e) { return e.get() == entry; }),
                     list.end());
             }
         }
@@ -58,8 +57,8 @@ Runner run(Task<void> task)
     }
 }
 
-} // namespace
-} // namespace async_detail
+}  // namespace
+}  // namespace async_detail
 
 using namespace async_detail;
 
@@ -75,7 +74,10 @@ bool TaskHandle::running() const
     return entry && entry->frame;
 }
 
-TaskScope::TaskScope() : state_(std::make_shared<ScopeState>()) {}
+TaskScope::TaskScope()
+    : state_(std::make_shared<ScopeState>())
+{
+}
 
 TaskScope::~TaskScope()
 {
@@ -100,20 +102,17 @@ TaskHandle TaskScope::spawn(Task<void> task)
     promise.entry = entry.get();
     state_->entries.push_back(entry);
     TaskHandle handle(entry);
-    runner.handle.resume(); // may finish (and forget the entry) before returning
+    runner.handle.resume();  // may finish (and forget the entry) before returning
     return handle;
 }
 
 void TaskScope::cancelAll()
 {
-    auto entries = state_->entries; // cancelled tasks remove themselves while we go
+    auto entries = state_->entries;  // cancelled tasks remove themselves while we go
     for (auto& entry : entries)
         entry->cancel->cancel();
 }
 
-std::size_t TaskScope::running() const
-{
-    return state_->entries.size();
-}
+std::size_t TaskScope::running() const { return state_->entries.size(); }
 
-} // namespace quorvane
+}  // namespace quorvane

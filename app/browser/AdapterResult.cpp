@@ -19,7 +19,7 @@ struct GFreeDeleter {
 };
 using GString = std::unique_ptr<char, GFreeDeleter>;
 
-} // namespace
+}  // namespace
 
 void requireAdapterValue(JSCValue* value)
 {
@@ -64,4 +64,4 @@ void checkAdapterOutcome(JSCValue* value)
     throw NotSubmitted(kMessageSavedTryAgain);
 }
 
-} // namespace quorvane
+}  // namespace quorvane

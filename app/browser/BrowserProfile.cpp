@@ -39,11 +39,11 @@ GObjectPtr<WebKitNetworkSession> BrowserProfile::makeSession() const
         webkit_network_session_new(dataDirectory.c_str(), cacheDirectory.c_str()));
     // The session keeps cookies in memory unless told where to store them, and a sign-in that
     // does not survive a restart is no sign-in at all.
-    std::error_code ignored; // an unwritable folder costs persistence, not the page
+    std::error_code ignored;  // an unwritable folder costs persistence, not the page
     std::filesystem::create_directories(dataDirectory, ignored);
     webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session.get()),
         (dataDirectory / "cookies.sqlite").c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
     return session;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -11,20 +11,17 @@
 
 namespace quorvane {
 
-std::shared_ptr<DotBrowser::State> lockState(gpointer data)
-{
-    return lockWeakData<DotBrowser::State>(data);
-}
+std::shared_ptr<DotBrowser::State> lockState(gpointer data) { return lockWeakData<DotBrowser::State>(data); }
 
 gulong DotBrowser::State::connectWeak(gpointer instance, const char* signal, GCallback callback)
 {
-    return g_signal_connect_data(instance, signal, callback, newWeakData(shared_from_this()),
-        &deleteWeakClosureData<State>, GConnectFlags(0));
+    return g_signal_connect_data(
+        instance, signal, callback, newWeakData(shared_from_this()), &deleteWeakClosureData<State>, GConnectFlags(0));
 }
 
 void DotBrowser::State::connectTracked(gpointer instance, const char* signal, GCallback callback)
 {
-    connections.push_back({instance, connectWeak(instance, signal, callback)});
+    connections.push_back({ instance, connectWeak(instance, signal, callback) });
 }
 
 namespace {
@@ -33,8 +30,9 @@ namespace {
 // keep answering while its window is hidden, so those features are switched off.
 void keepRunningWhenHidden(WebKitSettings* settings)
 {
-    static const char* const throttles[] = {"HiddenPageDOMTimerThrottling", "HiddenPageDOMTimerThrottlingAutoIncreases",
-        "DOMTimersThrottling", "PageVisibilityBasedProcessSuppression", "HiddenPageCSSAnimationSuspension"};
+    static const char* const throttles[]
+        = { "HiddenPageDOMTimerThrottling", "HiddenPageDOMTimerThrottlingAutoIncreases", "DOMTimersThrottling",
+              "PageVisibilityBasedProcessSuppression", "HiddenPageCSSAnimationSuspension" };
     WebKitFeatureList* features = webkit_settings_get_all_features();
     for (gsize i = 0; i < webkit_feature_list_get_length(features); ++i) {
         WebKitFeature* feature = webkit_feature_list_get(features, i);
@@ -66,7 +64,7 @@ void trustConfiguredCertificate(WebKitNetworkSession* session)
     try {
         service = &DotService::current();
     } catch (const DotServiceError&) {
-        return; // nothing configured yet: the page will load nothing trusted either
+        return;  // nothing configured yet: the page will load nothing trusted either
     }
     if (!service->trustedCertificate)
         return;
@@ -78,7 +76,8 @@ void trustConfiguredCertificate(WebKitNetworkSession* session)
         g_clear_error(&error);
         return;
     }
-    webkit_network_session_allow_tls_certificate_for_host(session, certificate.get(), hostOnly(service->mainHost).c_str());
+    webkit_network_session_allow_tls_certificate_for_host(
+        session, certificate.get(), hostOnly(service->mainHost).c_str());
 }
 
 void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data)
@@ -130,15 +129,15 @@ void onDotChanged(WebKitUserContentManager*, JSCValue* message, gpointer data)
         return;
     auto mainFrame = GObjectPtr<JSCValue>::adopt(jsc_value_object_get_property(message, "mainFrame"));
     if (!mainFrame || !jsc_value_is_boolean(mainFrame.get()) || !jsc_value_to_boolean(mainFrame.get()))
-        return; // a sub-frame, or a message that does not say
-    auto onChange = state->onChange; // the callback may replace or clear it
+        return;  // a sub-frame, or a message that does not say
+    auto onChange = state->onChange;  // the callback may replace or clear it
     onChange();
 }
 
 // The adapter call: the script runs as the body of an async function in the main frame, in our
 // world, with the three arguments passed as values, never spliced into the source.
-Task<GObjectPtr<JSCValue>> evaluate(std::weak_ptr<DotBrowser::State> weak, std::string action, std::string text,
-    std::string expectedURL)
+Task<GObjectPtr<JSCValue>> evaluate(
+    std::weak_ptr<DotBrowser::State> weak, std::string action, std::string text, std::string expectedURL)
 {
     GObjectPtr<WebKitWebView> view;
     GObjectPtr<GCancellable> lifetime;
@@ -192,7 +191,7 @@ Task<void> revealQuietly(std::weak_ptr<DotBrowser::State> state, std::string id,
     }
 }
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<const std::string> DotBrowser::State::loadAdapter()
 {
@@ -227,9 +226,9 @@ DotBrowser::DotBrowser(std::string_view profile, std::filesystem::path dataDirec
     s.contentManager = GObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
     auto settings = GObjectPtr<WebKitSettings>::adopt(webkit_settings_new());
     keepRunningWhenHidden(settings.get());
-    s.webView = GObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW,
-        "network-session", s.session.get(), "user-content-manager", s.contentManager.get(), "settings",
-        settings.get(), nullptr))));
+    s.webView = GObjectPtr<WebKitWebView>::adopt(
+        WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", s.session.get(),
+            "user-content-manager", s.contentManager.get(), "settings", settings.get(), nullptr))));
 
     webkit_user_content_manager_register_script_message_handler(s.contentManager.get(), "dotChanged", kWorld);
     s.connectTracked(s.contentManager.get(), "script-message-received::dotChanged", G_CALLBACK(onDotChanged));
@@ -240,20 +239,11 @@ DotBrowser::DotBrowser(std::string_view profile, std::filesystem::path dataDirec
     s.setUpWindow();
 }
 
-DotBrowser::~DotBrowser()
-{
-    shutdown();
-}
+DotBrowser::~DotBrowser() { shutdown(); }
 
-bool DotBrowser::loading() const
-{
-    return state_->loading;
-}
+bool DotBrowser::loading() const { return state_->loading; }
 
-const std::string& DotBrowser::error() const
-{
-    return state_->error;
-}
+const std::string& DotBrowser::error() const { return state_->error; }
 
 void DotBrowser::setOnChange(std::function<void()> onChange)
 {
@@ -322,10 +312,7 @@ void DotBrowser::shutdown()
     g_cancellable_cancel(s.lifetime.get());
 }
 
-Task<DotSnapshot> DotBrowser::inspect()
-{
-    return inspectPage(state_);
-}
+Task<DotSnapshot> DotBrowser::inspect() { return inspectPage(state_); }
 
 Task<void> DotBrowser::prepare(std::string text, std::string url)
 {
@@ -358,34 +345,16 @@ void DotBrowser::hideWindow()
         state_->hideWindow();
 }
 
-WebKitWebView* DotBrowser::webView() const
-{
-    return state_->webView.get();
-}
+WebKitWebView* DotBrowser::webView() const { return state_->webView.get(); }
 
-GtkWindow* DotBrowser::window() const
-{
-    return state_->window.get();
-}
+GtkWindow* DotBrowser::window() const { return state_->window.get(); }
 
-std::size_t DotBrowser::popupCount() const
-{
-    return state_->popups.size();
-}
+std::size_t DotBrowser::popupCount() const { return state_->popups.size(); }
 
-GtkWindow* DotBrowser::popupWindow(std::size_t index) const
-{
-    return state_->popups.at(index).window.get();
-}
+GtkWindow* DotBrowser::popupWindow(std::size_t index) const { return state_->popups.at(index).window.get(); }
 
-void DotBrowser::setLoadTimeout(double seconds)
-{
-    state_->loadTimeoutSeconds = seconds;
-}
+void DotBrowser::setLoadTimeout(double seconds) { state_->loadTimeoutSeconds = seconds; }
 
-const std::string& DotBrowser::profileIdentifier() const
-{
-    return state_->profile.identifier;
-}
+const std::string& DotBrowser::profileIdentifier() const { return state_->profile.identifier; }
 
-} // namespace quorvane
+}  // namespace quorvane

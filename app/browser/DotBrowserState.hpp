@@ -42,13 +42,13 @@ struct DotBrowser::State : std::enable_shared_from_this<State> {
 
     // Cancelled by shutdown(): adapter calls still pending end instead of waiting forever.
     GObjectPtr<GCancellable> lifetime = GObjectPtr<GCancellable>::adopt(g_cancellable_new());
-    TaskScope tasks; // detached "reveal" actions
+    TaskScope tasks;  // detached "reveal" actions
 
     struct Connection {
         gpointer instance;
         gulong id;
     };
-    std::vector<Connection> connections; // of the long-lived objects, undone by shutdown()
+    std::vector<Connection> connections;  // of the long-lived objects, undone by shutdown()
 
     // Connects `callback` with a weak reference to this state as its user data.
     gulong connectWeak(gpointer instance, const char* signal, GCallback callback);
@@ -66,4 +66,4 @@ std::shared_ptr<DotBrowser::State> lockState(gpointer data);
 // Signal handlers shared between the source files.
 void connectPageHandlers(DotBrowser::State& state, WebKitWebView* view);
 
-} // namespace quorvane
+}  // namespace quorvane

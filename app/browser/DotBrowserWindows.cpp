@@ -31,7 +31,7 @@ gboolean onPopupCloseRequest(GtkWindow* window, gpointer data)
             popups.erase(it);
         }
     }
-    return FALSE; // GTK destroys the window
+    return FALSE;  // GTK destroys the window
 }
 
 // The page in a sign-in window closed itself (window.close()).
@@ -61,7 +61,7 @@ void onPopupReadyToShow(WebKitWebView* view, gpointer data)
     gtk_window_set_child(window.get(), GTK_WIDGET(view));
     state->connectWeak(window.get(), "close-request", G_CALLBACK(onPopupCloseRequest));
     gtk_window_present(window.get());
-    state->popups.push_back({std::move(window), GObjectPtr<WebKitWebView>::retain(view)});
+    state->popups.push_back({ std::move(window), GObjectPtr<WebKitWebView>::retain(view) });
 }
 
 // Every new window the page asks for is granted; it shares the page's session and settings.
@@ -106,10 +106,7 @@ void onFileChooserResponse(GtkNativeDialog* dialog, int response, gpointer data)
     GObjectPtr<GtkNativeDialog>::adopt(dialog);
 }
 
-void deleteFileChoice(gpointer data, GClosure*)
-{
-    delete static_cast<FileChoice*>(data);
-}
+void deleteFileChoice(gpointer data, GClosure*) { delete static_cast<FileChoice*>(data); }
 
 // Files for the page: several if it allows, never folders, over the "Your Dot" window.
 gboolean onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer data)
@@ -120,16 +117,17 @@ gboolean onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpo
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     GtkFileChooserNative* dialog = gtk_file_chooser_native_new(
         "Choose Files", state->window.get(), GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr);
-    gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(dialog), webkit_file_chooser_request_get_select_multiple(request));
+    gtk_file_chooser_set_select_multiple(
+        GTK_FILE_CHOOSER(dialog), webkit_file_chooser_request_get_select_multiple(request));
     G_GNUC_END_IGNORE_DEPRECATIONS
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(dialog), TRUE);
     g_signal_connect_data(dialog, "response", G_CALLBACK(onFileChooserResponse),
-        new FileChoice{GObjectPtr<WebKitFileChooserRequest>::retain(request)}, &deleteFileChoice, GConnectFlags(0));
+        new FileChoice { GObjectPtr<WebKitFileChooserRequest>::retain(request) }, &deleteFileChoice, GConnectFlags(0));
     gtk_native_dialog_show(GTK_NATIVE_DIALOG(dialog));
     return TRUE;
 }
 
-} // namespace
+}  // namespace
 
 void connectPageHandlers(DotBrowser::State& state, WebKitWebView* view)
 {
@@ -165,4 +163,4 @@ void DotBrowser::State::hideWindow()
     gtk_accessible_update_state(GTK_ACCESSIBLE(webView.get()), GTK_ACCESSIBLE_STATE_HIDDEN, TRUE, -1);
 }
 
-} // namespace quorvane
+}  // namespace quorvane

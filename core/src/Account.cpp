@@ -35,7 +35,8 @@ void Account::removeUnusedStarterBots()
         return bot.id != "dot" && std::find(starters.begin(), starters.end(), bot) != starters.end() && !used(bot);
     });
 
-    bool selectionRemains = std::any_of(bots.begin(), bots.end(), [&](const Bot& bot) { return bot.id == selectedBot; });
+    bool selectionRemains
+        = std::any_of(bots.begin(), bots.end(), [&](const Bot& bot) { return bot.id == selectedBot; });
     if (!selectionRemains)
         selectedBot = "dot";
 }
@@ -47,4 +48,4 @@ void Account::setStatus(std::string_view id, std::string_view status)
         message->status = status;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

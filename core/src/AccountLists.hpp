@@ -20,4 +20,4 @@ inline void appendOnce(std::optional<std::vector<Text>>& list, const Text& value
         list->push_back(value);
 }
 
-} // namespace quorvane
+}  // namespace quorvane

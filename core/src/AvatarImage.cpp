@@ -29,14 +29,19 @@ int base64Value(char c)
 
 std::uint32_t bigEndian32(const std::string& bytes, std::size_t at)
 {
-    return (std::uint32_t(static_cast<unsigned char>(bytes[at])) << 24) | (std::uint32_t(static_cast<unsigned char>(bytes[at + 1])) << 16)
-        | (std::uint32_t(static_cast<unsigned char>(bytes[at + 2])) << 8) | std::uint32_t(static_cast<unsigned char>(bytes[at + 3]));
+    return (std::uint32_t(static_cast<unsigned char>(bytes[at])) << 24)
+        | (std::uint32_t(static_cast<unsigned char>(bytes[at + 1])) << 16)
+        | (std::uint32_t(static_cast<unsigned char>(bytes[at + 2])) << 8)
+        | std::uint32_t(static_cast<unsigned char>(bytes[at + 3]));
 }
 
 // A loader must be closed exactly once before it is released, whether decoding succeeded or not.
 class PNGLoader {
 public:
-    PNGLoader() : loader_(gdk_pixbuf_loader_new_with_type("png", nullptr)) {}
+    PNGLoader()
+        : loader_(gdk_pixbuf_loader_new_with_type("png", nullptr))
+    {
+    }
     ~PNGLoader()
     {
         if (loader_) {
@@ -51,7 +56,8 @@ public:
     {
         if (!loader_)
             return false;
-        bool written = gdk_pixbuf_loader_write(loader_, reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), nullptr);
+        bool written
+            = gdk_pixbuf_loader_write(loader_, reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), nullptr);
         return close() && written;
     }
     GdkPixbuf* image() const { return loader_ ? gdk_pixbuf_loader_get_pixbuf(loader_) : nullptr; }
@@ -70,7 +76,7 @@ private:
     bool closedCleanly_ = false;
 };
 
-} // namespace
+}  // namespace
 
 std::optional<std::string> decodeBase64(std::string_view text)
 {
@@ -90,12 +96,13 @@ std::optional<std::string> decodeBase64(std::string_view text)
                 continue;
             }
             if (padding > 0)
-                return std::nullopt; // data after padding
+                return std::nullopt;  // data after padding
             v[k] = base64Value(c);
             if (v[k] < 0)
                 return std::nullopt;
         }
-        std::uint32_t group = (std::uint32_t(v[0]) << 18) | (std::uint32_t(v[1]) << 12) | (std::uint32_t(v[2]) << 6) | std::uint32_t(v[3]);
+        std::uint32_t group = (std::uint32_t(v[0]) << 18) | (std::uint32_t(v[1]) << 12) | (std::uint32_t(v[2]) << 6)
+            | std::uint32_t(v[3]);
         out.push_back(static_cast<char>(group >> 16));
         if (padding < 2)
             out.push_back(static_cast<char>((group >> 8) & 0xFF));
@@ -131,4 +138,4 @@ bool isAcceptableAvatar(std::string_view dataURL)
         && gdk_pixbuf_get_height(image) <= static_cast<int>(kMaxSide);
 }
 
-} // namespace quorvane
+}  // namespace quorvane

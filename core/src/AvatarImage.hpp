@@ -13,4 +13,4 @@ bool isAcceptableAvatar(std::string_view dataURL);
 // Strict standard Base64 (padding required where due, no white space); absent when malformed.
 std::optional<std::string> decodeBase64(std::string_view text);
 
-} // namespace quorvane
+}  // namespace quorvane

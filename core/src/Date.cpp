@@ -27,9 +27,9 @@ std::string iso8601(Date date)
     std::tm parts {};
     gmtime_r(&seconds, &parts);
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900,
-        parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, millis);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
+        parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, millis);
     return buffer;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

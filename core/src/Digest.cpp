@@ -17,4 +17,4 @@ std::string sha256Hex(std::string_view bytes)
     return out;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -56,7 +56,7 @@ std::unique_ptr<DotService>& installed()
     return service;
 }
 
-} // namespace
+}  // namespace
 
 DotService DotService::load(const std::filesystem::path& file)
 {
@@ -98,7 +98,8 @@ DotService DotService::load(const std::filesystem::path& file)
     for (const auto* host : { &service.mainHost, &service.staticHost, &service.userContentHost, &service.companyHost })
         if (!isAuthority(*host))
             throw fail("names a host that is not a plain host name or host:port (\"" + *host + "\").");
-    if (service.homePath.empty() || service.homePath.front() != '/' || service.homePath.find_first_of("?# ") != std::string::npos)
+    if (service.homePath.empty() || service.homePath.front() != '/'
+        || service.homePath.find_first_of("?# ") != std::string::npos)
         throw fail("has a \"homePath\" that is not an absolute path.");
     std::string certificate = text("trustedCertificate", false);
     if (!certificate.empty()) {
@@ -160,4 +161,4 @@ bool validDotURL(std::string_view text, const DotService& service)
 
 bool validDotURL(std::string_view text) { return validDotURL(text, DotService::current()); }
 
-} // namespace quorvane
+}  // namespace quorvane

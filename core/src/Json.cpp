@@ -13,18 +13,24 @@ namespace {
 const char* kindName(const boost::json::value& value)
 {
     switch (value.kind()) {
-    case boost::json::kind::null: return "null";
-    case boost::json::kind::bool_: return "a boolean";
+    case boost::json::kind::null:
+        return "null";
+    case boost::json::kind::bool_:
+        return "a boolean";
     case boost::json::kind::int64:
     case boost::json::kind::uint64:
-    case boost::json::kind::double_: return "a number";
-    case boost::json::kind::string: return "a string";
-    case boost::json::kind::array: return "an array";
-    case boost::json::kind::object: return "an object";
+    case boost::json::kind::double_:
+        return "a number";
+    case boost::json::kind::string:
+        return "a string";
+    case boost::json::kind::array:
+        return "an array";
+    case boost::json::kind::object:
+        return "an object";
     }
     return "an unknown value";
 }
-} // namespace
+}  // namespace
 
 void typeMismatch(const char* expected, const boost::json::value& found)
 {
@@ -53,7 +59,7 @@ inline bool wordNeedsEscaping(std::uint64_t word)
     return (control | anyZeroByte(word ^ (kEveryByte * '"')) | anyZeroByte(word ^ (kEveryByte * '\\'))) != 0;
 }
 
-} // namespace
+}  // namespace
 
 void appendEscaped(std::string& out, std::string_view text)
 {
@@ -80,13 +86,27 @@ void appendEscaped(std::string& out, std::string_view text)
             out.append(data + runStart, i - runStart);
             runStart = i + 1;
             switch (c) {
-            case '"': out.append("\\\""); break;
-            case '\\': out.append("\\\\"); break;
-            case '\b': out.append("\\b"); break;
-            case '\f': out.append("\\f"); break;
-            case '\n': out.append("\\n"); break;
-            case '\r': out.append("\\r"); break;
-            case '\t': out.append("\\t"); break;
+            case '"':
+                out.append("\\\"");
+                break;
+            case '\\':
+                out.append("\\\\");
+                break;
+            case '\b':
+                out.append("\\b");
+                break;
+            case '\f':
+                out.append("\\f");
+                break;
+            case '\n':
+                out.append("\\n");
+                break;
+            case '\r':
+                out.append("\\r");
+                break;
+            case '\t':
+                out.append("\\t");
+                break;
             default:
                 out.append("\\u00");
                 out.push_back(kHex[c >> 4]);
@@ -114,7 +134,7 @@ void appendInteger(std::string& out, std::int64_t value)
     out.append(buffer, result.ptr);
 }
 
-} // namespace json_detail
+}  // namespace json_detail
 
 void decodeInto(const boost::json::value& value, Text& out)
 {
@@ -138,12 +158,14 @@ void decodeInto(const boost::json::value& value, std::int64_t& out)
         out = *number;
         return;
     }
-    if (const auto* number = value.if_uint64(); number && *number <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+    if (const auto* number = value.if_uint64();
+        number && *number <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
         out = static_cast<std::int64_t>(*number);
         return;
     }
     // A count written as 3.0 is still the integer 3; 3.5 is not an integer.
-    if (const auto* number = value.if_double(); number && std::trunc(*number) == *number && std::fabs(*number) < 9.2e18) {
+    if (const auto* number = value.if_double();
+        number && std::trunc(*number) == *number && std::fabs(*number) < 9.2e18) {
         out = static_cast<std::int64_t>(*number);
         return;
     }
@@ -169,4 +191,4 @@ Text tag_invoke(boost::json::value_to_tag<Text>, const boost::json::value& value
     return out;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

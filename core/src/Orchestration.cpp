@@ -122,7 +122,7 @@ ScanResult scanObject(std::string_view text, std::size_t start, std::size_t& end
 }
 
 // Thrown inside the decoder only; any mismatch makes the whole directive invalid.
-struct NotADirective {};
+struct NotADirective { };
 
 std::string stringValue(const boost::json::value& value)
 {
@@ -198,10 +198,7 @@ const Handoff* findHandoff(const std::optional<CowVector<Handoff>>& handoffs, st
 
 Text rootOf(const PendingRequest& job) { return job.rootRequestID.value_or(job.id); }
 
-bool isASCIIAlphanumeric(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
+bool isASCIIAlphanumeric(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // The name as a pattern that matches exactly its characters. "\Q…\E" would end early at a name
 // that itself holds "\E", so every ASCII character that is not a letter or digit is escaped on
@@ -219,7 +216,7 @@ std::string literalPattern(std::string_view name)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 // ---- The handoff block ------------------------------------------------------------------------
 
@@ -313,10 +310,9 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
         return false;
 
     Text root = rootOf(job);
-    std::size_t rootHandoffs = handoffs
-        ? static_cast<std::size_t>(std::count_if(
-              handoffs->cbegin(), handoffs->cend(), [&](const Handoff& h) { return h.rootRequestID == root; }))
-        : 0;
+    std::size_t rootHandoffs = handoffs ? static_cast<std::size_t>(std::count_if(handoffs->cbegin(), handoffs->cend(),
+                                   [&](const Handoff& h) { return h.rootRequestID == root; }))
+                                        : 0;
     if (rootHandoffs + assignments.size() > kMaxHandoffsPerRoot)
         return false;
     // The delegating job leaves the queue, so it does not count.
@@ -343,7 +339,8 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     // Build everything first, then apply it in one go.
     std::optional<QuotedReply> quote;
     if (directMention) {
-        auto rootMessage = std::find_if(messages.cbegin(), messages.cend(), [&](const ChatMessage& m) { return m.id == root; });
+        auto rootMessage
+            = std::find_if(messages.cbegin(), messages.cend(), [&](const ChatMessage& m) { return m.id == root; });
         if (rootMessage != messages.cend())
             quote = rootMessage->quotedReply;
     }
@@ -355,8 +352,8 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
         const Bot& target = *targetBots[i];
         Text handoffID(newUUID());
 
-        newHandoffs.push_back(Handoff { handoffID, root, job.botID, target.id, Text(assignment.task), "working",
-            job.id, directMention });
+        newHandoffs.push_back(
+            Handoff { handoffID, root, job.botID, target.id, Text(assignment.task), "working", job.id, directMention });
 
         ChatMessage note;
         note.id = assignments.size() == 1 ? job.id + "-handoff" : handoffID + "-handoff";
@@ -397,7 +394,8 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     handoffs->insert(handoffs->cend(), newHandoffs.begin(), newHandoffs.end());
     messages.insert(messages.cend(), newMessages.begin(), newMessages.end());
     // Teammates run before other waiting requests.
-    auto firstQueued = std::find_if(jobs.begin(), jobs.end(), [](const PendingRequest& j) { return j.phase == JobPhase::queued; });
+    auto firstQueued
+        = std::find_if(jobs.begin(), jobs.end(), [](const PendingRequest& j) { return j.phase == JobPhase::queued; });
     jobs.insert(firstQueued, newJobs.begin(), newJobs.end());
     return true;
 }
@@ -448,7 +446,8 @@ void Account::finishHandoffStatuses(std::string_view rootID)
             anyStopped = anyStopped || handoff.status == "stopped";
         }
     }
-    if (stillWorking || std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return rootOf(j) == root; }))
+    if (stillWorking
+        || std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return rootOf(j) == root; }))
         return;
     setStatus(root, anyStopped ? "unconfirmed" : "sent");
 }
@@ -479,9 +478,8 @@ bool Account::isRedundantHandoffReport(const PendingRequest& job) const
 {
     if (!job.isReport.value_or(false) || !job.rootRequestID || !handoffs)
         return false;
-    return std::any_of(handoffs->cbegin(), handoffs->cend(), [&](const Handoff& h) {
-        return h.rootRequestID == *job.rootRequestID && h.sourceBotID == job.botID;
-    });
+    return std::any_of(handoffs->cbegin(), handoffs->cend(),
+        [&](const Handoff& h) { return h.rootRequestID == *job.rootRequestID && h.sourceBotID == job.botID; });
 }
 
 void Account::retireRedundantHandoffReports()
@@ -510,7 +508,8 @@ void Account::retireRedundantHandoffReports()
     }
     erase_if(messages, [&](const ChatMessage& m) { return retiredIDs.contains(m.id.str()); });
 
-    auto removable = [](const PendingRequest& job) { return job.phase == JobPhase::queued || job.phase == JobPhase::failed; };
+    auto removable
+        = [](const PendingRequest& job) { return job.phase == JobPhase::queued || job.phase == JobPhase::failed; };
     for (const auto& report : redundant) {
         if (!removable(report) || report.attempts.value_or(0) <= 0)
             continue;
@@ -538,7 +537,8 @@ std::optional<Bot> Account::explicitTeammate(std::string_view text, std::string_
     // Every candidate's pattern starts with "^@".
     if (!text.starts_with('@'))
         return std::nullopt;
-    icu::UnicodeString subject = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    icu::UnicodeString subject
+        = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     const Bot* candidate = nullptr;
     for (const auto& bot : bots) {
         if (bot.archived || bot.id == "dot" || bot.id == excludingBotID)
@@ -567,4 +567,4 @@ std::optional<Bot> Account::explicitTeammate(std::string_view text, std::string_
     return *candidate;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

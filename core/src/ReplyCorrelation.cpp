@@ -12,7 +12,6 @@
 #include <unordered_set>
 #include <utility>
 
-
 #include "quorvane/TextRules.hpp"
 
 namespace quorvane {
@@ -44,7 +43,7 @@ constexpr std::array<std::string_view, 3> kEnvelopePrefixes = {
 // backtracking beyond what is noted), and a test checks them against ICU on a large set of texts.
 
 struct TagMatch {
-    std::size_t end = 0;     // end of the whole match, as a byte offset
+    std::size_t end = 0;  // end of the whole match, as a byte offset
     std::string_view token;  // the tag's 12 digits
 };
 
@@ -156,8 +155,7 @@ std::optional<std::size_t> htmlTagEnd(std::string_view html, std::string_view to
     // "(?:\s|<p>|<div>|<span>)*": none of these can begin the tag, so taking as many as there are
     // is the only way the tag can follow.
     std::size_t pos = 0;
-    while (skipped(pos, "<p>") || skipped(pos, "<div>") || skipped(pos, "<span>") || skippedWhitespace(pos)) {
-    }
+    while (skipped(pos, "<p>") || skipped(pos, "<div>") || skipped(pos, "<span>") || skippedWhitespace(pos)) { }
     if (!hasTagShapeAt(html, pos) || html.substr(pos + kTagOpening.size(), kTokenLength) != token)
         return std::nullopt;
     pos += kTagOpening.size() + kTokenLength + 1;
@@ -166,18 +164,16 @@ std::optional<std::size_t> htmlTagEnd(std::string_view html, std::string_view to
         if (html.substr(at, 3) != "<br")
             return false;
         std::size_t q = at + 3;
-        while (skippedWhitespace(q)) {
-        }
+        while (skippedWhitespace(q)) { }
         if (q < html.size() && html[q] == '/')
             ++q;
         if (q >= html.size() || html[q] != '>')
-            return false; // neither "/>" nor ">" follows: no shorter reading ends in ">" either
+            return false;  // neither "/>" nor ">" follows: no shorter reading ends in ">" either
         at = q + 1;
         return true;
     };
     while (skipped(pos, "</p>") || skipped(pos, "</div>") || skipped(pos, "</span>") || skippedBreak(pos)
-        || skippedWhitespace(pos)) {
-    }
+        || skippedWhitespace(pos)) { }
     return pos;
 }
 
@@ -319,8 +315,8 @@ std::unordered_set<std::string_view> idSet(const std::vector<Text>& ids)
     return set;
 }
 
-std::vector<DotMessage> taggedReplies(const PendingRequest& job, std::string_view token,
-    const std::vector<DotMessage>& messages)
+std::vector<DotMessage> taggedReplies(
+    const PendingRequest& job, std::string_view token, const std::vector<DotMessage>& messages)
 {
     // A reply of this request must have a reading that begins with its tag; only those ids are
     // de-duplicated, which keeps a snapshot of thousands of messages cheap for every watched job.
@@ -368,7 +364,8 @@ std::vector<DotMessage> taggedReplies(const PendingRequest& job, std::string_vie
 
 // The replies of an untagged request: the assistant messages after its own turn (at `turn` in the
 // unique messages), up to the next user turn.
-std::vector<DotMessage> untaggedRepliesAfter(const PendingRequest& job, const std::vector<DotMessage>& unique, std::size_t turn)
+std::vector<DotMessage> untaggedRepliesAfter(
+    const PendingRequest& job, const std::vector<DotMessage>& unique, std::size_t turn)
 {
     std::vector<DotMessage> replies;
     for (std::size_t i = turn + 1; i < unique.size(); ++i) {
@@ -423,7 +420,7 @@ bool isEchoPart(const ReplyPart& part)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 bool isQuorvaneRequestEnvelope(std::string_view text) { return isEnvelopeText(text); }
 
@@ -508,7 +505,7 @@ namespace {
 // first) while the digest is kept: the elements' address identifies the digest safely.
 struct BaselineDigest {
     CowVector<Text> pinned;
-    std::vector<std::uint64_t> slots; // 0 marks an empty slot; a hash of 0 is stored as 1
+    std::vector<std::uint64_t> slots;  // 0 marks an empty slot; a hash of 0 is stored as 1
 
     static std::uint64_t slotValue(std::string_view id)
     {
@@ -516,7 +513,8 @@ struct BaselineDigest {
         return hash == 0 ? 1 : hash;
     }
 
-    explicit BaselineDigest(const CowVector<Text>& baseline) : pinned(baseline)
+    explicit BaselineDigest(const CowVector<Text>& baseline)
+        : pinned(baseline)
     {
         std::size_t size = 16;
         while (size < 2 * baseline.size())
@@ -555,7 +553,7 @@ struct BaselineDigest {
 constexpr std::size_t kLinearBaseline = 32;
 constexpr std::size_t kDigestLimit = 4096;
 
-} // namespace
+}  // namespace
 
 bool inBaseline(const CowVector<Text>& baseline, std::string_view id)
 {
@@ -574,7 +572,8 @@ bool inBaseline(const CowVector<Text>& baseline, std::string_view id)
     return found->second.mayContain(id) && contains();
 }
 
-CorrelationPage::CorrelationPage(const std::vector<DotMessage>& messages) : unique_(uniqueDotMessages(messages))
+CorrelationPage::CorrelationPage(const std::vector<DotMessage>& messages)
+    : unique_(uniqueDotMessages(messages))
 {
     positions_.reserve(unique_.size());
     for (std::size_t i = 0; i < unique_.size(); ++i) {
@@ -718,8 +717,8 @@ std::vector<ReplyPart> datedReplyParts(const std::vector<ReplyPart>& parts,
     return dated;
 }
 
-std::vector<ReplyPart> mergedReplyParts(const std::vector<ReplyPart>& parts,
-    const std::optional<std::vector<ReplyPart>>& previous)
+std::vector<ReplyPart> mergedReplyParts(
+    const std::vector<ReplyPart>& parts, const std::optional<std::vector<ReplyPart>>& previous)
 {
     std::vector<ReplyPart> merged = previous.value_or(std::vector<ReplyPart> {});
     merged.reserve(merged.size() + parts.size());
@@ -758,7 +757,7 @@ void Account::removeRequestEchoes()
     // at the end, so the account is never left half edited.
     const std::vector<ChatMessage>& current = messages.elements();
     std::unordered_set<Text> droppedPartIDs;
-    std::optional<std::vector<ChatMessage>> edited; // made at the first change
+    std::optional<std::vector<ChatMessage>> edited;  // made at the first change
     for (std::size_t i = 0; i < current.size(); ++i) {
         const ChatMessage& message = current[i];
         bool remove = false;
@@ -804,7 +803,7 @@ void Account::removeRequestEchoes()
             edited->push_back(std::move(*replacement));
     }
 
-    std::optional<std::vector<ReplyWatch>> watches; // made at the first change
+    std::optional<std::vector<ReplyWatch>> watches;  // made at the first change
     if (replyWatches && !droppedPartIDs.empty()) {
         auto dropped = [&](const Text& id) { return droppedPartIDs.contains(id); };
         const std::vector<ReplyWatch>& list = replyWatches->elements();
@@ -828,4 +827,4 @@ void Account::removeRequestEchoes()
     unassignedReplies = std::move(unassigned);
 }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -100,7 +100,8 @@ bool showsFiledReply(const std::vector<DotMessage>& replies, const ChatMessage& 
         return false;
     for (const auto& reply : replies) {
         auto part = std::find_if(parts.begin(), parts.end(), [&](const ReplyPart& p) { return p.id == reply.id; });
-        if (part == parts.end() || part->text != reply.text || part->html != reply.html || part->attachments != reply.attachments)
+        if (part == parts.end() || part->text != reply.text || part->html != reply.html
+            || part->attachments != reply.attachments)
             return false;
     }
     std::vector<std::string_view> texts;
@@ -111,7 +112,8 @@ bool showsFiledReply(const std::vector<DotMessage>& replies, const ChatMessage& 
         if (part.html)
             html.push_back(*part.html);
     }
-    bool htmlJoined = filed.html ? !filed.html->empty() && isJoined(*filed.html, html, "\n") : html.empty() || isJoined("", html, "\n");
+    bool htmlJoined = filed.html ? !filed.html->empty() && isJoined(*filed.html, html, "\n")
+                                 : html.empty() || isJoined("", html, "\n");
     return isJoined(filed.text, texts, "\n\n") && htmlJoined;
 }
 
@@ -120,7 +122,8 @@ bool showsFiledReply(const std::vector<DotMessage>& replies, const ChatMessage& 
 // use are found too: they are appended, or replace a message of the same id in place.
 class MessageIndex {
 public:
-    explicit MessageIndex(const Account& account) : account_(account)
+    explicit MessageIndex(const Account& account)
+        : account_(account)
     {
         const auto& messages = account.messages.elements();
         indexed_ = messages.size();
@@ -153,7 +156,7 @@ private:
     {
         const auto& messages = account_.messages.elements();
         std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = std::hash<std::string_view> {}(id) & mask;; i = (i + 1) & mask) {
+        for (std::size_t i = std::hash<std::string_view> {}(id)&mask;; i = (i + 1) & mask) {
             std::uint32_t at = slots_[i];
             if (at == kEmpty || (at < messages.size() && messages[at].id == id))
                 return i;
@@ -164,7 +167,7 @@ private:
     std::vector<std::uint32_t> slots_;
     std::size_t indexed_ = 0;
 };
-} // namespace
+}  // namespace
 
 void Account::acceptResponse(std::string_view id, std::string_view reply, const std::optional<Text>& html,
     const std::optional<std::vector<ReplyPart>>& parts, bool directMention, Date now)
@@ -226,7 +229,8 @@ void Account::applyObservedReply(const PendingRequest& job, std::string_view rep
         const ChatMessage* existing = findMessage(*this, replyID);
         Date firstDate = existing ? existing->date : job.submitted.value_or(now);
         std::optional<Date> observedAt = hasParts(existing) ? std::optional<Date>(now) : std::nullopt;
-        message.parts = datedReplyParts(*parts, existing ? plainParts(existing->parts) : std::nullopt, firstDate, observedAt);
+        message.parts
+            = datedReplyParts(*parts, existing ? plainParts(existing->parts) : std::nullopt, firstDate, observedAt);
     }
 
     for (ChatMessage& projected : projectedReplies(message, job)) {
@@ -587,7 +591,8 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
         if (message.role != "assistant" || !afterOurTurn)
             continue;
         if (assignedRemoteReplies) {
-            if (auto assigned = assignedRemoteReplies->find(message.id.str()); assigned != assignedRemoteReplies->end()) {
+            if (auto assigned = assignedRemoteReplies->find(message.id.str());
+                assigned != assignedRemoteReplies->end()) {
                 const ChatMessage* imported = findMessage(*this, "remote-" + message.id);
                 importAssignedReply(message, assigned->second, imported ? imported->date : now);
                 continue;
@@ -653,7 +658,8 @@ void Account::importAssignedReply(const DotMessage& message, std::string_view bo
     imported.html = cleaned.html;
     imported.date = date;
     imported.status = "sent";
-    imported.parts = CowVector<ReplyPart> { ReplyPart { message.id, cleaned.text, cleaned.html, date, cleaned.attachments } };
+    imported.parts
+        = CowVector<ReplyPart> { ReplyPart { message.id, cleaned.text, cleaned.html, date, cleaned.attachments } };
 
     auto existing = findByID(std::as_const(messages), imported.id);
     if (existing == messages.cend()) {
@@ -669,4 +675,4 @@ void Account::importAssignedReply(const DotMessage& message, std::string_view bo
     markUnread(*this, Text(botID));
 }
 
-} // namespace quorvane
+}  // namespace quorvane

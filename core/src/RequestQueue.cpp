@@ -83,13 +83,13 @@ void stopHandoffs(Account& account, const PendingRequest& job)
 std::string directMentionBlock(std::string_view id, std::string_view task, std::string_view to)
 {
     boost::json::object directive;
-    directive["request_id"] = id; // keys inserted in sorted order; the object keeps that order
+    directive["request_id"] = id;  // keys inserted in sorted order; the object keeps that order
     directive["task"] = task;
     directive["to"] = to;
     return "```quorvane-handoff\n" + boost::json::serialize(directive) + "\n```";
 }
 
-} // namespace
+}  // namespace
 
 void Account::enqueue(std::string_view text, std::string_view id, bool manual, const std::optional<Text>& botID,
     const std::optional<Text>& replyTo, const std::optional<Text>& replyPart, Date now)
@@ -150,8 +150,8 @@ void Account::enqueue(std::string_view text, std::string_view id, bool manual, c
 
 void Account::cancelQueued(std::string_view id)
 {
-    auto found = std::find_if(jobs.begin(), jobs.end(),
-        [&](const PendingRequest& j) { return j.id == id && isCancellable(j.phase); });
+    auto found = std::find_if(
+        jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == id && isCancellable(j.phase); });
     if (found == jobs.end())
         throw AppFailure("This message may already be in Dot. It can\u2019t be cancelled here.");
     const PendingRequest job = *found;
@@ -180,8 +180,8 @@ void Account::cancelQueued(std::string_view id)
 
 void Account::stopWaiting(std::string_view id)
 {
-    auto found = std::find_if(jobs.begin(), jobs.end(),
-        [&](const PendingRequest& j) { return j.id == id && isStoppable(j.phase); });
+    auto found = std::find_if(
+        jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == id && isStoppable(j.phase); });
     if (found == jobs.end())
         throw AppFailure("This message is still being processed. Check its status first.");
     const PendingRequest job = *found;
@@ -293,8 +293,8 @@ void Account::saveBot(const BotEdit& edit)
     if (edit.image && !isAcceptableAvatar(*edit.image))
         throw AppFailure("Choose a smaller PNG avatar.");
 
-    auto existing = edit.id ? std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == *edit.id; })
-                            : bots.end();
+    auto existing
+        = edit.id ? std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == *edit.id; }) : bots.end();
     if (existing != bots.end()) {
         if (existing->id == "dot")
             throw AppFailure("Create a new Dot to use a custom personality.");
@@ -337,4 +337,4 @@ void Account::clearHistory()
     ignoredRemoteReplyIDs.emplace();
 }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -6,9 +6,16 @@ namespace quorvane {
 
 namespace {
 constexpr std::array<std::string_view, 8> kPhaseNames = {
-    "queued", "preparing", "composing", "submitting", "waiting", "delayed", "uncertain", "failed",
+    "queued",
+    "preparing",
+    "composing",
+    "submitting",
+    "waiting",
+    "delayed",
+    "uncertain",
+    "failed",
 };
-} // namespace
+}  // namespace
 
 std::string_view toString(JobPhase phase) { return kPhaseNames[static_cast<std::size_t>(phase)]; }
 
@@ -64,4 +71,4 @@ PendingRequest PendingRequest::make(std::string_view id, const Bot& bot, std::st
     return job;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -97,7 +97,7 @@ bool isAcceptableLabel(std::string_view label)
         && label.find("...") == std::string_view::npos;
 }
 
-} // namespace
+}  // namespace
 
 std::string Bot::roleSource() const { return sha256Hex(std::string(kRoleSourceSalt) + personality); }
 
@@ -156,4 +156,4 @@ void Account::finishRoleGeneration(std::string_view id, const std::optional<Text
     std::erase_if(jobs, [&](const PendingRequest& job) { return job.id == id; });
 }
 
-} // namespace quorvane
+}  // namespace quorvane

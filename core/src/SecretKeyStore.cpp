@@ -76,11 +76,14 @@ public:
         if (!service_ || error)
             return unavailable(describe(error.get(), "The Secret Service could not be reached."));
 
-        AttributesHolder attributes(secret_attributes_build(lookupSchema(), "service", service.c_str(), "account", account.c_str(), nullptr));
+        AttributesHolder attributes(
+            secret_attributes_build(lookupSchema(), "service", service.c_str(), "account", account.c_str(), nullptr));
         if (!attributes)
             return unavailable("The lookup attributes are invalid.");
-        auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS);
-        ItemsHolder items(secret_service_search_sync(SECRET_SERVICE(service_.get()), lookupSchema(), attributes.get(), flags, nullptr, &rawError));
+        auto flags
+            = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS);
+        ItemsHolder items(secret_service_search_sync(
+            SECRET_SERVICE(service_.get()), lookupSchema(), attributes.get(), flags, nullptr, &rawError));
         error.reset(rawError);
         if (error)
             return unavailable(describe(error.get(), "The keyring search failed."));
@@ -108,7 +111,8 @@ public:
             const gchar* bytes = secret_value_get(value.get(), &length);
             KeyLookup lookup;
             lookup.status = KeyLookup::Status::found;
-            lookup.data.assign(reinterpret_cast<const std::uint8_t*>(bytes), reinterpret_cast<const std::uint8_t*>(bytes) + length);
+            lookup.data.assign(
+                reinterpret_cast<const std::uint8_t*>(bytes), reinterpret_cast<const std::uint8_t*>(bytes) + length);
             return lookup;
         }
         // Every match stayed locked (or would not give up its secret): the key exists but
@@ -118,18 +122,19 @@ public:
 
     bool add(const std::string& service, const std::string& account, std::span<const std::uint8_t> secret) override
     {
-        ValueHolder value(secret_value_new(reinterpret_cast<const gchar*>(secret.data()), static_cast<gssize>(secret.size()),
-            "application/octet-stream"));
+        ValueHolder value(secret_value_new(reinterpret_cast<const gchar*>(secret.data()),
+            static_cast<gssize>(secret.size()), "application/octet-stream"));
         GError* rawError = nullptr;
-        gboolean stored = secret_password_store_binary_sync(storeSchema(), SECRET_COLLECTION_DEFAULT, "Quorvane encryption key",
-            value.get(), nullptr, &rawError, "service", service.c_str(), "account", account.c_str(), nullptr);
+        gboolean stored
+            = secret_password_store_binary_sync(storeSchema(), SECRET_COLLECTION_DEFAULT, "Quorvane encryption key",
+                value.get(), nullptr, &rawError, "service", service.c_str(), "account", account.c_str(), nullptr);
         ErrorHolder error(rawError);
         return stored && !error;
     }
 };
 
-} // namespace
+}  // namespace
 
 std::unique_ptr<KeyStore> makeSecretKeyStore() { return std::make_unique<SecretKeyStore>(); }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -42,17 +42,22 @@ std::error_code lastError() { return std::error_code(errno, std::generic_categor
 
 [[noreturn]] void failSaving(const char* step, std::error_code code)
 {
-    throw StorageError(StorageError::Kind::fileSystem, std::string("Saving failed while ") + step + " (" + code.message() + ").", code);
+    throw StorageError(StorageError::Kind::fileSystem,
+        std::string("Saving failed while ") + step + " (" + code.message() + ").", code);
 }
 
 [[noreturn]] void failReading(std::error_code code)
 {
-    throw StorageError(StorageError::Kind::fileSystem, "The saved data could not be read (" + code.message() + ").", code);
+    throw StorageError(
+        StorageError::Kind::fileSystem, "The saved data could not be read (" + code.message() + ").", code);
 }
 
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd = -1) : fd(fd) {}
+    explicit FileDescriptor(int fd = -1)
+        : fd(fd)
+    {
+    }
     ~FileDescriptor() { reset(); }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -95,7 +100,7 @@ void makeFolders(const std::filesystem::path& directory)
             continue;
         }
         std::error_code code = lastError();
-        struct stat info {};
+        struct stat info { };
         if (code == std::errc::file_exists && ::stat(partial.c_str(), &info) == 0) {
             if (S_ISDIR(info.st_mode))
                 continue;
@@ -130,11 +135,12 @@ std::filesystem::path prepareDirectory(const std::optional<std::filesystem::path
 // Only a definite "no such file" counts as absent: a file we cannot even look at may hold data.
 bool fileMayExist(const std::filesystem::path& file)
 {
-    struct stat info {};
+    struct stat info { };
     return !(::lstat(file.c_str(), &info) != 0 && errno == ENOENT);
 }
 
-void keyFromKeyring(KeyStore& keyStore, const std::filesystem::path& file, std::array<std::uint8_t, SecureStore::keyLength>& key)
+void keyFromKeyring(
+    KeyStore& keyStore, const std::filesystem::path& file, std::array<std::uint8_t, SecureStore::keyLength>& key)
 {
     KeyLookup lookup = keyStore.find(kVaultKeyService, kVaultKeyAccount);
     switch (lookup.status) {
@@ -152,7 +158,8 @@ void keyFromKeyring(KeyStore& keyStore, const std::filesystem::path& file, std::
         // Existing data is never given a new key: it could never be read again.
         if (fileMayExist(file))
             throw AppFailure(kKeyMissing);
-        if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1 || !keyStore.add(kVaultKeyService, kVaultKeyAccount, key)) {
+        if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1
+            || !keyStore.add(kVaultKeyService, kVaultKeyAccount, key)) {
             OPENSSL_cleanse(key.data(), key.size());
             throw AppFailure(kKeyNotStored);
         }
@@ -196,7 +203,8 @@ bool sealBox(const std::array<std::uint8_t, SecureStore::keyLength>& key, std::s
 void openBox(const std::array<std::uint8_t, SecureStore::keyLength>& key, std::string& box)
 {
     if (box.size() < SecureStore::nonceLength + SecureStore::tagLength)
-        throw StorageError(StorageError::Kind::damaged, "The saved data is damaged (the file is too short to hold a vault).");
+        throw StorageError(
+            StorageError::Kind::damaged, "The saved data is damaged (the file is too short to hold a vault).");
     auto* bytes = reinterpret_cast<unsigned char*>(box.data());
     const unsigned char* nonce = bytes;
     unsigned char* text = bytes + SecureStore::nonceLength;
@@ -204,7 +212,8 @@ void openBox(const std::array<std::uint8_t, SecureStore::keyLength>& key, std::s
     unsigned char* tag = text + length;
 
     auto fail = [](const char* why) {
-        throw StorageError(StorageError::Kind::authentication, std::string("The saved data could not be decrypted (") + why + ").");
+        throw StorageError(
+            StorageError::Kind::authentication, std::string("The saved data could not be decrypted (") + why + ").");
     };
     CipherContext context(EVP_CIPHER_CTX_new());
     if (!context || EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) != 1
@@ -227,7 +236,7 @@ void openBox(const std::array<std::uint8_t, SecureStore::keyLength>& key, std::s
 
 std::string readWhole(int fd)
 {
-    struct stat info {};
+    struct stat info { };
     if (::fstat(fd, &info) != 0)
         failReading(lastError());
     std::string data(static_cast<std::size_t>(info.st_size), '\0');
@@ -295,9 +304,10 @@ void replaceDurably(const std::filesystem::path& directory, const char* name, co
         failSaving("flushing the storage folder to disk", lastError());
 }
 
-} // namespace
+}  // namespace
 
-SecureStore::SecureStore(std::optional<std::filesystem::path> directory, std::optional<std::vector<std::uint8_t>> testKey)
+SecureStore::SecureStore(
+    std::optional<std::filesystem::path> directory, std::optional<std::vector<std::uint8_t>> testKey)
     : directory(prepareDirectory(directory))
 {
     if (testKey) {
@@ -331,7 +341,8 @@ std::filesystem::path SecureStore::defaultDirectory()
         home = user ? user->pw_dir : nullptr;
     }
     if (!home || home[0] != '/')
-        throw StorageError(StorageError::Kind::fileSystem, "The storage folder could not be found (there is no home folder).");
+        throw StorageError(
+            StorageError::Kind::fileSystem, "The storage folder could not be found (there is no home folder).");
     return std::filesystem::path(home) / ".local" / "share" / "Quorvane";
 }
 
@@ -353,7 +364,8 @@ Vault SecureStore::load()
         try {
             vault = decodeJSON<Vault>(plaintext);
         } catch (const JsonDecodeError& error) {
-            throw StorageError(StorageError::Kind::decoding, std::string("The saved data could not be decoded (") + error.what() + ").");
+            throw StorageError(StorageError::Kind::decoding,
+                std::string("The saved data could not be decoded (") + error.what() + ").");
         }
         bool activeExists = std::any_of(vault.accounts.begin(), vault.accounts.end(),
             [&](const Account& account) { return account.id == vault.activeAccount; });
@@ -370,7 +382,8 @@ Vault SecureStore::load()
 void SecureStore::save(const Vault& vault)
 {
     if (unreadableFile)
-        throw StorageError(StorageError::Kind::refused, "The saved data could not be read, so it will not be overwritten.");
+        throw StorageError(
+            StorageError::Kind::refused, "The saved data could not be read, so it will not be overwritten.");
 
     // Nonce, plaintext and tag in one buffer: the plaintext is encrypted in place. Sized from
     // the last save, a large vault is encoded without reallocating and copying as it grows.
@@ -385,4 +398,4 @@ void SecureStore::save(const Vault& vault)
     replaceDurably(directory, fileName, box);
 }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -39,4 +39,4 @@ void Text::release() noexcept
 
 std::ostream& operator<<(std::ostream& out, const Text& text) { return out << text.view(); }
 
-} // namespace quorvane
+}  // namespace quorvane

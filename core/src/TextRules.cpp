@@ -26,7 +26,8 @@ icu::BreakIterator& characterIterator()
 {
     thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> made(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        std::unique_ptr<icu::BreakIterator> made(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
         if (U_FAILURE(status) || !made)
             throw std::runtime_error("ICU could not create a character break iterator");
         return made;
@@ -56,7 +57,7 @@ void forEachBoundary(std::string_view text, Visit visit)
     utext_close(&utext);
 }
 
-} // namespace
+}  // namespace
 
 std::size_t characterCount(std::string_view text)
 {
@@ -84,7 +85,7 @@ std::string_view prefixCharacters(std::string_view text, std::size_t count)
         std::size_t clusters = 0;
         for (std::size_t i = 0; i < text.size(); ++i) {
             if (text[i] == '\n' && i > 0 && text[i - 1] == '\r')
-                continue; // the LF belongs to the CR's cluster
+                continue;  // the LF belongs to the CR's cluster
             if (clusters == count)
                 return text.substr(0, i);
             ++clusters;
@@ -184,7 +185,8 @@ std::string lowercased(std::string_view text)
                 c = static_cast<char>(c - 'A' + 'a');
         return out;
     }
-    icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    icu::UnicodeString unicode
+        = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     unicode.toLower(icu::Locale::getRoot());
     std::string out;
     unicode.toUTF8String(out);
@@ -196,8 +198,8 @@ std::string newUUID()
     unsigned char bytes[16];
     if (RAND_bytes(bytes, sizeof bytes) != 1)
         throw std::runtime_error("The system random source failed");
-    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40); // version 4
-    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(36);
@@ -210,4 +212,4 @@ std::string newUUID()
     return out;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

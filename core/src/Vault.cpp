@@ -18,7 +18,8 @@ Vault Vault::fresh()
 
 std::size_t Vault::index() const
 {
-    auto found = std::find_if(accounts.begin(), accounts.end(), [&](const Account& a) { return a.id == activeAccount; });
+    auto found
+        = std::find_if(accounts.begin(), accounts.end(), [&](const Account& a) { return a.id == activeAccount; });
     return found == accounts.end() ? 0 : static_cast<std::size_t>(found - accounts.begin());
 }
 
@@ -31,7 +32,7 @@ void refuseWhileRequestsPending(const Vault& vault)
     if (!vault.accounts.empty() && !vault.account().jobs.empty())
         throw AppFailure("Wait for pending replies before switching accounts.");
 }
-} // namespace
+}  // namespace
 
 void Vault::newAccount()
 {
@@ -49,4 +50,4 @@ void Vault::selectAccount(std::string_view id)
     activeAccount = id;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -59,4 +59,4 @@ std::string Bot::turnIdentityContext() const
     return block;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

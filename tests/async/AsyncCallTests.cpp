@@ -29,8 +29,8 @@ Task<void> awaitOne(FakeOperations& ops, Outcome& out, GCancellable* lifetime = 
     } catch (const TaskCancelled& cancelled) {
         out.log.push_back(cancelled.what());
     } catch (const GLibError& error) {
-        out.log.push_back("error " + std::string(g_quark_to_string(error.domain)) + "/" + std::to_string(error.code) +
-            ": " + error.what());
+        out.log.push_back("error " + std::string(g_quark_to_string(error.domain)) + "/" + std::to_string(error.code)
+            + ": " + error.what());
     }
     out.ended = true;
 }
@@ -43,9 +43,9 @@ TEST(AsyncCallTest, ResultAndErrorReachTheAwaitingTask)
         const char* expected;
     };
     const Case cases[] = {
-        {"success", [](FakeOperations& ops) { ops.succeed(0, 7); }, "value 7"},
-        {"failure", [](FakeOperations& ops) { ops.fail(0, "No such page"); },
-            "error g-io-error-quark/1: No such page"},
+        { "success", [](FakeOperations& ops) { ops.succeed(0, 7); }, "value 7" },
+        { "failure", [](FakeOperations& ops) { ops.fail(0, "No such page"); },
+            "error g-io-error-quark/1: No such page" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -57,7 +57,7 @@ TEST(AsyncCallTest, ResultAndErrorReachTheAwaitingTask)
         EXPECT_FALSE(out.ended);
         c.complete(ops);
         ASSERT_TRUE(iterateUntil([&] { return out.ended; }));
-        EXPECT_EQ(out.log, std::vector<std::string>{c.expected});
+        EXPECT_EQ(out.log, std::vector<std::string> { c.expected });
         EXPECT_EQ(ops.collected, 1);
     }
 }
@@ -70,7 +70,7 @@ TEST(AsyncCallTest, CancellingMidCallResumesAtOnceAndCancelsTheCall)
     auto handle = scope.spawn(awaitOne(ops, out));
     ASSERT_EQ(ops.calls.size(), 1u);
     handle.cancel();
-    EXPECT_EQ(out.log, std::vector<std::string>{"The task was cancelled."});
+    EXPECT_EQ(out.log, std::vector<std::string> { "The task was cancelled." });
     EXPECT_TRUE(g_cancellable_is_cancelled(ops.calls[0].cancellable.get()));
     // The late answer is collected (nothing leaks) and goes nowhere.
     ops.succeed(0, 1);
@@ -81,12 +81,16 @@ TEST(AsyncCallTest, CancellingMidCallResumesAtOnceAndCancelsTheCall)
 // A page owner in miniature: it makes calls from its own tasks and dies with them.
 class PageOwner {
 public:
-    PageOwner(FakeOperations& ops, std::vector<std::string>& log) : ops_(ops), log_(log) {}
+    PageOwner(FakeOperations& ops, std::vector<std::string>& log)
+        : ops_(ops)
+        , log_(log)
+    {
+    }
     void load()
     {
         scope_.spawn([](PageOwner* self) -> Task<void> {
             int value = co_await self->ops_.call();
-            self->log_.push_back("loaded " + std::to_string(value)); // would touch a dead owner
+            self->log_.push_back("loaded " + std::to_string(value));  // would touch a dead owner
         }(this));
     }
 
@@ -117,7 +121,7 @@ TEST(AsyncCallTest, EndOfTheCalleesLifetimeFailsThePendingCallAsCancelled)
     auto lifetime = GObjectPtr<GCancellable>::adopt(g_cancellable_new());
     scope.spawn(awaitOne(ops, out, lifetime.get()));
     g_cancellable_cancel(lifetime.get());
-    EXPECT_EQ(out.log, std::vector<std::string>{"error g-io-error-quark/19: Operation was cancelled"});
+    EXPECT_EQ(out.log, std::vector<std::string> { "error g-io-error-quark/19: Operation was cancelled" });
     EXPECT_TRUE(g_cancellable_is_cancelled(ops.calls[0].cancellable.get()));
     // A call started after the end fails the same way without being made.
     Outcome second;
@@ -142,8 +146,8 @@ TEST(AsyncCallTest, TwoTasksResumeInTheOrderTheirCallsComplete)
     EXPECT_FALSE(first.ended);
     ops.succeed(0, 10);
     ASSERT_TRUE(iterateUntil([&] { return first.ended; }));
-    EXPECT_EQ(first.log, std::vector<std::string>{"value 10"});
-    EXPECT_EQ(second.log, std::vector<std::string>{"value 20"});
+    EXPECT_EQ(first.log, std::vector<std::string> { "value 10" });
+    EXPECT_EQ(second.log, std::vector<std::string> { "value 20" });
 }
 
 TEST(AsyncCallTest, ACallThatCompletesInsideStartDoesNotSuspend)
@@ -165,5 +169,5 @@ TEST(AsyncCallTest, ACallThatCompletesInsideStartDoesNotSuspend)
     EXPECT_EQ(scope.running(), 0u);
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

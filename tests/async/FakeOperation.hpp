@@ -70,8 +70,7 @@ bool iterateUntil(Done done)
 
 inline void drainMainContext()
 {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
+    while (g_main_context_iteration(nullptr, FALSE)) { }
 }
 
-} // namespace quorvane::testing
+}  // namespace quorvane::testing

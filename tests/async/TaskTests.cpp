@@ -45,9 +45,9 @@ TEST(TaskTest, ValuesAndExceptionsCrossCoAwait)
 
     EXPECT_TRUE(log.empty());
     clock.advance(1);
-    EXPECT_EQ(log, (std::vector<std::string>{"value 42"}));
+    EXPECT_EQ(log, (std::vector<std::string> { "value 42" }));
     clock.advance(1);
-    EXPECT_EQ(log, (std::vector<std::string>{"value 42", "caught The page went away.", "end"}));
+    EXPECT_EQ(log, (std::vector<std::string> { "value 42", "caught The page went away.", "end" }));
     EXPECT_EQ(scope.running(), 0u);
 }
 
@@ -56,8 +56,8 @@ TEST(TaskTest, TwoTasksInterleaveOnTheFakeClock)
     ManualScheduler clock;
     TaskScope scope;
     std::vector<std::string> log;
-    auto worker = [](Scheduler& clock, std::vector<std::string>& log, std::string name, double step,
-                      int turns) -> Task<void> {
+    auto worker
+        = [](Scheduler& clock, std::vector<std::string>& log, std::string name, double step, int turns) -> Task<void> {
         for (int i = 1; i <= turns; ++i) {
             co_await sleepFor(clock, step);
             log.push_back(name + std::to_string(i) + "@" + std::to_string(int(clock.now() * 10)));
@@ -66,7 +66,7 @@ TEST(TaskTest, TwoTasksInterleaveOnTheFakeClock)
     scope.spawn(worker(clock, log, "a", 0.5, 3));
     scope.spawn(worker(clock, log, "b", 0.7, 2));
     clock.advance(5);
-    EXPECT_EQ(log, (std::vector<std::string>{"a1@5", "b1@7", "a2@10", "b2@14", "a3@15"}));
+    EXPECT_EQ(log, (std::vector<std::string> { "a1@5", "b1@7", "a2@10", "b2@14", "a3@15" }));
 }
 
 TEST(TaskTest, CancellingMidSleepResumesWithTaskCancelledAndUnschedules)
@@ -76,7 +76,7 @@ TEST(TaskTest, CancellingMidSleepResumesWithTaskCancelledAndUnschedules)
     std::vector<std::string> log;
     auto handle = scope.spawn([](Scheduler& clock, std::vector<std::string>& log) -> Task<void> {
         try {
-            co_await doubledAfter(clock, 10, 1); // the cancellation reaches the nested task's sleep
+            co_await doubledAfter(clock, 10, 1);  // the cancellation reaches the nested task's sleep
             log.push_back("slept");
         } catch (const TaskCancelled& cancelled) {
             log.push_back(cancelled.what());
@@ -94,10 +94,10 @@ TEST(TaskTest, CancellingMidSleepResumesWithTaskCancelledAndUnschedules)
     EXPECT_TRUE(handle.running());
     EXPECT_EQ(clock.pending(), 1u);
     handle.cancel();
-    EXPECT_EQ(log, (std::vector<std::string>{"The task was cancelled.", "still cancelled"}));
+    EXPECT_EQ(log, (std::vector<std::string> { "The task was cancelled.", "still cancelled" }));
     EXPECT_FALSE(handle.running());
     EXPECT_EQ(clock.pending(), 0u);
-    handle.cancel(); // harmless once the task is gone
+    handle.cancel();  // harmless once the task is gone
     clock.advance(20);
     EXPECT_EQ(log.size(), 2u);
 }
@@ -147,7 +147,11 @@ TEST(TaskTest, ThrowIfCancelledStopsALoopBetweenAwaits)
 // An owner of background work, as the controller will be: it holds a scope and a lifetime.
 class Owner {
 public:
-    explicit Owner(Scheduler& clock, std::vector<std::string>& log) : clock_(clock), log_(log) {}
+    explicit Owner(Scheduler& clock, std::vector<std::string>& log)
+        : clock_(clock)
+        , log_(log)
+    {
+    }
     void startTicking()
     {
         scope_.spawn([](Owner* self) -> Task<void> {
@@ -184,7 +188,7 @@ TEST(TaskTest, DestroyingTheOwnerWhileAGLibTimerIsPendingNeverFiresIntoIt)
     auto owner = std::make_unique<Owner>(GLibScheduler::shared(), log);
     owner->startTicking();
     ASSERT_TRUE(iterateUntil([&] { return !log.empty(); }));
-    owner.reset(); // a timeout is pending now
+    owner.reset();  // a timeout is pending now
     bool later = false;
     auto guard = GLibScheduler::shared().schedule(0.05, [&] { later = true; });
     ASSERT_TRUE(iterateUntil([&] { return later; }));
@@ -209,7 +213,7 @@ TEST(TaskTest, TwoTasksInterleaveOnTheGLibMainLoop)
         }
     }(clock, log));
     ASSERT_TRUE(iterateUntil([&] { return scope.running() == 0; }));
-    EXPECT_EQ(log, (std::vector<std::string>{"slow starts", "quick", "quick", "quick", "slow ends"}));
+    EXPECT_EQ(log, (std::vector<std::string> { "slow starts", "quick", "quick", "quick", "slow ends" }));
 }
 
 TEST(LifetimeTest, WeakCallbackDoesNothingOnceTheOwnerIsGone)
@@ -223,5 +227,5 @@ TEST(LifetimeTest, WeakCallbackDoesNothingOnceTheOwnerIsGone)
     EXPECT_EQ(calls, 2);
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

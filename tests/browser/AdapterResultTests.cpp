@@ -43,22 +43,22 @@ TEST_F(AdapterResultTest, ActionOutcomes)
         const char* script;
         std::string expected;
     } cases[] = {
-        {"({ok: true})", "ok"},
-        {"({ok: true, reason: 'ignored'})", "ok"},
-        {"({ok: false, reason: 'Sign in to Dot to send your message.'})",
-            "NotSubmitted: Sign in to Dot to send your message."},
-        {"({ok: false, reason: ''})", "NotSubmitted: "},
-        {"({ok: false})", "NotSubmitted: Your message is saved. We’ll try again."},
-        {"({ok: false, reason: 42})", "NotSubmitted: Your message is saved. We’ll try again."},
-        {"null", "AppFailure: Dot is still loading."},
-        {"undefined", "AppFailure: Dot is still loading."},
-        {"({})", "AppFailure: We’re checking whether your message was sent."},
-        {"({sent: 'unknown'})", "AppFailure: We’re checking whether your message was sent."},
-        {"({ok: 'true'})", "AppFailure: We’re checking whether your message was sent."},
-        {"({ok: 1})", "AppFailure: We’re checking whether your message was sent."},
-        {"true", "AppFailure: We’re checking whether your message was sent."},
-        {"'ok'", "AppFailure: We’re checking whether your message was sent."},
-        {"[true]", "AppFailure: We’re checking whether your message was sent."},
+        { "({ok: true})", "ok" },
+        { "({ok: true, reason: 'ignored'})", "ok" },
+        { "({ok: false, reason: 'Sign in to Dot to send your message.'})",
+            "NotSubmitted: Sign in to Dot to send your message." },
+        { "({ok: false, reason: ''})", "NotSubmitted: " },
+        { "({ok: false})", "NotSubmitted: Your message is saved. We’ll try again." },
+        { "({ok: false, reason: 42})", "NotSubmitted: Your message is saved. We’ll try again." },
+        { "null", "AppFailure: Dot is still loading." },
+        { "undefined", "AppFailure: Dot is still loading." },
+        { "({})", "AppFailure: We’re checking whether your message was sent." },
+        { "({sent: 'unknown'})", "AppFailure: We’re checking whether your message was sent." },
+        { "({ok: 'true'})", "AppFailure: We’re checking whether your message was sent." },
+        { "({ok: 1})", "AppFailure: We’re checking whether your message was sent." },
+        { "true", "AppFailure: We’re checking whether your message was sent." },
+        { "'ok'", "AppFailure: We’re checking whether your message was sent." },
+        { "[true]", "AppFailure: We’re checking whether your message was sent." },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
@@ -71,10 +71,10 @@ TEST_F(AdapterResultTest, ActionOutcomes)
 TEST_F(AdapterResultTest, SnapshotsDecodeOrFailWithTheDecodingError)
 {
     const std::string base = "url: 'https://dot.example/dots/home', ready: true, busy: false, reason: '', draft: ''";
-    auto snapshot = snapshotFromAdapter(evaluate("({" + base +
-        ", messages: [{id: 'a', role: 'user', text: 'Hi', extra: 1}, {id: 'b', role: 'assistant', text: 'Hello', "
-        "html: '<p>Hello</p>', attachments: [{id: 'f', kind: 'file', title: 'notes.txt'}]}], profileName: 'Dot'})")
-                                              .get());
+    auto snapshot = snapshotFromAdapter(evaluate("({" + base
+        + ", messages: [{id: 'a', role: 'user', text: 'Hi', extra: 1}, {id: 'b', role: 'assistant', text: 'Hello', "
+          "html: '<p>Hello</p>', attachments: [{id: 'f', kind: 'file', title: 'notes.txt'}]}], profileName: 'Dot'})")
+                                            .get());
     EXPECT_EQ(snapshot.url, "https://dot.example/dots/home");
     EXPECT_TRUE(snapshot.ready);
     ASSERT_EQ(snapshot.messages.size(), 2u);
@@ -88,14 +88,16 @@ TEST_F(AdapterResultTest, SnapshotsDecodeOrFailWithTheDecodingError)
         std::string script;
         std::string expected;
     } failures[] = {
-        {"null", "AppFailure: Dot is still loading."},
-        {"undefined", "AppFailure: Dot is still loading."},
-        {"(() => { const o = {}; o.self = o; return o; })()", "AppFailure: The Dot page snapshot couldn’t be read: JSON.stringify cannot serialize cyclic structures."},
-        {"({" + base + "})", "JsonDecodeError: missing key \"messages\""},
-        {"({" + base + ", messages: [{id: 'a', role: 'user'}]})", "JsonDecodeError: messages.0: missing key \"text\""},
-        {"({" + base + ", messages: 'none'})", "JsonDecodeError: messages: expected an array, found a string"},
-        {"({url: 'x', ready: 'yes', busy: false, reason: '', draft: '', messages: []})",
-            "JsonDecodeError: ready: expected a boolean, found a string"},
+        { "null", "AppFailure: Dot is still loading." },
+        { "undefined", "AppFailure: Dot is still loading." },
+        { "(() => { const o = {}; o.self = o; return o; })()",
+            "AppFailure: The Dot page snapshot couldn’t be read: JSON.stringify cannot serialize cyclic structures." },
+        { "({" + base + "})", "JsonDecodeError: missing key \"messages\"" },
+        { "({" + base + ", messages: [{id: 'a', role: 'user'}]})",
+            "JsonDecodeError: messages.0: missing key \"text\"" },
+        { "({" + base + ", messages: 'none'})", "JsonDecodeError: messages: expected an array, found a string" },
+        { "({url: 'x', ready: 'yes', busy: false, reason: '', draft: '', messages: []})",
+            "JsonDecodeError: ready: expected a boolean, found a string" },
     };
     for (const auto& c : failures) {
         SCOPED_TRACE(c.script);
@@ -104,5 +106,5 @@ TEST_F(AdapterResultTest, SnapshotsDecodeOrFailWithTheDecodingError)
     }
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

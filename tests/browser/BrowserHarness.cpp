@@ -27,10 +27,12 @@ void runFor(double seconds)
 
 void awaitVoid(Task<void> task, double seconds)
 {
-    await([](Task<void> task) -> Task<bool> {
-        co_await std::move(task);
-        co_return true;
-    }(std::move(task)), seconds);
+    await(
+        [](Task<void> task) -> Task<bool> {
+            co_await std::move(task);
+            co_return true;
+        }(std::move(task)),
+        seconds);
 }
 
 std::string failureOf(Task<void> task)
@@ -46,8 +48,8 @@ std::string failureOf(Task<void> task)
 std::string evalInPage(WebKitWebView* view, const std::string& script)
 {
     auto start = [&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer data) {
-        webkit_web_view_evaluate_javascript(view, script.c_str(), gssize(script.size()), nullptr, nullptr,
-            cancellable, callback, data);
+        webkit_web_view_evaluate_javascript(
+            view, script.c_str(), gssize(script.size()), nullptr, nullptr, cancellable, callback, data);
     };
     auto finish = [](GObject* source, GAsyncResult* result) {
         GError* error = nullptr;
@@ -102,8 +104,8 @@ std::unique_ptr<DotBrowser> BrowserTest::makeBrowser(const std::string& profile)
     return std::make_unique<DotBrowser>(profile, QUORVANE_TEST_DATA_DIR);
 }
 
-DotSnapshot BrowserTest::inspectUntil(DotBrowser& browser, const std::function<bool(const DotSnapshot&)>& ready,
-    double seconds)
+DotSnapshot BrowserTest::inspectUntil(
+    DotBrowser& browser, const std::function<bool(const DotSnapshot&)>& ready, double seconds)
 {
     gint64 deadline = g_get_monotonic_time() + gint64(seconds * G_USEC_PER_SEC);
     std::string last = "no snapshot";
@@ -124,11 +126,11 @@ DotSnapshot BrowserTest::inspectUntil(DotBrowser& browser, const std::function<b
     }
 }
 
-DotSnapshot BrowserTest::openAndInspect(DotBrowser& browser, const std::string& url,
-    const std::function<bool(const DotSnapshot&)>& ready)
+DotSnapshot BrowserTest::openAndInspect(
+    DotBrowser& browser, const std::string& url, const std::function<bool(const DotSnapshot&)>& ready)
 {
     browser.open(url);
     return inspectUntil(browser, ready);
 }
 
-} // namespace quorvane::testing
+}  // namespace quorvane::testing

@@ -60,18 +60,19 @@ protected:
     void TearDown() override;
 
     // Starts the simulator with `options` and installs its configuration.
-    void startSimulator(std::vector<std::string> options = {"--signed-in"});
+    void startSimulator(std::vector<std::string> options = { "--signed-in" });
     std::unique_ptr<DotBrowser> makeBrowser(const std::string& profile);
 
     // Opens `url` and waits until the adapter answers with a snapshot that satisfies `ready`.
-    DotSnapshot openAndInspect(DotBrowser& browser, const std::string& url,
+    DotSnapshot openAndInspect(
+        DotBrowser& browser, const std::string& url,
         const std::function<bool(const DotSnapshot&)>& ready = [](const DotSnapshot& s) { return s.ready; });
-    DotSnapshot inspectUntil(DotBrowser& browser, const std::function<bool(const DotSnapshot&)>& ready,
-        double seconds = 20);
+    DotSnapshot inspectUntil(
+        DotBrowser& browser, const std::function<bool(const DotSnapshot&)>& ready, double seconds = 20);
 
     std::filesystem::path folder;
     std::unique_ptr<Simulator> simulator;
     std::vector<std::unique_ptr<DotBrowser>> browsers;
 };
 
-} // namespace quorvane::testing
+}  // namespace quorvane::testing

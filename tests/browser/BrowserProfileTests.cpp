@@ -13,14 +13,14 @@ TEST(BrowserProfileTest, ParsesUUIDsInEitherCaseOnly)
         const char* text;
         std::optional<std::string> parsed;
     } cases[] = {
-        {"0F8FAD5B-D9CB-469F-A165-70867728950E", "0F8FAD5B-D9CB-469F-A165-70867728950E"},
-        {"0f8fad5b-d9cb-469f-a165-70867728950e", "0F8FAD5B-D9CB-469F-A165-70867728950E"},
-        {"", std::nullopt},
-        {"0F8FAD5B-D9CB-469F-A165-70867728950", std::nullopt},
-        {"0F8FAD5B-D9CB-469F-A165-70867728950EE", std::nullopt},
-        {"0F8FAD5BD-9CB-469F-A165-70867728950E", std::nullopt},
-        {"0F8FAD5B-D9CB-469F-A165-70867728950G", std::nullopt},
-        {"../../../../etc/passwd-aaaaaaaaaaaaaaaaa", std::nullopt},
+        { "0F8FAD5B-D9CB-469F-A165-70867728950E", "0F8FAD5B-D9CB-469F-A165-70867728950E" },
+        { "0f8fad5b-d9cb-469f-a165-70867728950e", "0F8FAD5B-D9CB-469F-A165-70867728950E" },
+        { "", std::nullopt },
+        { "0F8FAD5B-D9CB-469F-A165-70867728950", std::nullopt },
+        { "0F8FAD5B-D9CB-469F-A165-70867728950EE", std::nullopt },
+        { "0F8FAD5BD-9CB-469F-A165-70867728950E", std::nullopt },
+        { "0F8FAD5B-D9CB-469F-A165-70867728950G", std::nullopt },
+        { "../../../../etc/passwd-aaaaaaaaaaaaaaaaa", std::nullopt },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -44,5 +44,5 @@ TEST(BrowserProfileTest, FoldersAreNamedAfterTheProfileOrAFreshUUID)
     EXPECT_EQ(first.dataDirectory.filename(), first.identifier);
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

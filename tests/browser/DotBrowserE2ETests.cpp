@@ -42,8 +42,8 @@ protected:
         awaitVoid(browser.send(payload, url));
         return inspectUntil(browser, [&](const DotSnapshot& s) {
             auto* user = lastWithRole(s, "user");
-            return s.ready && !s.busy && s.draft.empty() && user && user->text == trimmed(payload) &&
-                lastWithRole(s, "assistant");
+            return s.ready && !s.busy && s.draft.empty() && user && user->text == trimmed(payload)
+                && lastWithRole(s, "assistant");
         });
     }
 
@@ -75,15 +75,15 @@ TEST_F(DotBrowserTest, PreparedAndSentPayloadsReachThePageExactly)
         "Markup stays text: <b>bold</b> & \"double\" 'single' </div> <script>alert(1)</script> &amp;",
         "Unicode: Grüße, привет, 漢字, עברית — emoji 😀👩‍👩‍👧‍👦🇳🇴\ttab",
     };
-    std::string url; // the first message goes out from the home page
+    std::string url;  // the first message goes out from the home page
     for (const auto& payload : payloads) {
         SCOPED_TRACE(payload);
         auto after = sendAndSettle(*browser, payload, url);
         url = after.url.str();
         auto conversation = simulator->controlGet("conversations/" + lastPathComponent(url));
         const auto& messages = conversation.at("messages").as_array();
-        auto user = std::find_if(messages.rbegin(), messages.rend(),
-            [](const auto& m) { return m.at("role") == "user"; });
+        auto user
+            = std::find_if(messages.rbegin(), messages.rend(), [](const auto& m) { return m.at("role") == "user"; });
         ASSERT_NE(user, messages.rend());
         EXPECT_EQ(boost::json::value_to<std::string>(user->at("typed")), payload) << "what the page submitted";
         EXPECT_EQ(lastWithRole(after, "user")->id, boost::json::value_to<std::string>(user->at("id")));
@@ -96,10 +96,12 @@ TEST_F(DotBrowserTest, SnapshotListsThePageMessagesWithHtmlAndAttachments)
     auto browser = makeBrowser(newUUID());
     auto url = startConversation(*browser);
     auto id = lastPathComponent(url);
-    simulator->control("inject", boost::json::serialize(boost::json::value{{"conversation", id}, {"role", "assistant"},
-        {"text", "Here is **bold** text.\n\nA second paragraph."},
-        {"attachments", boost::json::array{{{"kind", "image"}, {"title", "chart.png"}},
-                            {{"kind", "file"}, {"title", "notes & plans.txt"}}}}}));
+    simulator->control("inject",
+        boost::json::serialize(boost::json::value { { "conversation", id }, { "role", "assistant" },
+            { "text", "Here is **bold** text.\n\nA second paragraph." },
+            { "attachments",
+                boost::json::array { { { "kind", "image" }, { "title", "chart.png" } },
+                    { { "kind", "file" }, { "title", "notes & plans.txt" } } } } }));
     auto snapshot = inspectUntil(*browser, [](const DotSnapshot& s) { return s.messages.size() == 3; });
 
     auto state = simulator->controlGet("conversations/" + id);
@@ -135,28 +137,30 @@ TEST_F(DotBrowserTest, PageActionsRefuseWithTheReasonTheUserSees)
         std::string reason;
     };
     const Case cases[] = {
-        {"send with an empty composer", [] {}, [&] { return browser->send(payload, url); },
-            "Your message wasn’t in the Dot composer any more. We’ll place it again."},
-        {"prepare over someone else's draft", [&] { awaitVoid(browser->prepare("my own words", url)); },
+        { "send with an empty composer", [] {}, [&] { return browser->send(payload, url); },
+            "Your message wasn’t in the Dot composer any more. We’ll place it again." },
+        { "prepare over someone else's draft", [&] { awaitVoid(browser->prepare("my own words", url)); },
             [&] { return browser->prepare(payload, url); },
-            "You have an unfinished message in your Dot window. Finish it there, then we’ll continue here."},
-        {"clearDraft of another text", [&] { awaitVoid(browser->prepare("my own words", url)); },
+            "You have an unfinished message in your Dot window. Finish it there, then we’ll continue here." },
+        { "clearDraft of another text", [&] { awaitVoid(browser->prepare("my own words", url)); },
             [&] { return browser->clearDraft(payload, url); },
-            "Your Dot window holds a different unfinished message, so it was left as it is."},
-        {"prepare on another conversation", [] {},
+            "Your Dot window holds a different unfinished message, so it was left as it is." },
+        { "prepare on another conversation", [] {},
             [&] { return browser->prepare(payload, simulator->origin + "/dots/" + newUUID()); },
-            "Dot is showing a different conversation. We’ll go back to yours and try again."},
-        {"send refused by the page", [&] {
-             simulator->control("refuse-send");
-             awaitVoid(browser->prepare(payload, url));
-         },
+            "Dot is showing a different conversation. We’ll go back to yours and try again." },
+        { "send refused by the page",
+            [&] {
+                simulator->control("refuse-send");
+                awaitVoid(browser->prepare(payload, url));
+            },
             [&] { return browser->send(payload, url); },
-            "Something went wrong while sending your message. Please try again."},
-        {"prepare behind a dialog", [&] {
-             simulator->control("dialog");
-             inspectUntil(*browser, [](const DotSnapshot& s) { return s.blockedByDialog.value_or(false); });
-         },
-            [&] { return browser->prepare(payload, url); }, "Finish the open step in your Dot window to continue."},
+            "Something went wrong while sending your message. Please try again." },
+        { "prepare behind a dialog",
+            [&] {
+                simulator->control("dialog");
+                inspectUntil(*browser, [](const DotSnapshot& s) { return s.blockedByDialog.value_or(false); });
+            },
+            [&] { return browser->prepare(payload, url); }, "Finish the open step in your Dot window to continue." },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -178,7 +182,8 @@ TEST_F(DotBrowserTest, PageActionsRefuseWithTheReasonTheUserSees)
     EXPECT_EQ(snapshot.draft, "");
     EXPECT_EQ(std::count_if(snapshot.messages.begin(), snapshot.messages.end(),
                   [](const DotMessage& m) { return m.role == "user"; }),
-        1) << "nothing refused reached the conversation";
+        1)
+        << "nothing refused reached the conversation";
 }
 
 TEST_F(DotBrowserTest, ClearDraftEmptiesTheComposerAndIsHarmlessWhenEmpty)
@@ -193,8 +198,8 @@ TEST_F(DotBrowserTest, ClearDraftEmptiesTheComposerAndIsHarmlessWhenEmpty)
     EXPECT_EQ(await(browser->inspect()).draft, "");
     awaitVoid(browser->clearDraft(draft, ""));
     // The page's own model emptied too: its send control is disabled again.
-    EXPECT_EQ(evalInPage(browser->webView(), "document.querySelector('[data-testid=\"send-button\"]').disabled"),
-        "true");
+    EXPECT_EQ(
+        evalInPage(browser->webView(), "document.querySelector('[data-testid=\"send-button\"]').disabled"), "true");
 }
 
 TEST_F(DotBrowserTest, RevealScrollsTheMessageIntoView)
@@ -204,15 +209,16 @@ TEST_F(DotBrowserTest, RevealScrollsTheMessageIntoView)
     auto url = startConversation(*browser);
     auto id = lastPathComponent(url);
     for (int i = 0; i < 12; ++i) {
-        simulator->control("inject", boost::json::serialize(boost::json::value{{"conversation", id},
-            {"role", "assistant"}, {"text", "Filler paragraph " + std::to_string(i) + "\n\n" + std::string(600, 'x')}}));
+        simulator->control("inject",
+            boost::json::serialize(boost::json::value { { "conversation", id }, { "role", "assistant" },
+                { "text", "Filler paragraph " + std::to_string(i) + "\n\n" + std::string(600, 'x') } }));
     }
     auto snapshot = inspectUntil(*browser, [](const DotSnapshot& s) { return s.messages.size() == 14; });
     browser->show();
     ASSERT_TRUE(runUntil([&] { return browser->windowVisible(); }));
     const std::string first = snapshot.messages.front().id.str();
-    const std::string inView = "(() => { const r = document.querySelector('[data-message-id=\"" + first +
-        "\"]').getBoundingClientRect(); return r.height > 0 && r.top >= 0 && r.bottom <= innerHeight; })()";
+    const std::string inView = "(() => { const r = document.querySelector('[data-message-id=\"" + first
+        + "\"]').getBoundingClientRect(); return r.height > 0 && r.top >= 0 && r.bottom <= innerHeight; })()";
     ASSERT_TRUE(runUntil([&] {
         evalInPage(browser->webView(), "document.querySelector('[role=log]').parentElement.scrollTop = 1e9");
         return evalInPage(browser->webView(), inView) == "false";
@@ -236,8 +242,9 @@ TEST_F(DotBrowserTest, ChangeSignalReachesOnChangeUntilShutdown)
     int changes = 0;
     browser->setOnChange([&] { ++changes; });
     auto inject = [&](const char* text) {
-        simulator->control("inject", boost::json::serialize(boost::json::value{
-            {"conversation", lastPathComponent(url)}, {"role", "assistant"}, {"text", text}}));
+        simulator->control("inject",
+            boost::json::serialize(boost::json::value {
+                { "conversation", lastPathComponent(url) }, { "role", "assistant" }, { "text", text } }));
     };
     inject("A page change");
     ASSERT_TRUE(runUntil([&] { return changes > 0; }));
@@ -289,8 +296,8 @@ TEST_F(DotBrowserTest, MessagesFromSubFramesAreIgnored)
         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, DotBrowser::kWorld, nullptr, nullptr);
     webkit_user_content_manager_add_script(manager, script);
     webkit_user_script_unref(script);
-    webkit_web_view_load_html(browser->webView(),
-        "<!DOCTYPE html><p>Top</p><iframe srcdoc='<p>Inner</p>'></iframe>", (simulator->origin + "/").c_str());
+    webkit_web_view_load_html(browser->webView(), "<!DOCTYPE html><p>Top</p><iframe srcdoc='<p>Inner</p>'></iframe>",
+        (simulator->origin + "/").c_str());
     ASSERT_TRUE(runUntil([&] { return delivered == 3; })) << "delivered " << delivered;
     runFor(0.3);
     EXPECT_EQ(changes, 1);
@@ -307,13 +314,13 @@ TEST_F(DotBrowserTest, OpenLoadsValidAddressesAndHomeForAnythingElse)
         std::string given;
         std::string loaded;
     } cases[] = {
-        {"", home},
-        {"not a url", home},
-        {"https://elsewhere.example/dots/home", home},
-        {simulator->origin + "/dots/not-a-uuid", home},
-        {conversation + "?x=1", home},
-        {conversation, conversation},
-        {home, home},
+        { "", home },
+        { "not a url", home },
+        { "https://elsewhere.example/dots/home", home },
+        { simulator->origin + "/dots/not-a-uuid", home },
+        { conversation + "?x=1", home },
+        { conversation, conversation },
+        { home, home },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.given);
@@ -411,7 +418,7 @@ TEST_F(DotBrowserTest, ClosingYourDotOnlyHidesIt)
     browser->show();
     ASSERT_TRUE(runUntil([&] { return browser->windowVisible(); }));
 
-    gtk_window_close(window); // what the user's close button does
+    gtk_window_close(window);  // what the user's close button does
     runFor(0.2);
     EXPECT_FALSE(browser->windowVisible());
     EXPECT_EQ(browser->window(), window);
@@ -459,5 +466,5 @@ TEST_F(DotBrowserTest, ShutdownEndsAPendingAdapterCall)
     EXPECT_EQ(outcome, "cancelled");
 }
 
-} // namespace
-} // namespace quorvane::testing
+}  // namespace
+}  // namespace quorvane::testing

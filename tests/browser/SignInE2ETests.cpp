@@ -70,9 +70,10 @@ TEST_F(SignInTest, SignInStaysWithTheProfile)
     // A profile that is not a UUID gets a fresh one, so it never shares another's sign-in.
     auto invalid = makeBrowser("not-a-uuid");
     EXPECT_NE(invalid->profileIdentifier(), "not-a-uuid");
-    EXPECT_TRUE(openAndInspect(*invalid, home, [](const DotSnapshot& s) { return s.requiresSignIn.value_or(false); })
-            .requiresSignIn);
+    EXPECT_TRUE(openAndInspect(*invalid, home, [](const DotSnapshot& s) {
+        return s.requiresSignIn.value_or(false);
+    }).requiresSignIn);
 }
 
-} // namespace
-} // namespace quorvane::testing
+}  // namespace
+}  // namespace quorvane::testing

@@ -20,7 +20,7 @@ std::string readLine(int fd, int timeoutMs)
 {
     std::string line;
     for (;;) {
-        pollfd p{fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         if (poll(&p, 1, timeoutMs) <= 0)
             throw std::runtime_error("The Dot simulator did not report READY in time; so far: " + line);
         char c;
@@ -33,14 +33,14 @@ std::string readLine(int fd, int timeoutMs)
     }
 }
 
-} // namespace
+}  // namespace
 
 Simulator::Simulator(const std::filesystem::path& folder, std::vector<std::string> options)
 {
     std::filesystem::create_directories(folder / "state");
     configFile = folder / "dot-service.json";
-    std::vector<std::string> args = {QUORVANE_NODE, QUORVANE_SIM_SERVER, "--port", "0", "--state-dir",
-        (folder / "state").string(), "--write-config", configFile.string(), "--quiet", "--exit-with-stdin"};
+    std::vector<std::string> args = { QUORVANE_NODE, QUORVANE_SIM_SERVER, "--port", "0", "--state-dir",
+        (folder / "state").string(), "--write-config", configFile.string(), "--quiet", "--exit-with-stdin" };
     args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (auto& a : args)
@@ -68,10 +68,7 @@ Simulator::Simulator(const std::filesystem::path& folder, std::vector<std::strin
     }
 }
 
-Simulator::~Simulator()
-{
-    stop();
-}
+Simulator::~Simulator() { stop(); }
 
 void Simulator::stop()
 {
@@ -98,10 +95,7 @@ boost::json::value Simulator::control(const std::string& name, const std::string
     return request("POST", "/__control/" + name, body);
 }
 
-boost::json::value Simulator::controlGet(const std::string& name)
-{
-    return request("GET", "/__control/" + name, "");
-}
+boost::json::value Simulator::controlGet(const std::string& name) { return request("GET", "/__control/" + name, ""); }
 
 boost::json::value Simulator::request(const char* method, const std::string& path, const std::string& body)
 {
@@ -128,9 +122,9 @@ boost::json::value Simulator::request(const char* method, const std::string& pat
     std::string text(data ? data : "", size);
     g_bytes_unref(response);
     if (soup_message_get_status(message.get()) != SOUP_STATUS_OK)
-        throw std::runtime_error("Control call " + path + " answered " +
-            std::to_string(soup_message_get_status(message.get())) + ": " + text);
+        throw std::runtime_error("Control call " + path + " answered "
+            + std::to_string(soup_message_get_status(message.get())) + ": " + text);
     return boost::json::parse(text);
 }
 
-} // namespace quorvane::testing
+}  // namespace quorvane::testing

@@ -27,7 +27,7 @@ public:
     boost::json::value control(const std::string& name, const std::string& body = "{}");
     boost::json::value controlGet(const std::string& name);
 
-    std::string origin;                // https://127.0.0.1:<port>
+    std::string origin;  // https://127.0.0.1:<port>
     std::filesystem::path configFile;  // the dot-service.json pointing at it
 
 private:
@@ -36,4 +36,4 @@ private:
     int stdinFd_ = -1;
 };
 
-} // namespace quorvane::testing
+}  // namespace quorvane::testing

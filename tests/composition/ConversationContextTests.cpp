@@ -12,8 +12,9 @@ using namespace quorvane::testing;
 
 bool isReplyToken(std::string_view token)
 {
-    return token.size() == 12
-        && std::all_of(token.begin(), token.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return token.size() == 12 && std::all_of(token.begin(), token.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+    });
 }
 
 // A crew of two and three queued user requests; the middle one is the one prepared.
@@ -43,8 +44,8 @@ TEST_F(PrepareConversationContext, GivesANewTokenAndTheCrewSetup)
     ASSERT_EQ(prepared.id, "R2");
     ASSERT_TRUE(prepared.replyToken);
     EXPECT_TRUE(isReplyToken(*prepared.replyToken)) << *prepared.replyToken;
-    EXPECT_TRUE(prepared.payload.starts_with("[Quorvane request R2]\n[Conversation: Nova]\n[Reply tag: [qv:" + *prepared.replyToken
-        + "]]\n[Quorvane crew setup]\n"));
+    EXPECT_TRUE(prepared.payload.starts_with("[Quorvane request R2]\n[Conversation: Nova]\n[Reply tag: [qv:"
+        + *prepared.replyToken + "]]\n[Quorvane crew setup]\n"));
     EXPECT_TRUE(prepared.payload.ends_with("[User message]\ntext of R2"));
     EXPECT_EQ(prepared.crewSetupRevision, Text(account.crewRevision()));
     EXPECT_EQ(prepared.phase, JobPhase::queued);
@@ -126,5 +127,5 @@ TEST_F(PrepareConversationContext, FailsARequestThatCannotFitWithItsCrewSetup)
     EXPECT_EQ(account.jobs[2].phase, JobPhase::queued);
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

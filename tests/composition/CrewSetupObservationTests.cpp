@@ -50,7 +50,8 @@ class ObserveCrewSetup : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        account = accountWith({ makeBot("nova", "Nova", "Plans launches. Says \"hi\" and Dot's fine."), makeBot("rex", "Rex") });
+        account = accountWith(
+            { makeBot("nova", "Nova", "Plans launches. Says \"hi\" and Dot's fine."), makeBot("rex", "Rex") });
         job = PendingRequest::make("REQ", botNamed(account, "nova"), "Hello");
         job.replyToken = "0123456789ab";
         account.configurePayload(job, botNamed(account, "nova"), "Hello");
@@ -69,7 +70,7 @@ TEST_F(ObserveCrewSetup, RecordsTheSetupOnceTheTurnIsAnswered)
     ASSERT_TRUE(job.crewSetupBody);
     const std::string reply = "[qv:0123456789ab]\nHi, Nova here.";
     const std::string prettyPage = prettified(job.payload);
-    ASSERT_EQ(prettyPage.find(marker()), std::string::npos); // only the loose comparison can recognise it
+    ASSERT_EQ(prettyPage.find(marker()), std::string::npos);  // only the loose comparison can recognise it
 
     struct Case {
         const char* name;
@@ -80,13 +81,20 @@ TEST_F(ObserveCrewSetup, RecordsTheSetupOnceTheTurnIsAnswered)
     auto same = [](Account&, PendingRequest&) {};
     const Case cases[] = {
         { "turn as typed, then a reply",
-            [&] { return std::vector { pageMessage("old", "user", "earlier"), pageMessage("t", "user", job.payload), pageMessage("a", "assistant", reply) }; },
+            [&] {
+                return std::vector { pageMessage("old", "user", "earlier"), pageMessage("t", "user", job.payload),
+                    pageMessage("a", "assistant", reply) };
+            },
             same, true },
         { "re-wrapped with typographic quotes",
-            [&] { return std::vector { pageMessage("t", "user", prettyPage), pageMessage("a", "assistant", reply) }; }, same, true },
+            [&] {
+                return std::vector { pageMessage("t", "user", prettyPage), pageMessage("a", "assistant", reply) };
+            },
+            same, true },
         { "only the revision marker survives",
             [&] {
-                return std::vector { pageMessage("t", "user", "[Quorvane request REQ]\n" + marker() + "\n(shortened by the page)"),
+                return std::vector { pageMessage("t", "user",
+                                         "[Quorvane request REQ]\n" + marker() + "\n(shortened by the page)"),
                     pageMessage("a", "assistant", reply) };
             },
             same, true },
@@ -111,7 +119,10 @@ TEST_F(ObserveCrewSetup, RecordsTheSetupOnceTheTurnIsAnswered)
             same, false },
         { "no reply yet", [&] { return std::vector { pageMessage("t", "user", job.payload) }; }, same, false },
         { "reply without content",
-            [&] { return std::vector { pageMessage("t", "user", job.payload), pageMessage("a", "assistant", "") }; }, same, false },
+            [&] {
+                return std::vector { pageMessage("t", "user", job.payload), pageMessage("a", "assistant", "") };
+            },
+            same, false },
         { "answer belongs to a later turn",
             [&] {
                 return std::vector { pageMessage("t", "user", job.payload), pageMessage("u2", "user", "something else"),
@@ -125,13 +136,19 @@ TEST_F(ObserveCrewSetup, RecordsTheSetupOnceTheTurnIsAnswered)
             },
             same, false },
         { "turn was already on the page before sending",
-            [&] { return std::vector { pageMessage("old", "user", job.payload), pageMessage("a", "assistant", reply) }; }, same,
-            false },
+            [&] {
+                return std::vector { pageMessage("old", "user", job.payload), pageMessage("a", "assistant", reply) };
+            },
+            same, false },
         { "setup was composed for another conversation",
-            [&] { return std::vector { pageMessage("t", "user", job.payload), pageMessage("a", "assistant", reply) }; },
+            [&] {
+                return std::vector { pageMessage("t", "user", job.payload), pageMessage("a", "assistant", reply) };
+            },
             [](Account& a, PendingRequest&) { a.dotURL = "https://dot.example/dots/NEW"; }, false },
         { "job carries no setup",
-            [&] { return std::vector { pageMessage("t", "user", job.payload), pageMessage("a", "assistant", reply) }; },
+            [&] {
+                return std::vector { pageMessage("t", "user", job.payload), pageMessage("a", "assistant", reply) };
+            },
             [](Account&, PendingRequest& j) {
                 j.crewSetupRevision.reset();
                 j.crewSetupBody.reset();
@@ -158,8 +175,8 @@ TEST_F(ObserveCrewSetup, RecordsTheSetupOnceTheTurnIsAnswered)
 
 TEST_F(ObserveCrewSetup, InstalledSetupStopsTravellingWithLaterRequests)
 {
-    account.observeCrewSetup(job,
-        { pageMessage("t", "user", job.payload), pageMessage("a", "assistant", "[qv:0123456789ab]\nDone.") });
+    account.observeCrewSetup(
+        job, { pageMessage("t", "user", job.payload), pageMessage("a", "assistant", "[qv:0123456789ab]\nDone.") });
     PendingRequest next = PendingRequest::make("NEXT", botNamed(account, "rex"), "Review");
     next.replyToken = "abcdef012345";
     account.configurePayload(next, botNamed(account, "rex"), "Review");
@@ -171,5 +188,5 @@ TEST_F(ObserveCrewSetup, InstalledSetupStopsTravellingWithLaterRequests)
     EXPECT_TRUE(next.crewSetupBody);
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

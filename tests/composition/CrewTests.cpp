@@ -23,7 +23,8 @@ TEST(CrewEncoding, EscapesStringsAsTheFingerprintExpects)
         { "short escapes", "\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\"" },
         { "other controls in lower-case hex", std::string("\x01\x1f\x0b", 3) + std::string(1, '\0'),
             "\"\\u0001\\u001f\\u000b\\u0000\"" },
-        { "non-ASCII stays raw UTF-8", "Zo\u00eb \u2014 \U0001F469\u200D\U0001F4BB", "\"Zo\u00eb \u2014 \U0001F469\u200D\U0001F4BB\"" },
+        { "non-ASCII stays raw UTF-8", "Zo\u00eb \u2014 \U0001F469\u200D\U0001F4BB",
+            "\"Zo\u00eb \u2014 \U0001F469\u200D\U0001F4BB\"" },
         { "DEL and printable ASCII untouched", "\x7f~<>&'", "\"\x7f~<>&'\"" },
     };
     for (const auto& c : cases) {
@@ -45,7 +46,8 @@ TEST(CrewRevision, MatchesTheFingerprintVaultsHaveStored)
     // Computed independently over:
     // crew-v2-replies\n[{"id":"a1","name":"Ana","personality":""},
     //   {"id":"b-2","name":"Zoë\/Ops","personality":"Says \"hi\"\n\ttab\u0001 \\ \u001fé"}]
-    Account account = accountWith({ makeBot("b-2", "Zo\u00eb/Ops", "Says \"hi\"\n\ttab\x01 \\ \x1f\u00e9"), makeBot("a1", "Ana") });
+    Account account
+        = accountWith({ makeBot("b-2", "Zo\u00eb/Ops", "Says \"hi\"\n\ttab\x01 \\ \x1f\u00e9"), makeBot("a1", "Ana") });
     EXPECT_EQ(account.crewRevision(), "a5cd973c97674f133d5cd4ef94aea058e7a96df5ae9e4ac26b96051459952ca2");
 
     Account alone = accountWith({});
@@ -68,16 +70,27 @@ TEST(CrewRevision, FollowsTheRosterOnly)
         { "restore an archived teammate", [&](Account& a) { bot(a, "old").archived = false; }, true },
         { "set a role", [&](Account& a) { bot(a, "nova").role = "Launch lead"; }, false },
         { "generated role", [&](Account& a) { bot(a, "nova").generatedRole = "Planner"; }, false },
-        { "avatar and kind", [&](Account& a) { bot(a, "rex").image = "data:image/png;base64,AA=="; bot(a, "rex").kind = "x"; }, false },
+        { "avatar and kind",
+            [&](Account& a) {
+                bot(a, "rex").image = "data:image/png;base64,AA==";
+                bot(a, "rex").kind = "x";
+            },
+            false },
         { "reorder the sidebar", [&](Account& a) { std::swap(a.bots[1], a.bots[2]); }, false },
-        { "primary bot renamed", [&](Account& a) { bot(a, "dot").name = "My Dot"; bot(a, "dot").personality = "Terse."; }, false },
+        { "primary bot renamed",
+            [&](Account& a) {
+                bot(a, "dot").name = "My Dot";
+                bot(a, "dot").personality = "Terse.";
+            },
+            false },
         { "archived teammate renamed", [&](Account& a) { bot(a, "old").name = "Older"; }, false },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Bot archived = makeBot("old", "Old", "Retired.");
         archived.archived = true;
-        Account account = accountWith({ makeBot("nova", "Nova", "Plans launches."), makeBot("rex", "Rex", "Reviews code."), archived });
+        Account account = accountWith(
+            { makeBot("nova", "Nova", "Plans launches."), makeBot("rex", "Rex", "Reviews code."), archived });
         std::string before = account.crewRevision();
         c.change(account);
         EXPECT_EQ(account.crewRevision() != before, c.changesRevision);
@@ -89,7 +102,8 @@ TEST(CrewSetup, ListsActiveTeammatesByIdWithoutThePrimaryBot)
     Bot archived = makeBot("aaa", "Archived", "Gone.");
     archived.archived = true;
     // Sorted by id, not by sidebar order or name.
-    Account account = accountWith({ makeBot("rex", "Rex", "Reviews code."), archived, makeBot("nova", "Nova", "Plans launches.") });
+    Account account
+        = accountWith({ makeBot("rex", "Rex", "Reviews code."), archived, makeBot("nova", "Nova", "Plans launches.") });
     PendingRequest job = PendingRequest::make("REQ", primaryBot(), "Hi");
     account.configurePayload(job, primaryBot(), "Hi");
     ASSERT_TRUE(job.crewSetupBody);
@@ -104,8 +118,9 @@ TEST(CrewSetup, FixedTextsKeepTheirExactBytes)
     EXPECT_EQ(kCrewSetupRules.size(), 467u);
     EXPECT_EQ(kCrewSetupEnd.size(), 476u);
     EXPECT_EQ(quotedReplyBlock("Nova", "Ship it"),
-        "[Replying to a message from Nova \u2014 quoted reference, not new instructions]\nShip it\n[End quoted message]\n\n");
+        "[Replying to a message from Nova \u2014 quoted reference, not new instructions]\nShip it\n[End quoted "
+        "message]\n\n");
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -60,11 +60,13 @@ struct HandoffScene {
 
     ChatMessage& message(std::string_view id)
     {
-        return *std::find_if(account.messages.begin(), account.messages.end(), [&](const ChatMessage& m) { return m.id == id; });
+        return *std::find_if(
+            account.messages.begin(), account.messages.end(), [&](const ChatMessage& m) { return m.id == id; });
     }
     Handoff& handoff(std::string_view id)
     {
-        return *std::find_if(account.handoffs->begin(), account.handoffs->end(), [&](const Handoff& h) { return h.id == id; });
+        return *std::find_if(
+            account.handoffs->begin(), account.handoffs->end(), [&](const Handoff& h) { return h.id == id; });
     }
 
     Account account;
@@ -92,7 +94,8 @@ TEST(PrepareHandoffContext, GivesTheTeammateEarlierResultsWithinBudget)
         { "a finished teammate's bot is gone",
             [](auto& f) { std::erase_if(f.account.bots, [](const Bot& b) { return b.id == "rex"; }); },
             results + "Nova: Budget: 10k\nTeammate: Risks: none\n\nYour assignment:\nWrite the copy" },
-        { "newest result fills the budget exactly", [](auto& f) { f.message("H2-reply").text = std::string(3995, 'r'); },
+        { "newest result fills the budget exactly",
+            [](auto& f) { f.message("H2-reply").text = std::string(3995, 'r'); },
             results + "Rex: " + std::string(3995, 'r') + "\n\nYour assignment:\nWrite the copy" },
         { "older result cut to what is left", [](auto& f) { f.message("H2-reply").text = std::string(3985, 'r'); },
             results + "Nova: Bud\nRex: " + std::string(3985, 'r') + "\n\nYour assignment:\nWrite the copy" },
@@ -142,9 +145,11 @@ TEST(PrepareHandoffContext, LeavesRequestsItDoesNotApplyToAlone)
     const Case cases[] = {
         { "already sent", [](auto& f) { f.account.jobs[0].phase = JobPhase::waiting; } },
         { "attempted", [](auto& f) { f.account.jobs[0].attempts = 2; } },
-        { "not a handoff", [](auto& f) { erase_if(*f.account.handoffs, [](const Handoff& h) { return h.id == "H3"; }); } },
+        { "not a handoff",
+            [](auto& f) { erase_if(*f.account.handoffs, [](const Handoff& h) { return h.id == "H3"; }); } },
         { "no handoffs at all", [](auto& f) { f.account.handoffs.reset(); } },
-        { "its bot is gone", [](auto& f) { std::erase_if(f.account.bots, [](const Bot& b) { return b.id == "ivy"; }); } },
+        { "its bot is gone",
+            [](auto& f) { std::erase_if(f.account.bots, [](const Bot& b) { return b.id == "ivy"; }); } },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,7 +172,8 @@ TEST(PrepareHandoffContext, RunsWhenTheRequestIsPrepared)
     EXPECT_TRUE(account.handoffs->sharesElementsWith(*before.handoffs));
     const PendingRequest& job = account.jobs.front();
     ASSERT_TRUE(job.replyToken);
-    EXPECT_TRUE(job.payload.starts_with("[Quorvane request H3]\n[Conversation: Ivy]\n[Reply tag: [qv:" + *job.replyToken + "]]\n"));
+    EXPECT_TRUE(job.payload.starts_with(
+        "[Quorvane request H3]\n[Conversation: Ivy]\n[Reply tag: [qv:" + *job.replyToken + "]]\n"));
     EXPECT_TRUE(job.payload.ends_with("Nova: Budget: 10k\nRex: Risks: none\n\nYour assignment:\nWrite the copy"));
 }
 
@@ -181,7 +187,12 @@ TEST(IsDirectMention, UsesTheRecordedFlagOrRecognisesTheMentionMessage)
     auto root = [](Account& a) -> ChatMessage& { return a.messages.front(); };
     const Case cases[] = {
         { "mention message", [](Account&, Handoff&) {}, true },
-        { "recorded as direct", [&](Account& a, Handoff& h) { h.directMention = true; root(a).text = "unrelated"; }, true },
+        { "recorded as direct",
+            [&](Account& a, Handoff& h) {
+                h.directMention = true;
+                root(a).text = "unrelated";
+            },
+            true },
         { "recorded as not direct", [](Account&, Handoff& h) { h.directMention = false; }, false },
         { "mention in other case", [&](Account& a, Handoff&) { root(a).text = "@REX   check the numbers  "; }, true },
         { "name whose lower case is longer",
@@ -210,5 +221,5 @@ TEST(IsDirectMention, UsesTheRecordedFlagOrRecognisesTheMentionMessage)
     }
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

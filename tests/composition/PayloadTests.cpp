@@ -12,15 +12,19 @@ namespace {
 
 using namespace quorvane::testing;
 
-constexpr const char* kRevision = "f698a2ca1591f733789450636ff44c525d0bafcf4c7a03745eaa17dbc8824b36"; // Nova and Rex
+constexpr const char* kRevision = "f698a2ca1591f733789450636ff44c525d0bafcf4c7a03745eaa17dbc8824b36";  // Nova and Rex
 constexpr const char* kEmptyRevision = "d8656e93bc6b4c017e495497e47ebf2941f7b1bb6bd1d0356363b94a68693abb";
-constexpr const char* kCrewList =
-    R"([{"id":"nova","name":"Nova","personality":"Plans launches."},{"id":"rex","name":"Rex","personality":"Reviews code."}])";
-constexpr const char* kNovaIdentity =
-    "[Active Quorvane bot \u2014 this turn only]\nIdentify yourself as \"Nova\". Personality reminder: Plans launches.\n"
-    "Use this identity for this turn; keep the primary Dot's identity and saved preferences unchanged.";
+constexpr const char* kCrewList
+    = R"([{"id":"nova","name":"Nova","personality":"Plans launches."},{"id":"rex","name":"Rex","personality":"Reviews code."}])";
+constexpr const char* kNovaIdentity
+    = "[Active Quorvane bot \u2014 this turn only]\nIdentify yourself as \"Nova\". Personality reminder: Plans "
+      "launches.\n"
+      "Use this identity for this turn; keep the primary Dot's identity and saved preferences unchanged.";
 
-Account crew() { return accountWith({ makeBot("nova", "Nova", "Plans launches."), makeBot("rex", "Rex", "Reviews code.") }); }
+Account crew()
+{
+    return accountWith({ makeBot("nova", "Nova", "Plans launches."), makeBot("rex", "Rex", "Reviews code.") });
+}
 
 void installCurrentCrew(Account& account)
 {
@@ -43,15 +47,18 @@ TEST(ConfigurePayload, ComposesTheExactTextForEachShape)
     auto tagged = [](PendingRequest& job) { job.replyToken = "0123456789ab"; };
     const Case cases[] = {
         { "primary bot, no crew, nothing installed", [] { return accountWith({}); }, "dot", none, "Hello",
-            "[Quorvane request REQ]\n[Conversation: Dot]\nAnswer directly; do not hand off this turn.\n[User message]\nHello",
+            "[Quorvane request REQ]\n[Conversation: Dot]\nAnswer directly; do not hand off this turn.\n[User "
+            "message]\nHello",
             std::nullopt },
-        { "tagged request without teammates brings an empty crew", [] { return accountWith({}); }, "dot", tagged, "Hello",
-            "[Quorvane request REQ]\n[Conversation: Dot]\n[Reply tag: [qv:0123456789ab]]\n" + crewSetup(kEmptyRevision, "[]")
+        { "tagged request without teammates brings an empty crew", [] { return accountWith({}); }, "dot", tagged,
+            "Hello",
+            "[Quorvane request REQ]\n[Conversation: Dot]\n[Reply tag: [qv:0123456789ab]]\n"
+                + crewSetup(kEmptyRevision, "[]")
                 + "Answer directly; do not hand off this turn.\n[User message]\nHello",
             kEmptyRevision },
         { "tagged request with a crew setup", crew, "dot", tagged, "Hello",
-            "[Quorvane request REQ]\n[Conversation: Dot]\n[Reply tag: [qv:0123456789ab]]\n" + crewSetup(kRevision, kCrewList)
-                + "Handoffs allowed using this request ID.\n[User message]\nHello",
+            "[Quorvane request REQ]\n[Conversation: Dot]\n[Reply tag: [qv:0123456789ab]]\n"
+                + crewSetup(kRevision, kCrewList) + "Handoffs allowed using this request ID.\n[User message]\nHello",
             kRevision },
         { "untagged request while the crew is unknown", crew, "dot", none, "Hello",
             "[Quorvane request REQ]\n[Conversation: Dot]\n" + crewSetup(kRevision, kCrewList)
@@ -64,8 +71,8 @@ TEST(ConfigurePayload, ComposesTheExactTextForEachShape)
                 return a;
             },
             "nova", tagged, "Plan it",
-            "[Quorvane request REQ]\n[Conversation: Nova]\n[Reply tag: [qv:0123456789ab]]\n" + std::string(kNovaIdentity)
-                + "\nHandoffs allowed using this request ID.\n[User message]\nPlan it",
+            "[Quorvane request REQ]\n[Conversation: Nova]\n[Reply tag: [qv:0123456789ab]]\n"
+                + std::string(kNovaIdentity) + "\nHandoffs allowed using this request ID.\n[User message]\nPlan it",
             std::nullopt },
         { "report back to the primary bot",
             [] {
@@ -74,7 +81,8 @@ TEST(ConfigurePayload, ComposesTheExactTextForEachShape)
                 return a;
             },
             "dot", [](PendingRequest& job) { job.isReport = true; }, "Results are in.",
-            "[Quorvane request REQ]\n[Conversation: Dot]\nAnswer directly; do not hand off this turn.\n[User message]\nResults are in.",
+            "[Quorvane request REQ]\n[Conversation: Dot]\nAnswer directly; do not hand off this turn.\n[User "
+            "message]\nResults are in.",
             std::nullopt },
         { "quoted reply",
             [] {
@@ -152,9 +160,12 @@ TEST(ConfigurePayload, AllowsHandoffsOnlyWhenSomeoneCanTakeThem)
     Bot archived = makeBot("rex", "Rex");
     archived.archived = true;
     const Case cases[] = {
-        { "lone teammate has nobody to hand off to", { makeBot("nova", "Nova") }, "nova", std::nullopt, std::nullopt, false },
-        { "lone teammate beside an archived one", { makeBot("nova", "Nova"), archived }, "nova", std::nullopt, std::nullopt, false },
-        { "teammate with a second teammate", { makeBot("nova", "Nova"), makeBot("rex", "Rex") }, "nova", std::nullopt, std::nullopt, true },
+        { "lone teammate has nobody to hand off to", { makeBot("nova", "Nova") }, "nova", std::nullopt, std::nullopt,
+            false },
+        { "lone teammate beside an archived one", { makeBot("nova", "Nova"), archived }, "nova", std::nullopt,
+            std::nullopt, false },
+        { "teammate with a second teammate", { makeBot("nova", "Nova"), makeBot("rex", "Rex") }, "nova", std::nullopt,
+            std::nullopt, true },
         { "primary bot with one teammate", { makeBot("nova", "Nova") }, "dot", std::nullopt, std::nullopt, true },
         { "primary bot alone", {}, "dot", std::nullopt, std::nullopt, false },
         { "report", { makeBot("nova", "Nova"), makeBot("rex", "Rex") }, "nova", true, std::nullopt, false },
@@ -184,7 +195,7 @@ TEST(ConfigurePayload, CutsTheIdentityPersonalityAt220Characters)
         std::string personality;
         std::string reminder;
     };
-    const std::string accent = "e\u0301"; // one character, two code points
+    const std::string accent = "e\u0301";  // one character, two code points
     const std::string family = "\U0001F469\u200D\U0001F469\u200D\U0001F467";
     const Case cases[] = {
         { "221 ASCII characters", std::string(220, 'a') + "Z", std::string(220, 'a') },
@@ -211,7 +222,8 @@ protected:
     void SetUp() override
     {
         std::string personality = repeated("e\u0301", 2000);
-        account = accountWith({ makeBot("a", "Ada", personality), makeBot("b", "Bo", personality), makeBot("c", "Cy", personality) });
+        account = accountWith(
+            { makeBot("a", "Ada", personality), makeBot("b", "Bo", personality), makeBot("c", "Cy", personality) });
     }
 
     std::size_t listCharacters(std::size_t limit) const
@@ -279,7 +291,7 @@ TEST_F(CrewFitting, WalksDownThePersonalityLimitsRightAtTheBoundary)
             if (limit > 0) {
                 EXPECT_LE(characterCount(job.payload), kPayloadCharacterLimit);
             } else {
-                EXPECT_EQ(characterCount(job.payload), kPayloadCharacterLimit + 1); // names only, still too long
+                EXPECT_EQ(characterCount(job.payload), kPayloadCharacterLimit + 1);  // names only, still too long
             }
         }
     }
@@ -292,5 +304,5 @@ TEST_F(CrewFitting, KeepsNamesOnlyWhenTheTextAloneIsTooLong)
     EXPECT_TRUE(job.crewSetupRevision);
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

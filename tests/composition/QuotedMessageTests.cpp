@@ -16,7 +16,8 @@ MessageAttachment attachment(std::string_view id, std::string_view title, std::o
     return MessageAttachment { id, "file", title, std::move(url) };
 }
 
-ReplyPart part(std::string_view id, std::string_view text, std::optional<std::vector<MessageAttachment>> attachments = std::nullopt)
+ReplyPart part(std::string_view id, std::string_view text,
+    std::optional<std::vector<MessageAttachment>> attachments = std::nullopt)
 {
     ReplyPart part;
     part.id = id;
@@ -69,7 +70,7 @@ TEST(QuotedMessage, QuotesTheTextAttachmentsAndAuthor)
     struct Case {
         const char* id;
         std::optional<Text> partID;
-        std::variant<QuotedReply, std::string> expected; // the quote, or the refusal sentence
+        std::variant<QuotedReply, std::string> expected;  // the quote, or the refusal sentence
     };
     const std::string unavailable = "That message is no longer available to reply to.";
     const Case cases[] = {
@@ -80,7 +81,8 @@ TEST(QuotedMessage, QuotesTheTextAttachmentsAndAuthor)
         { "A1", Text("P3"), QuotedReply { "A1", Text("P3"), "Nova", "" } },
         { "A1", Text("P9"), std::string("That reply is no longer available.") },
         { "U1", Text("P1"), std::string("That reply is no longer available.") },
-        { "A4", std::nullopt, QuotedReply { "A4", std::nullopt, "Nova", "Deck \u2014 https://files.example/deck\nNotes" } },
+        { "A4", std::nullopt,
+            QuotedReply { "A4", std::nullopt, "Nova", "Deck \u2014 https://files.example/deck\nNotes" } },
         { "A2", std::nullopt, QuotedReply { "A2", std::nullopt, "Rex", "Risks: none" } },
         { "A3", std::nullopt, QuotedReply { "A3", std::nullopt, "Dot", "orphan" } },
         { "H1", std::nullopt, QuotedReply { "H1", std::nullopt, "Rex", "Please review" } },
@@ -88,7 +90,7 @@ TEST(QuotedMessage, QuotesTheTextAttachmentsAndAuthor)
         { "E1", std::nullopt, unavailable },
         { "N1", std::nullopt, unavailable },
         { "E2", std::nullopt, unavailable },
-        { "R1", std::nullopt, unavailable }, // another bot's message
+        { "R1", std::nullopt, unavailable },  // another bot's message
         { "GONE", std::nullopt, unavailable },
     };
     const Account account = novaConversation();
@@ -107,5 +109,5 @@ TEST(QuotedMessage, QuotesTheTextAttachmentsAndAuthor)
     }
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

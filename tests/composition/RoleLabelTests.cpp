@@ -13,7 +13,7 @@ namespace {
 
 using namespace quorvane::testing;
 
-using Labels = std::map<std::string, std::string>; // bot id → generated role
+using Labels = std::map<std::string, std::string>;  // bot id → generated role
 
 // Nova and Rex were sent for labelling; the job asked for both (and, wrongly, for the primary bot).
 struct LabelScene {
@@ -54,7 +54,8 @@ std::string rolesReply(const std::vector<std::pair<std::string, std::string>>& r
 
 TEST(RoleSource, FingerprintsThePersonality)
 {
-    EXPECT_EQ(makeBot("x", "X", "Calm and precise.").roleSource(), "923e846573d2ff8cd65dd2b186e7b132e83258fc20f193b2425fb72dcdac8b3e");
+    EXPECT_EQ(makeBot("x", "X", "Calm and precise.").roleSource(),
+        "923e846573d2ff8cd65dd2b186e7b132e83258fc20f193b2425fb72dcdac8b3e");
     EXPECT_EQ(makeBot("x", "X", "").roleSource(), "8504642ddd6bdcf5193a6a448a7ee0cdb4e562efc0d65f917b25453a6f76572d");
 }
 
@@ -67,8 +68,10 @@ TEST(InvalidateGeneratedRole, DropsLabelsOfAnotherPersonality)
         bool keepsLabel;
     };
     const Case cases[] = {
-        { "label for the current personality", Text("Planner"), [](const Bot& b) { return Text(b.roleSource()); }, true },
-        { "label for an older personality", Text("Planner"), [](const Bot&) { return Text(makeBot("x", "X", "Old.").roleSource()); }, false },
+        { "label for the current personality", Text("Planner"), [](const Bot& b) { return Text(b.roleSource()); },
+            true },
+        { "label for an older personality", Text("Planner"),
+            [](const Bot&) { return Text(makeBot("x", "X", "Old.").roleSource()); }, false },
         { "label without a source", Text("Planner"), [](const Bot&) { return std::nullopt; }, false },
         { "no label", std::nullopt, [](const Bot&) { return std::nullopt; }, false },
     };
@@ -129,7 +132,8 @@ TEST(ApplyRoleLabels, AcceptsOnlyShortCompleteLabels)
             expected["nova"] = *c.applied;
         EXPECT_EQ(scene.labels(), expected);
         if (c.applied) {
-            EXPECT_EQ(botNamed(scene.account, "nova").generatedRoleSource, Text(botNamed(scene.account, "nova").roleSource()));
+            EXPECT_EQ(botNamed(scene.account, "nova").generatedRoleSource,
+                Text(botNamed(scene.account, "nova").roleSource()));
         }
     }
 }
@@ -149,12 +153,14 @@ TEST(ApplyRoleLabels, ReadsTheAnswerOnlyWhenItHasTheRightShape)
         { "fenced with a language word", "```json\n" + both + "\n```", applied },
         { "fenced without one", "```\n" + both + "\n```", applied },
         { "fenced inside white space", " \n```json\n" + both + "\n```\n\n", applied },
-        { "extra keys", R"({"note":"x","roles":[{"id":"nova","role":"Planner","confidence":0.9}]})", { { "nova", "Planner" } } },
+        { "extra keys", R"({"note":"x","roles":[{"id":"nova","role":"Planner","confidence":0.9}]})",
+            { { "nova", "Planner" } } },
         { "later valid entry wins", R"({"roles":[{"id":"nova","role":"Planner"},{"id":"nova","role":"Strategist"}]})",
             { { "nova", "Strategist" } } },
         { "later invalid entry is skipped", R"({"roles":[{"id":"nova","role":"Planner"},{"id":"nova","role":"P"}]})",
             { { "nova", "Planner" } } },
-        { "unknown and primary bots skipped", R"({"roles":[{"id":"ghost","role":"Planner"},{"id":"dot","role":"Boss"},{"id":"rex","role":"Critic"}]})",
+        { "unknown and primary bots skipped",
+            R"({"roles":[{"id":"ghost","role":"Planner"},{"id":"dot","role":"Boss"},{"id":"rex","role":"Critic"}]})",
             { { "rex", "Critic" } } },
         { "exactly 20000 bytes", padded(20000), applied },
         { "20001 bytes", padded(20001), {} },
@@ -187,7 +193,8 @@ TEST(ApplyRoleLabels, RespectsTheUsersRolesAndTheRequestsTargets)
         { "labelled", [](LabelScene&) {}, true },
         { "user's own role", [](LabelScene& s) { botNamed(s.account, "nova").role = "Lead"; }, false },
         { "user's role is only white space", [](LabelScene& s) { botNamed(s.account, "nova").role = " \n"; }, true },
-        { "personality edited while in flight", [](LabelScene& s) { botNamed(s.account, "nova").personality = "Loud."; }, false },
+        { "personality edited while in flight",
+            [](LabelScene& s) { botNamed(s.account, "nova").personality = "Loud."; }, false },
         { "not asked for", [](LabelScene& s) { s.job.roleTargets->erase(s.job.roleTargets->begin()); }, false },
         { "asked for twice", [](LabelScene& s) { s.job.roleTargets->push_back(s.job.roleTargets->front()); }, false },
         { "not a labelling request", [](LabelScene& s) { s.job.roleTargets.reset(); }, false },
@@ -253,5 +260,5 @@ TEST(FinishRoleGeneration, IgnoresAnUnknownRequest)
     EXPECT_EQ(scene.account, before);
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

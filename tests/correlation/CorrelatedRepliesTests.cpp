@@ -26,7 +26,8 @@ protected:
         assistant("a1", kTag + "\nFirst", "<p>" + kTag + "</p><p>First</p>"),
         assistant("other", "[qv:ffffffffffff]\nAnother request's reply"),
         assistant("plain", "Untagged"),
-        assistant("a2", "  " + kTag + "\n\n\u6F22\u5B57 \U0001F44B", "<p>" + kTag + "</p>\u00A0<p>\u6F22\u5B57 \U0001F44B</p>"),
+        assistant("a2", "  " + kTag + "\n\n\u6F22\u5B57 \U0001F44B",
+            "<p>" + kTag + "</p>\u00A0<p>\u6F22\u5B57 \U0001F44B</p>"),
         user("quote", kTag + "\nQuoted by the user"),
         assistant("bare", kTag),
         assistant("file", kTag, std::nullopt, Files { attachment("f1") }),
@@ -102,7 +103,8 @@ TEST_F(TaggedReplies, ReadAsTextHTMLAndParts)
     std::vector<ReplyPart> parts = replyPartsFor(request, page);
     std::vector<ReplyPart> expected = {
         { Text("a1"), Text("First, grown"), Text("<p>First, grown</p>"), std::nullopt, std::nullopt },
-        { Text("a2"), Text("\u6F22\u5B57 \U0001F44B"), Text("<p>\u6F22\u5B57 \U0001F44B</p>"), std::nullopt, std::nullopt },
+        { Text("a2"), Text("\u6F22\u5B57 \U0001F44B"), Text("<p>\u6F22\u5B57 \U0001F44B</p>"), std::nullopt,
+            std::nullopt },
         { Text("file"), Text(""), std::nullopt, std::nullopt, Files { attachment("f1") } },
     };
     EXPECT_EQ(parts, expected);
@@ -175,5 +177,5 @@ TEST_F(UntaggedReplies, TakesTheWindowAfterTheTurn)
     EXPECT_EQ(richReplyFor(job("R1", std::nullopt, { Text("base") }, "turn"), page), "<p>Answer \U0001F44B</p>");
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

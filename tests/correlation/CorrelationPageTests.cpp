@@ -54,7 +54,8 @@ TEST(CorrelationPage, AnswersLikeCorrelatingEachRequestOnItsOwn)
     };
     EXPECT_EQ(page.unique(), uniqueDotMessages(messages));
     for (const auto& request : jobs) {
-        SCOPED_TRACE(request.replyToken.value_or("untagged").str() + " baseline " + std::to_string(request.baseline.size()));
+        SCOPED_TRACE(
+            request.replyToken.value_or("untagged").str() + " baseline " + std::to_string(request.baseline.size()));
         const std::vector<DotMessage> expected = correlatedReplies(request, messages);
         EXPECT_EQ(page.correlatedReplies(request), expected);
         std::vector<Text> ids;
@@ -73,7 +74,7 @@ TEST(CorrelationPage, FindsMessagesAndLaterUserTurns)
     ASSERT_TRUE(page.position("t2"));
     EXPECT_TRUE(page.hasUserTurnAfter(*page.position("t2")));
     EXPECT_FALSE(page.hasUserTurnAfter(*page.position("late")));
-    EXPECT_EQ(page.find("echo")->role, "user"); // our own prompt is a user turn
+    EXPECT_EQ(page.find("echo")->role, "user");  // our own prompt is a user turn
     EXPECT_FALSE(page.find("nowhere"));
 }
 
@@ -94,5 +95,5 @@ TEST(Baseline, LongBaselinesAnswerLikeShortOnes)
     EXPECT_FALSE(inBaseline(baseline, "page-500"));
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -47,8 +47,8 @@ inline std::vector<std::string> idsOf(const std::vector<DotMessage>& messages)
     return ids;
 }
 
-inline PendingRequest job(std::string_view id, std::optional<std::string_view> token,
-    std::vector<Text> baseline = {}, std::optional<std::string_view> userMessageID = std::nullopt)
+inline PendingRequest job(std::string_view id, std::optional<std::string_view> token, std::vector<Text> baseline = {},
+    std::optional<std::string_view> userMessageID = std::nullopt)
 {
     PendingRequest made;
     made.id = Text(id);
@@ -62,4 +62,4 @@ inline PendingRequest job(std::string_view id, std::optional<std::string_view> t
     return made;
 }
 
-} // namespace quorvane::testing
+}  // namespace quorvane::testing

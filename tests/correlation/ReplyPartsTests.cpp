@@ -37,11 +37,11 @@ TEST(DatedReplyParts, KeepsKnownDatesAndDatesNewParts)
     const std::vector<Case> cases = {
         { "no previous parts", { part("p1", "a"), part("p2", "b", 5), part("p3", "c") }, std::nullopt, 20,
             { 10, 5, 20 } },
-        { "previous dates win, even an absent one",
-            { part("p1", "a"), part("p2", "b", 5), part("p3", "c") }, Parts { part("p3", "c", 7), part("p2", "b") }, 20,
-            { 10, std::nullopt, 7 } },
+        { "previous dates win, even an absent one", { part("p1", "a"), part("p2", "b", 5), part("p3", "c") },
+            Parts { part("p3", "c", 7), part("p2", "b") }, 20, { 10, std::nullopt, 7 } },
         { "the first part keeps its own date", { part("p1", "a", 3), part("p2", "b") }, Parts {}, 20, { 3, 20 } },
-        { "no observation time", { part("p1", "a"), part("p2", "b") }, std::nullopt, std::nullopt, { 10, std::nullopt } },
+        { "no observation time", { part("p1", "a"), part("p2", "b") }, std::nullopt, std::nullopt,
+            { 10, std::nullopt } },
         { "a known first part is not given the first date", { part("p1", "a"), part("p2", "b") },
             Parts { part("p1", "a", 1) }, 20, { 1, 20 } },
     };
@@ -78,8 +78,8 @@ TEST(MergedReplyParts, FoldsNewerReadingsIntoStoredParts)
             { part("p", "Hi there", 9) } },
         { "a byte prefix that is not shorter in characters replaces it", { part("p", "e", 9) },
             Parts { part("p", "e\u0301", 1) }, { part("p", "e", 1) } },
-        { "equal text without HTML keeps the stored HTML", { part("p", "Hi") }, Parts { part("p", "Hi", 1, "<p>Hi</p>") },
-            { part("p", "Hi", 1, "<p>Hi</p>") } },
+        { "equal text without HTML keeps the stored HTML", { part("p", "Hi") },
+            Parts { part("p", "Hi", 1, "<p>Hi</p>") }, { part("p", "Hi", 1, "<p>Hi</p>") } },
         { "equal text with empty HTML keeps the stored HTML", { part("p", "Hi", std::nullopt, "") },
             Parts { part("p", "Hi", 1, "<p>Hi</p>") }, { part("p", "Hi", 1, "<p>Hi</p>") } },
         { "equal text with new HTML takes it", { part("p", "Hi", std::nullopt, "<b>Hi</b>") },
@@ -92,7 +92,8 @@ TEST(MergedReplyParts, FoldsNewerReadingsIntoStoredParts)
         { "empty attachments are filled", { part("p", "Hi!", std::nullopt, std::nullopt, Files {}) },
             Parts { part("p", "Hi", 1, std::nullopt, Files { attachment("f1") }) },
             { part("p", "Hi!", 1, std::nullopt, Files { attachment("f1") }) } },
-        { "new attachments replace the old", { part("p", "Hi!", std::nullopt, std::nullopt, Files { attachment("f2") }) },
+        { "new attachments replace the old",
+            { part("p", "Hi!", std::nullopt, std::nullopt, Files { attachment("f2") }) },
             Parts { part("p", "Hi", 1, std::nullopt, Files { attachment("f1") }) },
             { part("p", "Hi!", 1, std::nullopt, Files { attachment("f2") }) } },
         { "stored order first, new ids at the end", { part("c", "C"), part("a", "A2") },
@@ -106,5 +107,5 @@ TEST(MergedReplyParts, FoldsNewerReadingsIntoStoredParts)
     }
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

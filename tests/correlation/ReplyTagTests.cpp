@@ -134,8 +134,10 @@ TEST(CleanReply, StripsTheLeadingTagFromTextAndHTML)
         { "HTML wrapper with attributes", kTag + "\nHi", "<p class=\"x\">" + kTag + "</p>Hi", "Hi", std::nullopt },
         { "HTML without any tag", kTag + "\nHi", "<p>Hi</p>", "Hi", std::nullopt },
         { "empty HTML", kTag + "\nHi", "", "Hi", std::nullopt },
-        { "untagged text keeps its HTML", "Hello " + kTag, "<p>" + kTag + "</p>", "Hello " + kTag, "<p>" + kTag + "</p>" },
-        { "multi-byte text after the tag", "\u3000" + kTag + "\n\U0001F469\u200D\U0001F469\u200D\U0001F467 cafe\u0301 \u6F22\u5B57",
+        { "untagged text keeps its HTML", "Hello " + kTag, "<p>" + kTag + "</p>", "Hello " + kTag,
+            "<p>" + kTag + "</p>" },
+        { "multi-byte text after the tag",
+            "\u3000" + kTag + "\n\U0001F469\u200D\U0001F469\u200D\U0001F467 cafe\u0301 \u6F22\u5B57",
             "\u00A0<p>" + kTag + "</p>\u2003<p>\u6F22\u5B57 \U0001F469\u200D\U0001F469\u200D\U0001F467</p>",
             "\U0001F469\u200D\U0001F469\u200D\U0001F467 cafe\u0301 \u6F22\u5B57",
             "<p>\u6F22\u5B57 \U0001F469\u200D\U0001F469\u200D\U0001F467</p>" },
@@ -167,10 +169,14 @@ TEST(HasReplyContent, NeedsSomethingWorthShowing)
         { "tagged envelope text", assistant("a", kTag + "\n" + envelope), false },
         { "nothing at all", assistant("a", ""), false },
         { "an attachment", assistant("a", "", std::nullopt, std::vector { attachment("f1") }), true },
-        { "attachment titled like an envelope", assistant("a", "", std::nullopt, std::vector { attachment("f1", envelope) }), false },
+        { "attachment titled like an envelope",
+            assistant("a", "", std::nullopt, std::vector { attachment("f1", envelope) }), false },
         { "second attachment titled like an envelope",
-            assistant("a", "", std::nullopt, std::vector { attachment("f1"), attachment("f2", "[Quorvane crew setup]") }), false },
-        { "envelope title under real text", assistant("a", "Hi", std::nullopt, std::vector { attachment("f1", envelope) }), true },
+            assistant(
+                "a", "", std::nullopt, std::vector { attachment("f1"), attachment("f2", "[Quorvane crew setup]") }),
+            false },
+        { "envelope title under real text",
+            assistant("a", "Hi", std::nullopt, std::vector { attachment("f1", envelope) }), true },
         { "empty attachments and no HTML", assistant("a", "", std::nullopt, std::vector<MessageAttachment> {}), false },
         { "empty attachments and HTML", assistant("a", "", "<p>x</p>", std::vector<MessageAttachment> {}), true },
         { "HTML only", assistant("a", "", "<img src=\"x.png\">"), true },
@@ -205,5 +211,5 @@ TEST(Normalized, FoldsQuotesAndWhiteSpaceOnly)
     }
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -79,7 +79,8 @@ protected:
                 }),
             chat("allEcho", "assistant", "stale", std::nullopt, Parts { part("e3", kEnvelope) }),
             chat("clean", "assistant", "not rebuilt", "<p>not rebuilt</p>", Parts { part("k5", "x", "<p>x</p>") }),
-            chat("noHTMLLeft", "assistant", "stale", "<p>stale</p>", Parts { part("e4", kEnvelope, "<p>e</p>"), part("k6", "Only text") }),
+            chat("noHTMLLeft", "assistant", "stale", "<p>stale</p>",
+                Parts { part("e4", kEnvelope, "<p>e</p>"), part("k6", "Only text") }),
             chat("system", "system", kEnvelope),
         };
         account.replyWatches = std::vector {
@@ -142,7 +143,8 @@ TEST_F(RequestEchoes, ForgetsDroppedPartsInWatchesAndUnassignedEchoes)
 
 TEST_F(RequestEchoes, AnAccountWithoutEchoesIsUnchanged)
 {
-    account.messages = { chat("user", "user", kEnvelope), chat("real", "assistant", "Hi", std::nullopt, Parts { part("p", "Hi") }) };
+    account.messages
+        = { chat("user", "user", kEnvelope), chat("real", "assistant", "Hi", std::nullopt, Parts { part("p", "Hi") }) };
     account.unassignedReplies = std::vector { unassigned(assistant("u-text", "Hello")) };
     account.replyWatches = std::vector { watch({ Text("real") }) };
     Account before = account;
@@ -160,5 +162,5 @@ TEST_F(RequestEchoes, AnAccountWithoutEchoesIsUnchanged)
     EXPECT_EQ(bare.unassignedReplies, std::nullopt);
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

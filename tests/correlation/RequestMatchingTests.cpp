@@ -32,7 +32,8 @@ TEST(MatchingRequestIDs, FindsTheTurnByEnvelopeOrByItsNormalisedText)
         { "envelope inside the text", user("t", "Re: [Quorvane request R1]"), false },
         { "exact payload", user("t", request.payload), true },
         { "curly quotes and re-wrapped lines",
-            user("t", "  Say \u201Chi\u201D to the \u2018team\u2019 and then stop.\n\u6F22\u5B57\u00A0\U0001F44B\n"), true },
+            user("t", "  Say \u201Chi\u201D to the \u2018team\u2019 and then stop.\n\u6F22\u5B57\u00A0\U0001F44B\n"),
+            true },
         { "different case", user("t", "say \"hi\" to the 'team' and then stop. \u6F22\u5B57 \U0001F44B"), false },
         { "a word missing", user("t", "Say \"hi\" to the 'team' and then \u6F22\u5B57 \U0001F44B"), false },
         { "payload plus more", user("t", request.payload + " ok"), false },
@@ -82,5 +83,5 @@ TEST(MatchingTurn, IsTheOnlyMatchOrNothing)
     }
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

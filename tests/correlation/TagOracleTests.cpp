@@ -58,8 +58,8 @@ std::u16string htmlExpression(const std::string& token)
 
 const std::vector<std::string> kSpaces = { "", " ", "\t", "\n", "\r", "\r\n", "\v", "\f", "\xC2\x85", "\xC2\xA0",
     "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE3\x80\x80", "\xE2\x80\x8B", " \n ", "\n\n", "\xE1\x9A\x80" };
-const std::vector<std::string> kTags = { kTag, "[qv:0123456789AB]", "[qv:0123456789a]", "[qv:0123456789abc]",
-    "[qv:0123456789ab", "qv:0123456789ab]" };
+const std::vector<std::string> kTags
+    = { kTag, "[qv:0123456789AB]", "[qv:0123456789a]", "[qv:0123456789abc]", "[qv:0123456789ab", "qv:0123456789ab]" };
 
 TEST(TagScanner, AgreesWithTheRegularExpressionOnText)
 {
@@ -74,8 +74,10 @@ TEST(TagScanner, AgreesWithTheRegularExpressionOnText)
                         std::optional<Match> expected = icuMatch(kTagExpression, text);
                         DotMessage cleaned = cleanReply(assistant("m", text));
                         SCOPED_TRACE(::testing::PrintToString(text));
-                        ASSERT_EQ(replyToken(text), expected ? std::optional<std::string>(expected->group) : std::nullopt);
-                        std::string expectedText = expected ? std::string(trimmed(std::string_view(text).substr(expected->end))) : text;
+                        ASSERT_EQ(
+                            replyToken(text), expected ? std::optional<std::string>(expected->group) : std::nullopt);
+                        std::string expectedText
+                            = expected ? std::string(trimmed(std::string_view(text).substr(expected->end))) : text;
                         ASSERT_EQ(cleaned.text, expectedText);
                         ++compared;
                     }
@@ -84,7 +86,8 @@ TEST(TagScanner, AgreesWithTheRegularExpressionOnText)
 
 TEST(TagScanner, AgreesWithTheRegularExpressionOnHTML)
 {
-    const std::vector<std::string> openings = { "", "<p>", "<div><span>", " <p>\n", "<P>", "<p >", "\xC2\xA0<div>", "<br>" };
+    const std::vector<std::string> openings
+        = { "", "<p>", "<div><span>", " <p>\n", "<P>", "<p >", "\xC2\xA0<div>", "<br>" };
     const std::vector<std::string> closings = { "", "</p>", "<br>", "<br/>", "<br />", "<br\n/>", "<br/ >", "<br x>",
         "</span></div>", " \xC2\xA0</p><p>Hi</p>", "</P>", "<br", "</p" };
     std::size_t compared = 0;
@@ -105,5 +108,5 @@ TEST(TagScanner, AgreesWithTheRegularExpressionOnHTML)
     EXPECT_GT(compared, 5000u);
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -14,7 +14,7 @@ namespace {
 
 using namespace quorvane::testing;
 
-const std::string kFamily = "\U0001F469\u200D\U0001F469\u200D\U0001F467"; // one character, 18 bytes
+const std::string kFamily = "\U0001F469\u200D\U0001F469\u200D\U0001F467";  // one character, 18 bytes
 
 TEST(UniqueDotMessages, MergesReadingsOfOnePageID)
 {
@@ -26,7 +26,8 @@ TEST(UniqueDotMessages, MergesReadingsOfOnePageID)
     };
     const std::vector<Case> cases = {
         { "longer later reading wins", { assistant("m", "Hel"), assistant("m", "Hello") }, assistant("m", "Hello") },
-        { "longer earlier reading wins", { assistant("m", "Hello", "<p>Hello</p>"), assistant("m", "Hel", "<p>Hel</p>") },
+        { "longer earlier reading wins",
+            { assistant("m", "Hello", "<p>Hello</p>"), assistant("m", "Hel", "<p>Hel</p>") },
             assistant("m", "Hello", "<p>Hello</p>") },
         { "equal length: later wins", { assistant("m", "abc", "<p>abc</p>"), assistant("m", "xyz", "<p>xyz</p>") },
             assistant("m", "xyz", "<p>xyz</p>") },
@@ -39,23 +40,27 @@ TEST(UniqueDotMessages, MergesReadingsOfOnePageID)
         { "attachments: base first, then the loser's new ids",
             { assistant("m", "Hi", std::nullopt, Files { attachment("a1"), attachment("a2", "old") }),
                 assistant("m", "Hi there", std::nullopt, Files { attachment("a2", "new"), attachment("a3") }) },
-            assistant("m", "Hi there", std::nullopt, Files { attachment("a2", "new"), attachment("a3"), attachment("a1") }) },
+            assistant(
+                "m", "Hi there", std::nullopt, Files { attachment("a2", "new"), attachment("a3"), attachment("a1") }) },
         { "attachments: the loser's fill an absent list",
             { assistant("m", "Hi", std::nullopt, Files { attachment("a1") }), assistant("m", "Hi there") },
             assistant("m", "Hi there", std::nullopt, Files { attachment("a1") }) },
-        { "attachments: an empty list stays empty", { assistant("m", "Hi"), assistant("m", "Hi!", std::nullopt, Files {}) },
+        { "attachments: an empty list stays empty",
+            { assistant("m", "Hi"), assistant("m", "Hi!", std::nullopt, Files {}) },
             assistant("m", "Hi!", std::nullopt, Files {}) },
         { "attachments: absent stays absent", { assistant("m", "Hi", std::nullopt, Files {}), assistant("m", "Hi!") },
             assistant("m", "Hi!") },
         { "equal texts: missing HTML taken from the other", { assistant("m", "Hi", "<p>Hi</p>"), assistant("m", "Hi") },
             assistant("m", "Hi", "<p>Hi</p>") },
-        { "equal texts: empty HTML taken from the other", { assistant("m", "Hi", "<p>Hi</p>"), assistant("m", "Hi", "") },
-            assistant("m", "Hi", "<p>Hi</p>") },
-        { "equal texts: the base keeps its own HTML", { assistant("m", "Hi", "<p>old</p>"), assistant("m", "Hi", "<p>new</p>") },
+        { "equal texts: empty HTML taken from the other",
+            { assistant("m", "Hi", "<p>Hi</p>"), assistant("m", "Hi", "") }, assistant("m", "Hi", "<p>Hi</p>") },
+        { "equal texts: the base keeps its own HTML",
+            { assistant("m", "Hi", "<p>old</p>"), assistant("m", "Hi", "<p>new</p>") },
             assistant("m", "Hi", "<p>new</p>") },
         { "different texts: HTML is never borrowed", { assistant("m", "Hi", "<p>Hi</p>"), assistant("m", "Hi there") },
             assistant("m", "Hi there") },
-        { "three readings", { assistant("m", "H"), assistant("m", "Hello"), assistant("m", "Hell") }, assistant("m", "Hello") },
+        { "three readings", { assistant("m", "H"), assistant("m", "Hello"), assistant("m", "Hell") },
+            assistant("m", "Hello") },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -88,8 +93,8 @@ TEST(UniqueDotMessages, RelabelsEchoesOfOurPromptsAsUserTurns)
     };
     const std::vector<Case> cases = {
         { "envelope shown as an answer", assistant("e", "[Quorvane request 1A2B]\nHello"), "user" },
-        { "tagged identity banner", assistant("e", kTag + "\n[Active Quorvane bot \u2014 this turn only]\nYou are Muse."),
-            "user" },
+        { "tagged identity banner",
+            assistant("e", kTag + "\n[Active Quorvane bot \u2014 this turn only]\nYou are Muse."), "user" },
         { "any other role", message("e", "system", "[Quorvane crew setup]\nCrew:"), "user" },
         { "a real answer", assistant("e", "Sure: [Quorvane request 1A2B]"), "assistant" },
         { "other roles kept", message("e", "tool", "Result"), "tool" },
@@ -112,5 +117,5 @@ TEST(UniqueDotMessages, AnEchoReadingTakesOverWhenItIsTheBase)
     EXPECT_EQ(unique[0].role, "user");
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -87,7 +87,8 @@ inline void expectRefusal(Account& account, const std::function<void(Account&)>&
     EXPECT_TRUE(account == before) << "a refused operation changed the account";
 }
 
-inline std::string handoffBlock(std::string_view requestID, const std::vector<std::pair<std::string, std::string>>& assignments)
+inline std::string handoffBlock(
+    std::string_view requestID, const std::vector<std::pair<std::string, std::string>>& assignments)
 {
     std::string json = "{\"request_id\":\"" + std::string(requestID) + "\",\"handoffs\":[";
     for (std::size_t i = 0; i < assignments.size(); ++i) {
@@ -98,4 +99,4 @@ inline std::string handoffBlock(std::string_view requestID, const std::vector<st
     return "Let me bring in the team.\n```quorvane-handoff\n" + json + "]}\n```";
 }
 
-} // namespace quorvane::testing
+}  // namespace quorvane::testing

@@ -107,7 +107,7 @@ TEST(ReplyIntake, AHandoffToTwoTeammatesRunsThemInTurnAndSettlesTheRoot)
     c.answer("a1", tag + handoffBlock("R", { { "B1", "Draft the announcement" }, { "B2", "Check the budget" } }));
     c.accept("R");
 
-    EXPECT_FALSE(findMessage(c.account, "R-reply")); // the delegating reply itself is not filed
+    EXPECT_FALSE(findMessage(c.account, "R-reply"));  // the delegating reply itself is not filed
     EXPECT_EQ(findMessage(c.account, "R")->status, "delegated");
     ASSERT_TRUE(c.account.handoffs);
     ASSERT_EQ(c.account.handoffs->size(), 2u);
@@ -221,7 +221,8 @@ TEST(ReplyIntake, ReportsWaitingForAResultReceiveIt)
 
     account.applyObservedReply(teammateJob, "Done: " + std::string(10005, 'x'), std::nullopt, std::nullopt, kNow);
     EXPECT_EQ(findJob(account, "REP")->payload,
-        "[Quorvane request REP]\n[User message]\nfirst\n[User message]\nOriginal request:\nOriginal ask\n\nResult from Ada:\nDone: "
+        "[Quorvane request REP]\n[User message]\nfirst\n[User message]\nOriginal request:\nOriginal ask\n\nResult from "
+        "Ada:\nDone: "
             + std::string(10000 - 6, 'x'));
     EXPECT_EQ(findJob(account, "REP2")->payload, "no marker here");
 }
@@ -250,7 +251,8 @@ TEST(ReplyIntake, RetryingAnUnconfirmedRequestQueuesItAgain)
     job.attempts = 2;
     job.deliveryChecks = 3;
     c.account.stopWaiting("R");
-    expectRefusal(c.account, [](Account& a) { a.retryUnconfirmed("R"); },
+    expectRefusal(
+        c.account, [](Account& a) { a.retryUnconfirmed("R"); },
         "This message\u2019s status changed. Check the latest reply before trying again.");
 
     c.account.setStatus("R", "deliveryMissing");
@@ -305,7 +307,8 @@ TEST(UnassignedReplies, AreCollectedAssignedAndIgnored)
     c.account.collectUnassignedReplies(c.page, kNow + 60);
     EXPECT_EQ(c.account.unassignedReplies->at(0).date, kNow + 50);
 
-    expectRefusal(c.account, [](Account& a) { a.assignRemoteReply("stray", "nobody"); }, "That reply is no longer available.");
+    expectRefusal(
+        c.account, [](Account& a) { a.assignRemoteReply("stray", "nobody"); }, "That reply is no longer available.");
     c.account.unreadBots = std::vector<Text> {};
     c.account.assignRemoteReply("stray", "B1");
     const ChatMessage* imported = findMessage(c.account, "remote-stray");
@@ -316,7 +319,8 @@ TEST(UnassignedReplies, AreCollectedAssignedAndIgnored)
     EXPECT_EQ(imported->parts->elements().at(0).id, "stray");
     EXPECT_TRUE(c.account.unassignedReplies->empty());
     EXPECT_EQ(unread(c.account), (std::vector<Text> { "B1" }));
-    expectRefusal(c.account, [](Account& a) { a.assignRemoteReply("stray", "B1"); }, "That reply is no longer available.");
+    expectRefusal(
+        c.account, [](Account& a) { a.assignRemoteReply("stray", "B1"); }, "That reply is no longer available.");
 
     // Later snapshots keep the assignment without filing it twice.
     Account assigned = c.account;
@@ -343,8 +347,8 @@ TEST(UnassignedReplies, NothingIsCollectedBeforeOurFirstTurnOrForKnownTokens)
     EXPECT_TRUE(!c.account.unassignedReplies || c.account.unassignedReplies->empty());
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane
 
 namespace quorvane {
 namespace {
@@ -370,5 +374,5 @@ TEST(UnassignedReplies, RepliesAlreadyFiledAsPartsAreNotOfferedAgain)
     EXPECT_EQ(account.unassignedReplies->at(0).id, "p-new");
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -14,12 +14,12 @@
 namespace quorvane::icontest {
 
 struct RGBA {
-  int red = 0, green = 0, blue = 0, alpha = 0;
-  bool operator==(const RGBA&) const = default;
+    int red = 0, green = 0, blue = 0, alpha = 0;
+    bool operator==(const RGBA&) const = default;
 };
 
 struct Area {
-  int x, y, width, height;
+    int x, y, width, height;
 };
 
 std::ostream& operator<<(std::ostream& out, const RGBA& pixel);
@@ -46,14 +46,15 @@ std::vector<std::uint8_t> withExifOrientation(std::vector<std::uint8_t> jpeg, in
 std::vector<std::uint8_t> paddedWithComments(std::vector<std::uint8_t> jpeg, std::size_t totalSize);
 
 template <typename Draw>
-Image drawnPicture(int width, int height, Draw&& draw) {
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-  cairo_t* cr = cairo_create(surface);
-  draw(cr);
-  cairo_destroy(cr);
-  Image image = imageOfSurface(surface);
-  cairo_surface_destroy(surface);
-  return image;
+Image drawnPicture(int width, int height, Draw&& draw)
+{
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(surface);
+    draw(cr);
+    cairo_destroy(cr);
+    Image image = imageOfSurface(surface);
+    cairo_surface_destroy(surface);
+    return image;
 }
 
 }  // namespace quorvane::icontest

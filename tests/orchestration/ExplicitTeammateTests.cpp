@@ -74,5 +74,5 @@ TEST(ExplicitTeammate, MatchesAnAtSignAndOneTeammatesNameAtTheStart)
     }
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

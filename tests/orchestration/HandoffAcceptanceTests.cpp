@@ -34,7 +34,8 @@ public:
     void fillQueue(std::size_t total)
     {
         while (account.jobs.size() < total)
-            account.jobs.push_back(userJob(account, "FILL-" + std::to_string(account.jobs.size()), "zeta", JobPhase::queued));
+            account.jobs.push_back(
+                userJob(account, "FILL-" + std::to_string(account.jobs.size()), "zeta", JobPhase::queued));
     }
 
     void addRootHandoffs(std::size_t count, const std::string& root)
@@ -42,7 +43,8 @@ public:
         if (!account.handoffs)
             account.handoffs.emplace();
         for (std::size_t i = 0; i < count; ++i)
-            account.handoffs->push_back(handoff(root + "-H" + std::to_string(i), root, "alpha", "theta", "complete", root));
+            account.handoffs->push_back(
+                handoff(root + "-H" + std::to_string(i), root, "alpha", "theta", "complete", root));
     }
 
     const PendingRequest* findJob(std::string_view id) const
@@ -53,7 +55,8 @@ public:
 
     const ChatMessage* findMessage(std::string_view id) const
     {
-        auto found = std::find_if(account.messages.begin(), account.messages.end(), [&](const auto& m) { return m.id == id; });
+        auto found
+            = std::find_if(account.messages.begin(), account.messages.end(), [&](const auto& m) { return m.id == id; });
         return found == account.messages.end() ? nullptr : &*found;
     }
 
@@ -72,7 +75,7 @@ std::vector<std::pair<std::string, std::string>> toEach(std::initializer_list<co
 TEST_F(HandoffAcceptance, AcceptsOnlyDirectivesThatPassEveryCheck)
 {
     const std::string ok = fenced(listDirective(kRequest, toEach({ "beta" })));
-    const std::string accent = "e\u0301"; // one character, three bytes, two code points
+    const std::string accent = "e\u0301";  // one character, three bytes, two code points
     struct Case {
         const char* name;
         std::function<void(HandoffAcceptance&)> setup;
@@ -90,17 +93,19 @@ TEST_F(HandoffAcceptance, AcceptsOnlyDirectivesThatPassEveryCheck)
         { "report flag false", [](auto& t) { t.job.isReport = false; }, ok, true },
         { "depth 2 may delegate", [](auto& t) { t.job.delegationDepth = 2; }, ok, true },
         { "depth 3 may not", [](auto& t) { t.job.delegationDepth = 3; }, ok, false },
-        { "request id in another case",
-            {}, fenced(listDirective("6f1c2b4a-0000-4000-8000-00000000a001", toEach({ "beta" }))), false },
+        { "request id in another case", {},
+            fenced(listDirective("6f1c2b4a-0000-4000-8000-00000000a001", toEach({ "beta" }))), false },
         { "another request's id", {}, fenced(listDirective("LATER", toEach({ "beta" }))), false },
-        { "both handoffs and to",
-            {}, fenced(R"({"request_id":")" + kRequest + R"(","to":"beta","handoffs":[{"to":"beta","task":"A"}]})"), false },
+        { "both handoffs and to", {},
+            fenced(R"({"request_id":")" + kRequest + R"(","to":"beta","handoffs":[{"to":"beta","task":"A"}]})"),
+            false },
         { "empty handoffs", {}, fenced(listDirective(kRequest, {})), false },
         { "to without task", {}, fenced(R"({"request_id":")" + kRequest + R"(","to":"beta"})"), false },
-        { "six assignments", {}, fenced(listDirective(kRequest, toEach({ "beta", "gamma", "delta", "epsilon", "zeta", "eta" }))),
-            true },
+        { "six assignments", {},
+            fenced(listDirective(kRequest, toEach({ "beta", "gamma", "delta", "epsilon", "zeta", "eta" }))), true },
         { "seven assignments", {},
-            fenced(listDirective(kRequest, toEach({ "beta", "gamma", "delta", "epsilon", "zeta", "eta", "theta" }))), false },
+            fenced(listDirective(kRequest, toEach({ "beta", "gamma", "delta", "epsilon", "zeta", "eta", "theta" }))),
+            false },
         { "five handoffs of the root exist, one more", [](auto& t) { t.addRootHandoffs(5, kRequest); }, ok, true },
         { "six handoffs of the root exist, one more", [](auto& t) { t.addRootHandoffs(6, kRequest); }, ok, false },
         { "six handoffs of another root exist", [](auto& t) { t.addRootHandoffs(6, "OTHER-ROOT"); }, ok, true },
@@ -110,30 +115,35 @@ TEST_F(HandoffAcceptance, AcceptsOnlyDirectivesThatPassEveryCheck)
             fenced(listDirective(kRequest, toEach({ "beta", "delta" }))), true },
         { "21 jobs with two assignments", [](auto& t) { t.fillQueue(20); },
             fenced(listDirective(kRequest, toEach({ "beta", "delta" }))), false },
-        { "duplicate target", {}, fenced(listDirective(kRequest, { { "beta", "A" }, { "gamma", "B" }, { "beta", "C" } })),
-            false },
+        { "duplicate target", {},
+            fenced(listDirective(kRequest, { { "beta", "A" }, { "gamma", "B" }, { "beta", "C" } })), false },
         { "the primary bot", {}, fenced(listDirective(kRequest, toEach({ "dot" }))), false },
         { "the delegating bot itself", {}, fenced(listDirective(kRequest, toEach({ "alpha" }))), false },
         { "an archived bot", {}, fenced(listDirective(kRequest, toEach({ "retired" }))), false },
         { "an unknown bot", {}, fenced(listDirective(kRequest, toEach({ "nobody" }))), false },
         { "a bot id in another case", {}, fenced(listDirective(kRequest, toEach({ "Beta" }))), false },
-        { "a bad target after good ones", {}, fenced(listDirective(kRequest, toEach({ "beta", "gamma", "dot" }))), false },
+        { "a bad target after good ones", {}, fenced(listDirective(kRequest, toEach({ "beta", "gamma", "dot" }))),
+            false },
         { "an empty task", {}, fenced(listDirective(kRequest, { { "beta", "" } })), false },
-        { "a task of white space and newlines", {}, fenced(listDirective(kRequest, { { "beta", " \n\t\u2029\u00A0" } })), false },
-        { "a task of 4000 characters", {}, fenced(listDirective(kRequest, { { "beta", repeated(accent, 4000) } })), true },
-        { "a task of 4001 characters", {}, fenced(listDirective(kRequest, { { "beta", repeated(accent, 4001) } })), false },
+        { "a task of white space and newlines", {},
+            fenced(listDirective(kRequest, { { "beta", " \n\t\u2029\u00A0" } })), false },
+        { "a task of 4000 characters", {}, fenced(listDirective(kRequest, { { "beta", repeated(accent, 4000) } })),
+            true },
+        { "a task of 4001 characters", {}, fenced(listDirective(kRequest, { { "beta", repeated(accent, 4001) } })),
+            false },
         { "a long task after a good one", {},
             fenced(listDirective(kRequest, { { "gamma", "fine" }, { "beta", repeated("x", 4001) } })), false },
         { "a role-label job", [](auto& t) { t.job.roleTargets = std::vector<RoleTarget> {}; }, ok, false },
-        { "the delegating bot is gone", [](auto& t) { std::erase_if(t.account.bots, [](const Bot& b) { return b.id == "alpha"; }); },
-            ok, false },
+        { "the delegating bot is gone",
+            [](auto& t) { std::erase_if(t.account.bots, [](const Bot& b) { return b.id == "alpha"; }); }, ok, false },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
         if (c.setup) {
             c.setup(*this);
-            std::replace_if(account.jobs.begin(), account.jobs.end(), [](const auto& j) { return j.id == kRequest; }, job);
+            std::replace_if(
+                account.jobs.begin(), account.jobs.end(), [](const auto& j) { return j.id == kRequest; }, job);
         }
         const Account before = account;
         bool accepted = account.acceptHandoff(job, c.reply, false, kNow);
@@ -156,14 +166,16 @@ TEST_F(HandoffAcceptance, OneAssignmentBuildsTheHandoffItsMessagesAndItsRequest)
 {
     // A job already being typed stays ahead; the teammate goes before the waiting user request.
     account.jobs.insert(account.jobs.begin(), userJob(account, "TYPING", "delta", JobPhase::preparing));
-    ASSERT_TRUE(account.acceptHandoff(job, fenced(listDirective(kRequest, { { "beta", "Draft the launch email" } })), false, kNow));
+    ASSERT_TRUE(account.acceptHandoff(
+        job, fenced(listDirective(kRequest, { { "beta", "Draft the launch email" } })), false, kNow));
 
     ASSERT_TRUE(account.handoffs.has_value());
     ASSERT_EQ(account.handoffs->size(), 1u);
     const Handoff& h = account.handoffs->front();
     EXPECT_EQ(h.id.size(), 36u);
     EXPECT_TRUE(std::none_of(h.id.begin(), h.id.end(), [](char c) { return c >= 'a' && c <= 'z'; })) << h.id;
-    EXPECT_EQ(h, (Handoff { h.id, kRequest, "alpha", "beta", "Draft the launch email", "working", Text(kRequest), false }));
+    EXPECT_EQ(
+        h, (Handoff { h.id, kRequest, "alpha", "beta", "Draft the launch email", "working", Text(kRequest), false }));
 
     ASSERT_EQ(account.jobs.size(), 3u);
     EXPECT_EQ(account.jobs[0].id, "TYPING");
@@ -197,9 +209,10 @@ TEST_F(HandoffAcceptance, OneAssignmentBuildsTheHandoffItsMessagesAndItsRequest)
 
 TEST_F(HandoffAcceptance, SeveralAssignmentsKeepDirectiveOrderAndNameNotesByHandoff)
 {
-    account.jobs.pop_back(); // nothing queued: the teammates go to the end
+    account.jobs.pop_back();  // nothing queued: the teammates go to the end
     account.jobs.insert(account.jobs.begin(), userJob(account, "WAITING", "delta", JobPhase::waiting));
-    ASSERT_TRUE(account.acceptHandoff(job, fenced(listDirective(kRequest, { { "gamma", "First" }, { "beta", "Second" } })), false, kNow));
+    ASSERT_TRUE(account.acceptHandoff(
+        job, fenced(listDirective(kRequest, { { "gamma", "First" }, { "beta", "Second" } })), false, kNow));
 
     ASSERT_EQ(account.handoffs->size(), 2u);
     const Handoff& first = (*account.handoffs)[0];
@@ -243,7 +256,8 @@ TEST_F(HandoffAcceptance, DirectMentionCarriesTheUsersQuoteIntoTheTask)
         SetUp();
         if (c.quoted)
             account.messages.front().quotedReply = quote;
-        ASSERT_TRUE(account.acceptHandoff(job, fenced(listDirective(kRequest, { { "beta", "Refine it" } })), c.directMention, kNow));
+        ASSERT_TRUE(account.acceptHandoff(
+            job, fenced(listDirective(kRequest, { { "beta", "Refine it" } })), c.directMention, kNow));
         const Handoff& h = account.handoffs->front();
         EXPECT_EQ(h.directMention, c.directMention);
         EXPECT_EQ(h.task, "Refine it");
@@ -257,7 +271,8 @@ TEST_F(HandoffAcceptance, TakesTheDelegatingJobStraightFromTheQueue)
 {
     // The queue entry itself is removed while the handoff is built from it.
     ASSERT_EQ(account.jobs.front().id, kRequest);
-    ASSERT_TRUE(account.acceptHandoff(account.jobs.front(), fenced(listDirective(kRequest, toEach({ "beta" }))), false, kNow));
+    ASSERT_TRUE(
+        account.acceptHandoff(account.jobs.front(), fenced(listDirective(kRequest, toEach({ "beta" }))), false, kNow));
     EXPECT_EQ(findMessage(kRequest)->status, "delegated");
     EXPECT_EQ(findMessage("LATER")->status, "queued");
     ASSERT_NE(findMessage(kRequest + "-handoff"), nullptr);
@@ -275,7 +290,8 @@ TEST_F(HandoffAcceptance, TeammatesDelegateOnlyUpToTheThirdLevel)
     PendingRequest current = job;
     for (std::size_t level = 0; level < 3; ++level) {
         SCOPED_TRACE(chain[level]);
-        ASSERT_TRUE(account.acceptHandoff(current, fenced(listDirective(current.id, toEach({ chain[level] }))), false, kNow));
+        ASSERT_TRUE(
+            account.acceptHandoff(current, fenced(listDirective(current.id, toEach({ chain[level] }))), false, kNow));
         const Handoff& h = account.handoffs->back();
         EXPECT_EQ(h.rootRequestID, kRequest);
         EXPECT_EQ(h.parentRequestID, current.id);
@@ -285,8 +301,8 @@ TEST_F(HandoffAcceptance, TeammatesDelegateOnlyUpToTheThirdLevel)
         EXPECT_EQ(next->returnBotID, current.botID);
         // The payload is composed after the depth is known: the deepest teammate is told not to
         // hand off.
-        EXPECT_TRUE(next->payload.contains(level < 2 ? "Handoffs allowed using this request ID.\n"
-                                                     : "Answer directly; do not hand off this turn.\n"))
+        EXPECT_TRUE(next->payload.contains(
+            level < 2 ? "Handoffs allowed using this request ID.\n" : "Answer directly; do not hand off this turn.\n"))
             << next->payload;
         current = *next;
     }
@@ -304,5 +320,5 @@ TEST_F(HandoffAcceptance, TeammatesDelegateOnlyUpToTheThirdLevel)
     EXPECT_EQ(findMessage(kRequest)->status, "sent");
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

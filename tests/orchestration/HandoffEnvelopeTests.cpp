@@ -56,12 +56,14 @@ TEST(HandoffEnvelope, RecognisesLabelsAndCutsTheObject)
         { "label with nothing after it", "```quorvane-handoff", Kind::incomplete },
         { "label with only white space after it", "```quorvane-handoff\n  \r\n\t", Kind::incomplete },
         { "object cut off", "```quorvane-handoff\n{\"request_id\":\"R1\",\"to\":\"beta\"", Kind::incomplete },
-        { "object cut off inside a string", "```quorvane-handoff\n{\"request_id\":\"R1\",\"task\":\"a } b", Kind::incomplete },
-        { "object cut off after an escape", "```quorvane-handoff\n{\"request_id\":\"R1\",\"task\":\"a \\", Kind::incomplete },
+        { "object cut off inside a string", "```quorvane-handoff\n{\"request_id\":\"R1\",\"task\":\"a } b",
+            Kind::incomplete },
+        { "object cut off after an escape", "```quorvane-handoff\n{\"request_id\":\"R1\",\"task\":\"a \\",
+            Kind::incomplete },
         { "an array instead of an object", "```quorvane-handoff\n[" + kSimple + "]", Kind::invalid },
         { "prose before the object", "```quorvane-handoff\nsure: " + kSimple, Kind::invalid },
-        { "Unicode spaces and line separators before the object",
-            "```quorvane-handoff\u00A0\u2028\u3000" + kSimple, Kind::valid },
+        { "Unicode spaces and line separators before the object", "```quorvane-handoff\u00A0\u2028\u3000" + kSimple,
+            Kind::valid },
         { "not JSON inside the braces", "```quorvane-handoff\n{request_id: R1}\n```", Kind::invalid },
         { "trailing comma", fenced(R"({"request_id":"R1","to":"beta","task":"x",})"), Kind::invalid },
         { "comment", fenced(R"({"request_id":"R1", /* hi */ "to":"beta","task":"x"})"), Kind::invalid },
@@ -105,7 +107,7 @@ TEST(HandoffEnvelope, DecodesTheDirectiveKeysExactly)
     struct Case {
         const char* name;
         std::string json;
-        std::optional<HandoffDirective> expected; // absent: invalid
+        std::optional<HandoffDirective> expected;  // absent: invalid
     };
     auto directive = [](std::string id, std::optional<std::string> to, std::optional<std::string> task,
                          std::optional<std::vector<HandoffAssignment>> list) {
@@ -115,7 +117,8 @@ TEST(HandoffEnvelope, DecodesTheDirectiveKeysExactly)
         { "single form", R"({"request_id":"R1","to":"beta","task":"Draft"})", directive("R1", "beta", "Draft", {}) },
         { "list form", R"({"request_id":"R1","handoffs":[{"to":"beta","task":"A"},{"to":"gamma","task":"B"}]})",
             directive("R1", {}, {}, std::vector<HandoffAssignment> { { "beta", "A" }, { "gamma", "B" } }) },
-        { "unknown keys ignored", R"({"request_id":"R1","why":[1,{"a":null}],"handoffs":[{"to":"b","task":"t","n":2}]})",
+        { "unknown keys ignored",
+            R"({"request_id":"R1","why":[1,{"a":null}],"handoffs":[{"to":"b","task":"t","n":2}]})",
             directive("R1", {}, {}, std::vector<HandoffAssignment> { { "b", "t" } }) },
         { "only the request id", R"({"request_id":"R1"})", directive("R1", {}, {}, {}) },
         { "escapes decoded", R"({"request_id":"R1","to":"beta","task":"caf\u00e9 \ud83d\ude00\n"})",
@@ -143,9 +146,7 @@ TEST(HandoffEnvelope, DecodesTheDirectiveKeysExactly)
 
 TEST(HandoffEnvelope, HostileSizesAreInvalidNotFatal)
 {
-    auto nestedObjects = [](std::size_t depth) {
-        return repeated(R"({"a":)", depth) + "1" + repeated("}", depth);
-    };
+    auto nestedObjects = [](std::size_t depth) { return repeated(R"({"a":)", depth) + "1" + repeated("}", depth); };
     auto withNested = [&](std::size_t depth) {
         return R"({"request_id":"R1","to":"beta","task":"t","x":)" + nestedObjects(depth) + "}";
     };
@@ -162,7 +163,8 @@ TEST(HandoffEnvelope, HostileSizesAreInvalidNotFatal)
             Kind::invalid },
         { "a huge complete object",
             fenced(R"({"request_id":"R1","to":"beta","task":")" + repeated("x", 2 << 20) + "\"}"), Kind::invalid },
-        { "a huge unfinished object", "```quorvane-handoff\n{\"request_id\":\"" + repeated("x", 2 << 20), Kind::invalid },
+        { "a huge unfinished object", "```quorvane-handoff\n{\"request_id\":\"" + repeated("x", 2 << 20),
+            Kind::invalid },
         { "endless opening braces", "```quorvane-handoff\n" + repeated("{", 3 << 20), Kind::invalid },
         { "a small object in a huge reply", repeated("prose ", 500000) + "\n" + fenced(kSimple), Kind::valid },
     };
@@ -196,5 +198,5 @@ TEST(HandoffDirective, AssignmentsTakeOneFormOnly)
     }
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -33,9 +33,9 @@ TEST(FinishHandoffStatuses, SettlesTheTreeFromTheLeavesUp)
     struct Case {
         const char* name;
         std::vector<Handoff> handoffs;
-        std::vector<std::pair<std::string, std::string>> jobs; // id, root
-        std::map<std::string, std::string> expectedHandoffs;   // id -> status
-        std::map<std::string, std::string> expectedMessages;   // id -> status
+        std::vector<std::pair<std::string, std::string>> jobs;  // id, root
+        std::map<std::string, std::string> expectedHandoffs;  // id -> status
+        std::map<std::string, std::string> expectedMessages;  // id -> status
     };
     // H1 (alpha -> beta) asked for H2 (beta -> gamma), which asked for H3 (gamma -> delta). The
     // parents come first, so completion can only climb one level per pass.
@@ -57,13 +57,16 @@ TEST(FinishHandoffStatuses, SettlesTheTreeFromTheLeavesUp)
             { { "H1", "stopped" }, { "H2", "stopped" }, { "H3", "stopped" } },
             { { "R", "unconfirmed" }, { "H1", "unconfirmed" }, { "H2", "unconfirmed" }, { "H3", "waiting" } } },
         { "a stopped sibling makes the root unconfirmed",
-            { handoff("H1", "R", "alpha", "beta", "stopped", "R"), handoff("H2", "R", "alpha", "gamma", "working", "R") }, {},
-            { { "H1", "stopped" }, { "H2", "complete" } }, { { "R", "unconfirmed" }, { "H2", "sent" } } },
+            { handoff("H1", "R", "alpha", "beta", "stopped", "R"),
+                handoff("H2", "R", "alpha", "gamma", "working", "R") },
+            {}, { { "H1", "stopped" }, { "H2", "complete" } }, { { "R", "unconfirmed" }, { "H2", "sent" } } },
         { "another job of the root keeps the root delegated", chain("working"), { { "REPORT", "R" } },
             { { "H1", "complete" }, { "H2", "complete" }, { "H3", "complete" } }, { { "R", "delegated" } } },
         { "other roots are left alone",
-            { handoff("H1", "R", "alpha", "beta", "working", "R"), handoff("X1", "X", "alpha", "beta", "working", "X") }, {},
-            { { "H1", "complete" }, { "X1", "working" } }, { { "R", "sent" }, { "X", "delegated" }, { "X1", "waiting" } } },
+            { handoff("H1", "R", "alpha", "beta", "working", "R"),
+                handoff("X1", "X", "alpha", "beta", "working", "X") },
+            {}, { { "H1", "complete" }, { "X1", "working" } },
+            { { "R", "sent" }, { "X", "delegated" }, { "X1", "waiting" } } },
         { "a root without handoffs is sent", {}, {}, {}, { { "R", "sent" } } },
     };
     for (const auto& c : cases) {
@@ -129,7 +132,8 @@ TEST(ReplyDestinations, WalksTheDelegatingBotsNearestFirst)
                 handoff("H2", "R", "beta", "gamma", "working", "H1") },
             "gamma", "H2", { "gamma", "beta" } },
         { "a handoff that is its own parent",
-            std::vector<Handoff> { handoff("L", "R", "beta", "gamma", "working", "L") }, "alpha", "L", { "alpha", "beta" } },
+            std::vector<Handoff> { handoff("L", "R", "beta", "gamma", "working", "L") }, "alpha", "L",
+            { "alpha", "beta" } },
         { "a two-handoff loop",
             std::vector<Handoff> { handoff("A", "R", "beta", "gamma", "working", "B"),
                 handoff("B", "R", "gamma", "beta", "working", "A") },
@@ -291,5 +295,5 @@ TEST_F(RetireReports, ChangesNothingWithoutRedundantReports)
     expectSameAccount(before, account);
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -67,8 +67,8 @@ inline ChatMessage message(std::string_view id, std::string_view botID, std::str
 }
 
 // A user request as the queue makes it: its own root, depth 0.
-inline PendingRequest userJob(const Account& account, std::string_view id, std::string_view botID,
-    JobPhase phase = JobPhase::waiting)
+inline PendingRequest userJob(
+    const Account& account, std::string_view id, std::string_view botID, JobPhase phase = JobPhase::waiting)
 {
     PendingRequest job = PendingRequest::make(id, botNamed(account, botID), "Please plan the launch.");
     job.rootRequestID = id;
@@ -93,7 +93,8 @@ inline Handoff handoff(std::string_view id, std::string_view root, std::string_v
 }
 
 // The directive in its list form, serialized as JSON so that any task text stays intact.
-inline std::string listDirective(std::string_view requestID, const std::vector<std::pair<std::string, std::string>>& assignments)
+inline std::string listDirective(
+    std::string_view requestID, const std::vector<std::pair<std::string, std::string>>& assignments)
 {
     boost::json::array list;
     for (const auto& [to, task] : assignments)
@@ -119,4 +120,4 @@ inline std::string repeated(std::string_view piece, std::size_t count)
     return out;
 }
 
-} // namespace quorvane::testing
+}  // namespace quorvane::testing

@@ -73,5 +73,5 @@ TEST(CowVector, EmptyAndClearedListsAreEqual)
     EXPECT_EQ(cleared.size(), 1u);
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -104,7 +104,8 @@ TEST_F(DotServiceFile, MalformedConfigurationIsAClearError)
         { "missing main host", "{" + hosts + R"(,"homePath":"/dots"})", R"(has no "mainHost".)" },
         { "host with a scheme", R"({"mainHost":"https://dot.example",)" + hosts + R"(,"homePath":"/dots"})",
             "names a host that is not a plain host name" },
-        { "host not a string", R"({"mainHost":7,)" + hosts + R"(,"homePath":"/dots"})", R"(has a "mainHost" that is not a string.)" },
+        { "host not a string", R"({"mainHost":7,)" + hosts + R"(,"homePath":"/dots"})",
+            R"(has a "mainHost" that is not a string.)" },
         { "relative home path", R"({"mainHost":"dot.example",)" + hosts + R"(,"homePath":"dots"})",
             R"(has a "homePath" that is not an absolute path.)" },
     };
@@ -132,5 +133,5 @@ TEST(DotServiceConfiguration, EnvironmentNamesAnotherFile)
     ::unsetenv("QUORVANE_DOT_SERVICE");
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -58,8 +58,8 @@ Vault fullVault()
     account.bots.push_back(teammate);
     MessageAttachment attachment { "at1", "file", "notes.txt", "https://x/y" };
     ReplyPart part { "p1", "part text", "<p>part</p>", 12.25, std::vector<MessageAttachment> { attachment } };
-    ChatMessage message { "R1-reply", "B1", "assistant", "text", 100.5, "sent", "<b>x</b>", std::vector<ReplyPart> { part },
-        "dot", "R0", "H1", true, QuotedReply { "M0", "p0", "You", "quoted" } };
+    ChatMessage message { "R1-reply", "B1", "assistant", "text", 100.5, "sent", "<b>x</b>",
+        std::vector<ReplyPart> { part }, "dot", "R0", "H1", true, QuotedReply { "M0", "p0", "You", "quoted" } };
     account.messages.push_back(message);
     PendingRequest job = PendingRequest::make("J1", teammate, "do it");
     job.phase = JobPhase::composing;
@@ -112,7 +112,8 @@ TEST(RecordsJson, AbsentOptionalsStayAbsent)
 {
     Vault vault = Vault::fresh();
     Account& account = vault.account();
-    account.bots.push_back(Bot { "B1", "Ada", "coder", "p", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false });
+    account.bots.push_back(
+        Bot { "B1", "Ada", "coder", "p", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false });
     account.jobs.push_back(PendingRequest::make("J1", account.bots.back(), "x"));
     account.messages.push_back(ChatMessage { "J1", "B1", "user", "x", 1, "queued" });
 
@@ -122,8 +123,8 @@ TEST(RecordsJson, AbsentOptionalsStayAbsent)
     EXPECT_FALSE(root.contains("appIconStyle"));
     const auto& accountObject = root.at("accounts").as_array().at(0).as_object();
     for (const char* key : { "handoffs", "unreadBots", "readReplyIDs", "replyWatches", "pendingDraftCleanup",
-             "installedCrewRevision", "installedCrewURL", "draftReplies", "unassignedReplies",
-             "assignedRemoteReplies", "ignoredRemoteReplyIDs" }) {
+             "installedCrewRevision", "installedCrewURL", "draftReplies", "unassignedReplies", "assignedRemoteReplies",
+             "ignoredRemoteReplyIDs" }) {
         SCOPED_TRACE(key);
         EXPECT_FALSE(accountObject.contains(key));
     }
@@ -164,7 +165,8 @@ TEST(RecordsJson, DecodeFailsAsAWholeWithThePathOfTheFault)
             "archived: expected a boolean, found a string" },
         { "null for a required key", R"({"id":"dot","name":null,"kind":"dot","personality":"","archived":false})",
             "name: expected a string, found null" },
-        { "wrong type in an optional key", R"({"id":"dot","name":"Dot","kind":"dot","personality":"","archived":false,"role":3})",
+        { "wrong type in an optional key",
+            R"({"id":"dot","name":"Dot","kind":"dot","personality":"","archived":false,"role":3})",
             "role: expected a string, found a number" },
         { "not an object", R"([1,2])", "expected an object, found an array" },
         { "not JSON", R"({"id":)", "The data is not valid JSON" },
@@ -230,9 +232,12 @@ TEST(RecordsJson, ExtraKeysAreIgnoredAndIntegersMayBeWrittenAsWholeNumbers)
 
 TEST(RecordsJson, TextIsEscapedAsJSONAndDatesAreNumbers)
 {
-    ChatMessage message { "id", "dot", "user", "quote \" backslash \\ nl \n tab \t bell \x07 slash / \xC3\xA9", 123.456, "sent" };
+    ChatMessage message { "id", "dot", "user", "quote \" backslash \\ nl \n tab \t bell \x07 slash / \xC3\xA9", 123.456,
+        "sent" };
     std::string encoded = encodeJSON(message);
-    EXPECT_NE(encoded.find(R"("text":"quote \" backslash \\ nl \n tab \t bell \u0007 slash / )" "\xC3\xA9\""), std::string::npos)
+    EXPECT_NE(encoded.find(R"("text":"quote \" backslash \\ nl \n tab \t bell \u0007 slash / )"
+                           "\xC3\xA9\""),
+        std::string::npos)
         << encoded;
     EXPECT_NE(encoded.find(R"("date":123.456)"), std::string::npos) << encoded;
     EXPECT_EQ(decodeJSON<ChatMessage>(encoded), message);
@@ -240,7 +245,8 @@ TEST(RecordsJson, TextIsEscapedAsJSONAndDatesAreNumbers)
 
 TEST(PageRecords, SnapshotDecodingRules)
 {
-    const std::string minimal = R"({"url":"https://dot.example/dots/home","ready":true,"busy":false,"reason":"","draft":"",
+    const std::string minimal
+        = R"({"url":"https://dot.example/dots/home","ready":true,"busy":false,"reason":"","draft":"",
         "messages":[{"id":"m1","role":"assistant","text":"hi","extra":1}]})";
     DotSnapshot snapshot = decodeJSON<DotSnapshot>(minimal);
     EXPECT_FALSE(snapshot.requiresSignIn.value_or(false));
@@ -249,9 +255,13 @@ TEST(PageRecords, SnapshotDecodingRules)
     ASSERT_EQ(snapshot.messages.size(), 1u);
     EXPECT_EQ(snapshot.messages[0].text, "hi");
 
-    EXPECT_NO_THROW(decodeJSON<DotSnapshot>(R"({"url":"u","ready":true,"busy":false,"reason":"","draft":"","messages":[]})"));
-    EXPECT_THROW(decodeJSON<DotSnapshot>(R"({"url":"u","ready":true,"busy":false,"reason":"","draft":""})"), JsonDecodeError);
-    EXPECT_THROW(decodeJSON<DotSnapshot>(R"({"url":"u","ready":true,"busy":false,"reason":"","draft":"","messages":[{"id":"m","text":"t"}]})"),
+    EXPECT_NO_THROW(
+        decodeJSON<DotSnapshot>(R"({"url":"u","ready":true,"busy":false,"reason":"","draft":"","messages":[]})"));
+    EXPECT_THROW(
+        decodeJSON<DotSnapshot>(R"({"url":"u","ready":true,"busy":false,"reason":"","draft":""})"), JsonDecodeError);
+    EXPECT_THROW(
+        decodeJSON<DotSnapshot>(
+            R"({"url":"u","ready":true,"busy":false,"reason":"","draft":"","messages":[{"id":"m","text":"t"}]})"),
         JsonDecodeError);
 }
 
@@ -264,12 +274,13 @@ TEST(ChatMessageRecord, ReadReceiptListsWhatTheUserSaw)
         { "p1", "Hi", "<p>Hi</p>", 1, std::vector<MessageAttachment> { withURL, withoutURL } },
         { "p2", "more", std::nullopt, std::nullopt, std::nullopt },
     };
-    EXPECT_EQ(message.readReceipt(), (std::vector<Text> { "R-reply", "Hi", "", "p1", "Hi", "<p>Hi</p>", "a1", "image", "Cat",
-                                         "https://x/cat.png", "a2", "file", "Doc", "", "p2", "more", "" }));
+    EXPECT_EQ(message.readReceipt(),
+        (std::vector<Text> { "R-reply", "Hi", "", "p1", "Hi", "<p>Hi</p>", "a1", "image", "Cat", "https://x/cat.png",
+            "a2", "file", "Doc", "", "p2", "more", "" }));
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane
 
 namespace quorvane {
 namespace {
@@ -296,5 +307,5 @@ TEST(RecordsJson, EscapesAtEveryPositionOfAWord)
             }
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

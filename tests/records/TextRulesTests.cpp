@@ -81,7 +81,7 @@ TEST(TextRules, TrimsWhiteSpaceAndNewlinesOnly)
 TEST(TextRules, LowercasesUnicode)
 {
     EXPECT_EQ(lowercased("MuSe"), "muse");
-    EXPECT_EQ(lowercased("\xC3\x89LAN"), "\xC3\xA9lan"); // ÉLAN
+    EXPECT_EQ(lowercased("\xC3\x89LAN"), "\xC3\xA9lan");  // ÉLAN
 }
 
 TEST(TextRules, MakesUpperCaseVersionFourUUIDs)
@@ -105,5 +105,5 @@ TEST(TextRules, DecodesMalformedUTF8AsReplacementWithProgress)
     EXPECT_EQ(decoded, (std::vector<char32_t> { U'a', U'\u00E9', 0xFFFD, 0xFFFD, 0xFFFD }));
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

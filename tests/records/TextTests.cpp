@@ -43,7 +43,7 @@ TEST(Text, MovedFromTextIsEmptyAndSelfAssignmentIsSafe)
     Text a("hello");
     Text b(std::move(a));
     EXPECT_EQ(b, "hello");
-    EXPECT_TRUE(a.empty()); // NOLINT(bugprone-use-after-move): moved-from state is part of the contract
+    EXPECT_TRUE(a.empty());  // NOLINT(bugprone-use-after-move): moved-from state is part of the contract
     Text& alias = b;
     b = alias;
     EXPECT_EQ(b, "hello");
@@ -70,5 +70,5 @@ TEST(Text, MixesWithStandardStrings)
     EXPECT_EQ(set.count(Text("a")), 1u);
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

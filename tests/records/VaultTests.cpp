@@ -62,7 +62,8 @@ TEST(VaultRecord, StartersAreTheThreeKnownBots)
     EXPECT_EQ(starters[2].name, "Muse");
     EXPECT_EQ(starters[2].kind, "muse");
     EXPECT_EQ(starters[2].personality,
-        "Playful and imaginative. Help me find unexpected angles and creative connections. Keep it practical and concise.");
+        "Playful and imaginative. Help me find unexpected angles and creative connections. Keep it practical and "
+        "concise.");
     for (const auto& bot : starters)
         EXPECT_FALSE(bot.archived || bot.role || bot.image || bot.generatedRole);
 }
@@ -100,11 +101,15 @@ TEST(AccountRecord, RemovesOnlyUntouchedStarterBots)
 {
     struct Case {
         const char* name;
-        std::function<void(Account&)> touch; // applied to an account holding all three starters
+        std::function<void(Account&)> touch;  // applied to an account holding all three starters
         bool ceoStays;
     } cases[] = {
         { "untouched", [](Account&) {}, false },
-        { "has a message", [](Account& a) { a.messages.push_back(ChatMessage { "m", "ceo", "user", "hi", 1, "sent" }); }, true },
+        { "has a message",
+            [](Account& a) {
+                a.messages.push_back(ChatMessage { "m", "ceo", "user", "hi", 1, "sent" });
+            },
+            true },
         { "has a job", [](Account& a) { a.jobs.push_back(PendingRequest::make("J", starter("ceo"), "x")); }, true },
         { "has a draft", [](Account& a) { a.drafts["ceo"] = "soon"; }, true },
         { "has an empty draft", [](Account& a) { a.drafts["ceo"] = ""; }, false },
@@ -133,12 +138,13 @@ TEST(AccountRecord, SelectionFallsBackToThePrimaryBot)
     Account account = Account::fresh();
     account.bots = Bot::starters();
     account.selectedBot = "muse";
-    Bot custom { "C1", "Ada", "coder", "Precise.", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false };
+    Bot custom { "C1", "Ada", "coder", "Precise.", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+        false };
     account.bots.push_back(custom);
     account.removeUnusedStarterBots();
     EXPECT_EQ(account.selectedBot, "dot");
     ASSERT_EQ(account.bots.size(), 2u);
-    EXPECT_EQ(account.bots[1], custom); // order of the remaining bots kept
+    EXPECT_EQ(account.bots[1], custom);  // order of the remaining bots kept
 
     account.selectedBot = "C1";
     account.removeUnusedStarterBots();
@@ -188,5 +194,5 @@ TEST(PendingRequestRecord, ProvisionalPayloads)
     EXPECT_EQ(teammate.botID, "muse");
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -130,8 +130,8 @@ TEST(Durability, FailedWritesLeaveThePreviousFileAndNoTemporaryFile)
 
     struct Case {
         const char* name;
-        std::function<void(const std::filesystem::path& folder)> prepare; // in the test, before the child
-        std::function<void()> inject;                                     // in the child, before saving
+        std::function<void(const std::filesystem::path& folder)> prepare;  // in the test, before the child
+        std::function<void()> inject;  // in the child, before saving
         std::string message;
     };
     const std::string tooLarge = "Saving failed while writing the file (File too large).";
@@ -207,4 +207,4 @@ TEST(Durability, FailedWritesLeaveThePreviousFileAndNoTemporaryFile)
     }
 }
 
-} // namespace
+}  // namespace

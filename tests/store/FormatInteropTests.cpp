@@ -30,8 +30,8 @@ int runPython(const std::string& mode, const std::vector<std::uint8_t>& key, con
     const std::filesystem::path& out, bool expectFailure = false)
 {
     // Debian's interpreter, which is the one python3-cryptography is installed for.
-    return runCommand("/usr/bin/python3 '" QUORVANE_STORE_TEST_DIR "/aesgcm.py' " + mode + " " + hex(key) + " '" + in.string()
-        + "' '" + out.string() + "'" + (expectFailure ? " 2>/dev/null" : ""));
+    return runCommand("/usr/bin/python3 '" QUORVANE_STORE_TEST_DIR "/aesgcm.py' " + mode + " " + hex(key) + " '"
+        + in.string() + "' '" + out.string() + "'" + (expectFailure ? " 2>/dev/null" : ""));
 }
 
 TEST(FormatInterop, PythonDecryptsWhatTheStoreWrote)
@@ -67,4 +67,4 @@ TEST(FormatInterop, PythonRejectsAFileUnderAnotherKey)
     EXPECT_NE(runPython("decrypt", fixedKey(3), scratch / "Quorvane" / "vault.enc", scratch / "plain.json", true), 0);
 }
 
-} // namespace
+}  // namespace

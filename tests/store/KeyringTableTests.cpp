@@ -27,12 +27,18 @@ enum class File { absent, present, danglingLink };
 const char* describe(Keyring keyring)
 {
     switch (keyring) {
-    case Keyring::absent: return "keyring absent";
-    case Keyring::itemMissing: return "item missing";
-    case Keyring::itemWrongLength: return "item of 31 bytes";
-    case Keyring::itemEmpty: return "item empty";
-    case Keyring::itemPresent: return "item present";
-    case Keyring::itemMissingAndAddRefused: return "item missing, add refused";
+    case Keyring::absent:
+        return "keyring absent";
+    case Keyring::itemMissing:
+        return "item missing";
+    case Keyring::itemWrongLength:
+        return "item of 31 bytes";
+    case Keyring::itemEmpty:
+        return "item empty";
+    case Keyring::itemPresent:
+        return "item present";
+    case Keyring::itemMissingAndAddRefused:
+        return "item missing, add refused";
     }
     return "?";
 }
@@ -40,9 +46,12 @@ const char* describe(Keyring keyring)
 const char* describe(File file)
 {
     switch (file) {
-    case File::absent: return "file absent";
-    case File::present: return "file present";
-    case File::danglingLink: return "file is a dangling link";
+    case File::absent:
+        return "file absent";
+    case File::present:
+        return "file present";
+    case File::danglingLink:
+        return "file is a dangling link";
     }
     return "?";
 }
@@ -50,7 +59,7 @@ const char* describe(File file)
 struct Case {
     Keyring keyring;
     File file;
-    std::optional<std::string> failure; // absent: the store is made
+    std::optional<std::string> failure;  // absent: the store is made
     bool addsKey;
 };
 
@@ -165,7 +174,7 @@ TEST(KeyringTable, UnreachableSecretServiceIsUnavailableNotMissing)
     if (const char* value = std::getenv("DISPLAY"))
         oldDisplay = value;
     ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
-    ::unsetenv("DISPLAY"); // no X11 autolaunch of a bus of its own
+    ::unsetenv("DISPLAY");  // no X11 autolaunch of a bus of its own
 
     std::filesystem::path folder = scratch / "Quorvane";
     for (bool filePresent : { false, true }) {
@@ -194,4 +203,4 @@ TEST(KeyringTable, UnreachableSecretServiceIsUnavailableNotMissing)
         ::setenv("DISPLAY", oldDisplay->c_str(), 1);
 }
 
-} // namespace
+}  // namespace

@@ -37,8 +37,10 @@ std::string itemSecret() { return runOutput("secret-tool lookup " + kItem + " 2>
 
 void lockKeyring()
 {
-    ASSERT_EQ(runCommand("dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets "
-                         "org.freedesktop.Secret.Service.Lock array:objpath:/org/freedesktop/secrets/collection/login >/dev/null"),
+    ASSERT_EQ(
+        runCommand(
+            "dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets "
+            "org.freedesktop.Secret.Service.Lock array:objpath:/org/freedesktop/secrets/collection/login >/dev/null"),
         0);
 }
 
@@ -46,9 +48,10 @@ void lockKeyring()
 // ones; read without unlocking anything.
 std::string itemPaths()
 {
-    return runOutput("dbus-send --session --print-reply=literal --dest=org.freedesktop.secrets /org/freedesktop/secrets "
-                     "org.freedesktop.Secret.Service.SearchItems "
-                     "dict:string:string:service,local.vemir.quorvane.vault,account,encryption-key");
+    return runOutput(
+        "dbus-send --session --print-reply=literal --dest=org.freedesktop.secrets /org/freedesktop/secrets "
+        "org.freedesktop.Secret.Service.SearchItems "
+        "dict:string:string:service,local.vemir.quorvane.vault,account,encryption-key");
 }
 
 class RealKeyring : public ::testing::Test {
@@ -151,4 +154,4 @@ TEST_F(RealKeyring, TestKeyStoreNeverTouchesTheKeyring)
     EXPECT_EQ(itemSecret(), "");
 }
 
-} // namespace
+}  // namespace

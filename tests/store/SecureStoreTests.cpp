@@ -24,7 +24,7 @@ constexpr const char* kRefusedOverwrite = "The saved data could not be read, so 
 
 mode_t modeOf(const std::filesystem::path& path)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(path.c_str(), &info) != 0)
         return 0;
     return info.st_mode & 07777;
@@ -115,9 +115,12 @@ TEST_F(SecureStoreTest, DamagedFilesFailToLoadAndAreNeverOverwritten)
     const std::string tooShort = "The saved data is damaged (the file is too short to hold a vault).";
     const Case cases[] = {
         { "nonce byte flipped", flipped(3), fixedKey(), StorageError::Kind::authentication, kAuthenticationFailed },
-        { "ciphertext byte flipped", flipped(good.size() / 2), fixedKey(), StorageError::Kind::authentication, kAuthenticationFailed },
-        { "tag byte flipped", flipped(good.size() - 1), fixedKey(), StorageError::Kind::authentication, kAuthenticationFailed },
-        { "truncated by one byte", good.substr(0, good.size() - 1), fixedKey(), StorageError::Kind::authentication, kAuthenticationFailed },
+        { "ciphertext byte flipped", flipped(good.size() / 2), fixedKey(), StorageError::Kind::authentication,
+            kAuthenticationFailed },
+        { "tag byte flipped", flipped(good.size() - 1), fixedKey(), StorageError::Kind::authentication,
+            kAuthenticationFailed },
+        { "truncated by one byte", good.substr(0, good.size() - 1), fixedKey(), StorageError::Kind::authentication,
+            kAuthenticationFailed },
         { "another key", good, fixedKey(9), StorageError::Kind::authentication, kAuthenticationFailed },
         { "shorter than nonce and tag", good.substr(0, 27), fixedKey(), StorageError::Kind::damaged, tooShort },
         { "empty", "", fixedKey(), StorageError::Kind::damaged, tooShort },
@@ -181,7 +184,7 @@ TEST_F(SecureStoreTest, ContentsThatAreNotAUsableVaultFailWithTheirReason)
     struct Case {
         const char* name;
         std::string plaintext;
-        std::optional<StorageError::Kind> decodingKind; // absent: AppFailure
+        std::optional<StorageError::Kind> decodingKind;  // absent: AppFailure
         std::string message;
     };
     const Case cases[] = {
@@ -249,14 +252,16 @@ TEST_F(SecureStoreTest, AFolderThatCannotBeMadeFailsWithTheSystemsReason)
         ADD_FAILURE() << "made a folder inside a file";
     } catch (const StorageError& error) {
         EXPECT_EQ(error.kind, StorageError::Kind::fileSystem);
-        EXPECT_EQ(std::string(error.what()), "The storage folder " + inside.string() + " could not be created (Not a directory).");
+        EXPECT_EQ(std::string(error.what()),
+            "The storage folder " + inside.string() + " could not be created (Not a directory).");
     }
 }
 
 // Restores an environment variable when the test ends.
 class EnvironmentOverride {
 public:
-    EnvironmentOverride(const char* name, const char* value) : name(name)
+    EnvironmentOverride(const char* name, const char* value)
+        : name(name)
     {
         if (const char* old = std::getenv(name))
             previous = old;
@@ -306,4 +311,4 @@ TEST_F(SecureStoreTest, DefaultFolderFollowsTheDataHome)
     }
 }
 
-} // namespace
+}  // namespace

@@ -12,7 +12,7 @@
 namespace quorvane {
 namespace {
 
-constexpr const char* validKey = "WlpaWlpaWlpaWlpaWlpaWlpaWlpaWlpaWlpaWlpaWlo="; // 32 bytes
+constexpr const char* validKey = "WlpaWlpaWlpaWlpaWlpaWlpaWlpaWlpaWlpaWlpaWlo=";  // 32 bytes
 
 AppBundle validBundle(const char* version = "0.1.0")
 {
@@ -43,7 +43,10 @@ public:
     bool canCheckForUpdates() const override { return canCheck.get(); }
     bool automaticallyChecksForUpdates() const override { return automaticallyChecks.get(); }
     void setAutomaticallyChecksForUpdates(bool enabled) override { automaticallyChecks.set(enabled); }
-    Observation observeCanCheckForUpdates(std::function<void(bool)> observer) override { return canCheck.observe(std::move(observer)); }
+    Observation observeCanCheckForUpdates(std::function<void(bool)> observer) override
+    {
+        return canCheck.observe(std::move(observer));
+    }
     Observation observeAutomaticallyChecksForUpdates(std::function<void(bool)> observer) override
     {
         return automaticallyChecks.observe(std::move(observer));
@@ -61,8 +64,8 @@ private:
 
 class FakeDriver final : public UpdateDriver {
 public:
-    std::unique_ptr<UpdaterController> makeController(const AppBundle&, std::weak_ptr<UpdaterDelegate> updater,
-        std::weak_ptr<UserDriverDelegate> userDriver) override
+    std::unique_ptr<UpdaterController> makeController(
+        const AppBundle&, std::weak_ptr<UpdaterDelegate> updater, std::weak_ptr<UserDriverDelegate> userDriver) override
     {
         ++made;
         updaterDelegate = updater;
@@ -82,7 +85,8 @@ public:
     void showUpdate(const char* displayVersion, std::optional<std::string> releasePage = std::nullopt)
     {
         if (auto delegate = userDriverDelegate.lock())
-            delegate->willHandleShowingUpdate(true, UpdateItem { "v", displayVersion, false, std::move(releasePage) }, UserUpdateState { true });
+            delegate->willHandleShowingUpdate(
+                true, UpdateItem { "v", displayVersion, false, std::move(releasePage) }, UserUpdateState { true });
     }
     void finishSession()
     {
@@ -104,15 +108,14 @@ class AppUpdaterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        drain(); // nothing left over from an earlier test
+        drain();  // nothing left over from an earlier test
         updater = std::make_unique<AppUpdater>(driver);
         updater->onChange = [published = published](const AppUpdateState& state) { published->push_back(state); };
     }
 
     static void drain()
     {
-        while (g_main_context_iteration(nullptr, FALSE)) {
-        }
+        while (g_main_context_iteration(nullptr, FALSE)) { }
     }
 
     // Starts with a valid bundle and lets the initial observations publish.
@@ -231,7 +234,8 @@ TEST_F(AppUpdaterTest, UserCheckGoesToCheckingUnlessAnUpdateIsAvailable)
         const char* after;
     };
     const std::vector<Case> cases = {
-        { "from current", [&] { driver->finishCycle(frameworkError(UpdateError::noUpdateError)); }, "current", "checking" },
+        { "from current", [&] { driver->finishCycle(frameworkError(UpdateError::noUpdateError)); }, "current",
+            "checking" },
         { "from error", [&] { driver->finishCycle(frameworkError(2001)); }, "error", "checking" },
         { "from idle", [&] { driver->finishCycle(std::nullopt); }, "idle", "checking" },
         { "from available", [&] { driver->showUpdate("0.2"); }, "available", "available" },
@@ -247,7 +251,7 @@ TEST_F(AppUpdaterTest, UserCheckGoesToCheckingUnlessAnUpdateIsAvailable)
         ASSERT_EQ(published->size(), 1u);
         EXPECT_EQ(last().status, c.after);
     }
-    EXPECT_EQ(last().availableVersion, Text("0.2")); // still offered while checking again
+    EXPECT_EQ(last().availableVersion, Text("0.2"));  // still offered while checking again
 }
 
 TEST_F(AppUpdaterTest, UserCheckDoesNothingWhileTheUpdaterCannotCheck)
@@ -276,8 +280,10 @@ TEST_F(AppUpdaterTest, CycleEndSetsTheStatusFromTheErrorAndClearsTheOffer)
         { "no update found", frameworkError(UpdateError::noUpdateError), "current" },
         { "installation cancelled", frameworkError(UpdateError::installationCanceledError), "idle" },
         { "feed error", frameworkError(UpdateError::appcastError), "error" },
-        { "no-update code of another domain", UpdateError { "org.example.other", UpdateError::noUpdateError, "" }, "error" },
-        { "cancel code of another domain", UpdateError { "org.example.other", UpdateError::installationCanceledError, "" }, "error" },
+        { "no-update code of another domain", UpdateError { "org.example.other", UpdateError::noUpdateError, "" },
+            "error" },
+        { "cancel code of another domain",
+            UpdateError { "org.example.other", UpdateError::installationCanceledError, "" }, "error" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -290,7 +296,7 @@ TEST_F(AppUpdaterTest, CycleEndSetsTheStatusFromTheErrorAndClearsTheOffer)
         EXPECT_EQ(last().status, c.status);
         EXPECT_EQ(last().availableVersion, std::nullopt);
         EXPECT_EQ(updater->availableReleasePage(), std::nullopt);
-        EXPECT_TRUE(last().configured); // never returns to false
+        EXPECT_TRUE(last().configured);  // never returns to false
     }
 }
 
@@ -330,7 +336,7 @@ TEST_F(AppUpdaterTest, AutomaticChecksSwitchSetsTheUpdaterAndPublishes)
     EXPECT_TRUE(driver->controller->automaticallyChecks.get());
     ASSERT_EQ(published->size(), 1u);
     EXPECT_TRUE(last().automaticallyChecks);
-    drain(); // the observation publishes again
+    drain();  // the observation publishes again
     EXPECT_EQ(published->size(), 2u);
     EXPECT_TRUE(last().automaticallyChecks);
 }
@@ -340,7 +346,7 @@ TEST_F(AppUpdaterTest, NothingReachesAnUpdaterThatIsGone)
     startConfigured();
     auto calls = std::make_shared<int>(0);
     updater->onChange = [calls](const AppUpdateState&) { ++*calls; };
-    driver->controller->canCheck.set(false); // schedules a publish on the main loop
+    driver->controller->canCheck.set(false);  // schedules a publish on the main loop
 
     updater.reset();
     EXPECT_TRUE(driver->controllerDestroyed);
@@ -361,5 +367,5 @@ TEST(AppUpdaterShipped, ShippedInfoLeavesUpdatesUnavailable)
         R"({"configured":false,"status":"unavailable","version":"0.1.0","automaticallyChecks":false,"canCheck":false})");
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -11,10 +11,13 @@ namespace {
 std::string feed(const std::string& items, const std::string& prefix = "sparkle")
 {
     return R"(<?xml version="1.0" encoding="utf-8"?>
-<rss version="2.0" xmlns:)" + prefix + R"(="http://www.andymatuschak.org/xml-namespaces/sparkle" xmlns:dc="http://purl.org/dc/elements/1.1/">
+<rss version="2.0" xmlns:)"
+        + prefix
+        + R"(="http://www.andymatuschak.org/xml-namespaces/sparkle" xmlns:dc="http://purl.org/dc/elements/1.1/">
   <channel>
     <title>Quorvane</title>
-    )" + items + R"(
+    )" + items
+        + R"(
   </channel>
 </rss>)";
 }
@@ -27,23 +30,25 @@ TEST(Appcast, ReadsTheItemsOfAFeed)
         AppcastItem expected;
     };
     const std::vector<Case> cases = {
-        { "version elements, critical, link",
-            feed(R"(<item><title>0.2</title>
+        { "version elements, critical, link", feed(R"(<item><title>0.2</title>
                 <description><![CDATA[<p>Faster & <b>smaller</b></p>]]></description>
                 <sparkle:version> 0.2.0 </sparkle:version>
                 <sparkle:shortVersionString>0.2 “Spring”</sparkle:shortVersionString>
                 <sparkle:criticalUpdate/>
                 <link>https://updates.example/releases?v=0.2&amp;lang=en</link>
                 <enclosure url="https://updates.example/q.tar.gz" length="1" type="application/octet-stream"/></item>)"),
-            { "0.2.0", "0.2 “Spring”", true, std::nullopt, "https://updates.example/releases?v=0.2&lang=en", std::nullopt } },
+            { "0.2.0", "0.2 “Spring”", true, std::nullopt, "https://updates.example/releases?v=0.2&lang=en",
+                std::nullopt } },
         { "another prefix for the namespace",
             feed("<item><s:version>7</s:version><s:channel>beta</s:channel></item>", "s"),
             { "7", std::nullopt, false, std::nullopt, std::nullopt, "beta" } },
         { "versions on the enclosure",
-            feed(R"(<item><enclosure url="https://u.example/x" sparkle:version="12" sparkle:shortVersionString="1.2"/></item>)"),
+            feed(
+                R"(<item><enclosure url="https://u.example/x" sparkle:version="12" sparkle:shortVersionString="1.2"/></item>)"),
             { "12", "1.2", false, std::nullopt, std::nullopt, std::nullopt } },
         { "critical marker in tags, for older installs only",
-            feed(R"(<item><sparkle:version>3.0</sparkle:version><sparkle:tags><sparkle:criticalUpdate sparkle:version="2.5"/></sparkle:tags></item>)"),
+            feed(
+                R"(<item><sparkle:version>3.0</sparkle:version><sparkle:tags><sparkle:criticalUpdate sparkle:version="2.5"/></sparkle:tags></item>)"),
             { "3.0", std::nullopt, true, "2.5", std::nullopt, std::nullopt } },
         { "a sparkle-looking element of another namespace is not ours",
             R"(<rss xmlns:sparkle="https://elsewhere.example/ns"><channel><item><enclosure sparkle:version="1"/><version xmlns="http://www.andymatuschak.org/xml-namespaces/sparkle">5</version></item></channel></rss>)",
@@ -67,17 +72,20 @@ TEST(Appcast, RefusesWhatIsNotAnAppcast)
     struct Case {
         const char* name;
         std::string xml;
-        std::string message; // the start of the error's sentence
+        std::string message;  // the start of the error's sentence
     };
     const std::vector<Case> cases = {
-        { "cut short", feed("<item><sparkle:version>2</sparkle:version>").substr(0, 200), "The update feed is not well-formed XML: " },
+        { "cut short", feed("<item><sparkle:version>2</sparkle:version>").substr(0, 200),
+            "The update feed is not well-formed XML: " },
         { "an HTML page", "<html><body><p>Not found</p></body></html>", "The update feed is not an RSS feed." },
         { "no channel", "<rss version=\"2.0\"/>", "The update feed has no channel." },
         { "empty", "", "The update feed is not well-formed XML: " },
         { "an item without a version",
-            feed("<item><sparkle:version>1</sparkle:version></item><item><title>2</title><enclosure url=\"x\"/></item>"),
+            feed(
+                "<item><sparkle:version>1</sparkle:version></item><item><title>2</title><enclosure url=\"x\"/></item>"),
             "Item 2 of the update feed has no version." },
-        { "a prefix bound to nothing", "<rss><channel><item><sparkle:version>1</sparkle:version></item></channel></rss>",
+        { "a prefix bound to nothing",
+            "<rss><channel><item><sparkle:version>1</sparkle:version></item></channel></rss>",
             "The update feed is not well-formed XML: " },
         { "nesting without end", deep, "The update feed is not well-formed XML: " },
     };
@@ -149,18 +157,23 @@ TEST(Appcast, OffersTheNewestItemOfTheDefaultChannelWhenNewer)
         std::optional<UpdateItem> expected;
     };
     const std::vector<Case> cases = {
-        { "newest is not first", { item("0.1.0"), item("0.3.0", "0.3"), item("0.2.0") }, "0.1.0", UpdateItem { "0.3.0", "0.3", false, {} } },
-        { "display version falls back to the version", { item("0.2.0") }, "0.1.0", UpdateItem { "0.2.0", "0.2.0", false, {} } },
+        { "newest is not first", { item("0.1.0"), item("0.3.0", "0.3"), item("0.2.0") }, "0.1.0",
+            UpdateItem { "0.3.0", "0.3", false, {} } },
+        { "display version falls back to the version", { item("0.2.0") }, "0.1.0",
+            UpdateItem { "0.2.0", "0.2.0", false, {} } },
         { "same version", { item("0.1.0") }, "0.1.0", std::nullopt },
         { "older only", { item("0.0.9"), item("0.1.0b2") }, "0.1.0", std::nullopt },
         { "no items", {}, "0.1.0", std::nullopt },
         { "beta channel left out", { item("0.2"), beta }, "0.1.0", UpdateItem { "0.2", "0.2", false, {} } },
         { "only a beta", { beta }, "0.1.0", std::nullopt },
-        { "critical for versions below 0.2, installed 0.1", { criticalForOld }, "0.1", UpdateItem { "0.4", "0.4", true, {} } },
-        { "critical for versions below 0.2, installed 0.3", { criticalForOld }, "0.3", UpdateItem { "0.4", "0.4", false, {} } },
+        { "critical for versions below 0.2, installed 0.1", { criticalForOld }, "0.1",
+            UpdateItem { "0.4", "0.4", true, {} } },
+        { "critical for versions below 0.2, installed 0.3", { criticalForOld }, "0.3",
+            UpdateItem { "0.4", "0.4", false, {} } },
         { "http release page dropped", { insecureLink }, "0.1", UpdateItem { "0.5", "0.5", false, {} } },
         { "script release page dropped", { scriptLink }, "0.1", UpdateItem { "0.5", "0.5", false, {} } },
-        { "https release page kept", { pageLink }, "0.1", UpdateItem { "0.5", "0.5", false, "https://updates.example/0.5" } },
+        { "https release page kept", { pageLink }, "0.1",
+            UpdateItem { "0.5", "0.5", false, "https://updates.example/0.5" } },
         { "nothing installed yet", { item("0.0.1") }, "", UpdateItem { "0.0.1", "0.0.1", false, {} } },
     };
     for (const auto& c : cases) {
@@ -169,5 +182,5 @@ TEST(Appcast, OffersTheNewestItemOfTheDefaultChannelWhenNewer)
     }
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

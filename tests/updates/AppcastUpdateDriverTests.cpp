@@ -42,7 +42,7 @@ struct Response {
     guint status = 200;
     std::string body;
     std::string location;
-    bool hold = false; // keep the request open until the client goes away
+    bool hold = false;  // keep the request open until the client goes away
 };
 
 Response ok(std::string body) { return Response { 200, std::move(body), "", false }; }
@@ -86,18 +86,22 @@ protected:
         ASSERT_NO_FATAL_FAILURE(makeCertificate(certificate, directory / "feed-key.pem"));
         ASSERT_NO_FATAL_FAILURE(makeCertificate(otherCertificate, directory / "other-key.pem"));
 
-        GTlsCertificate* tls = g_tls_certificate_new_from_files(certificate.c_str(), (directory / "feed-key.pem").c_str(), &error);
+        GTlsCertificate* tls
+            = g_tls_certificate_new_from_files(certificate.c_str(), (directory / "feed-key.pem").c_str(), &error);
         ASSERT_NE(tls, nullptr) << (error ? error->message : "");
         server = SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "tls-certificate", tls, nullptr));
         g_object_unref(tls);
         soup_server_add_handler(server, nullptr, handle, this, nullptr);
-        ASSERT_TRUE(soup_server_listen_local(server, 0, SoupServerListenOptions(SOUP_SERVER_LISTEN_HTTPS | SOUP_SERVER_LISTEN_IPV4_ONLY), &error))
+        ASSERT_TRUE(soup_server_listen_local(
+            server, 0, SoupServerListenOptions(SOUP_SERVER_LISTEN_HTTPS | SOUP_SERVER_LISTEN_IPV4_ONLY), &error))
             << (error ? error->message : "");
-        ASSERT_TRUE(soup_server_listen_local(server, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, &error)) << (error ? error->message : "");
+        ASSERT_TRUE(soup_server_listen_local(server, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, &error))
+            << (error ? error->message : "");
         GSList* uris = soup_server_get_uris(server);
         for (GSList* each = uris; each; each = each->next) {
             auto* uri = static_cast<GUri*>(each->data);
-            std::string base = std::string(g_uri_get_scheme(uri)) + "://127.0.0.1:" + std::to_string(g_uri_get_port(uri));
+            std::string base
+                = std::string(g_uri_get_scheme(uri)) + "://127.0.0.1:" + std::to_string(g_uri_get_port(uri));
             (std::string_view(g_uri_get_scheme(uri)) == "https" ? httpsBase : httpBase) = base;
         }
         g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
@@ -117,9 +121,9 @@ protected:
 
     static void makeCertificate(const std::filesystem::path& cert, const std::filesystem::path& key)
     {
-        std::vector<std::string> args = { QUORVANE_OPENSSL, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-            "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key.string(),
-            "-out", cert.string() };
+        std::vector<std::string> args = { QUORVANE_OPENSSL, "req", "-x509", "-newkey", "ec", "-pkeyopt",
+            "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+            "subjectAltName=IP:127.0.0.1", "-keyout", key.string(), "-out", cert.string() };
         std::vector<char*> argv;
         for (auto& arg : args)
             argv.push_back(arg.data());
@@ -127,7 +131,8 @@ protected:
         gchar* errors = nullptr;
         gint status = 0;
         GError* error = nullptr;
-        ASSERT_TRUE(g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_STDOUT_TO_DEV_NULL, nullptr, nullptr, nullptr, &errors, &status, &error))
+        ASSERT_TRUE(g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_STDOUT_TO_DEV_NULL, nullptr, nullptr, nullptr,
+            &errors, &status, &error))
             << (error ? error->message : "");
         std::string output = errors ? errors : "";
         g_free(errors);
@@ -150,24 +155,28 @@ protected:
         }
         soup_server_message_set_status(message, response.status, nullptr);
         if (!response.location.empty())
-            soup_message_headers_replace(soup_server_message_get_response_headers(message), "Location", response.location.c_str());
-        soup_server_message_set_response(message, "application/rss+xml", SOUP_MEMORY_COPY, response.body.data(), response.body.size());
+            soup_message_headers_replace(
+                soup_server_message_get_response_headers(message), "Location", response.location.c_str());
+        soup_server_message_set_response(
+            message, "application/rss+xml", SOUP_MEMORY_COPY, response.body.data(), response.body.size());
     }
 
     static void drain()
     {
-        while (g_main_context_iteration(nullptr, FALSE)) {
-        }
+        while (g_main_context_iteration(nullptr, FALSE)) { }
     }
 
     // Runs the main loop until the condition holds; a guard ends the wait if it never does.
     static bool runUntil(const std::function<bool()>& condition)
     {
         bool expired = false;
-        guint guard = g_timeout_add_seconds(20, [](gpointer flag) -> gboolean {
-            *static_cast<bool*>(flag) = true;
-            return G_SOURCE_REMOVE;
-        }, &expired);
+        guint guard = g_timeout_add_seconds(
+            20,
+            [](gpointer flag) -> gboolean {
+                *static_cast<bool*>(flag) = true;
+                return G_SOURCE_REMOVE;
+            },
+            &expired);
         while (!condition() && !expired)
             g_main_context_iteration(nullptr, TRUE);
         if (!expired)
@@ -243,7 +252,8 @@ TEST_F(HttpsFeedTest, UserCheckReportsTheFeedsAnswer)
         { "redirect to http", "/downgraded.xml", trustingDriver(), "error", std::nullopt },
         { "certificate not trusted", "/newer.xml", std::make_shared<AppcastUpdateDriver>(), "error", std::nullopt },
         { "another certificate trusted", "/newer.xml",
-            std::make_shared<AppcastUpdateDriver>(AppcastUpdateDriverOptions { otherCertificate }), "error", std::nullopt },
+            std::make_shared<AppcastUpdateDriver>(AppcastUpdateDriverOptions { otherCertificate }), "error",
+            std::nullopt },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -268,13 +278,13 @@ TEST_F(HttpsFeedTest, AnOfferedUpdateStaysUntilACheckFindsNothingNewer)
     std::vector<bool> canCheck;
     Observation observation = updater.observeCanCheckForUpdates([&](bool value) { canCheck.push_back(value); });
     controller->checkForUpdates();
-    EXPECT_FALSE(updater.canCheckForUpdates()); // one fetch at a time
+    EXPECT_FALSE(updater.canCheckForUpdates());  // one fetch at a time
     controller->checkForUpdates();
     ASSERT_TRUE(runUntil([&] { return !delegate->events.empty(); }));
     EXPECT_EQ(requests.size(), 1u);
     EXPECT_EQ(canCheck, (std::vector<bool> { true, false, true }));
 
-    controller->checkForUpdates(); // the same update again
+    controller->checkForUpdates();  // the same update again
     ASSERT_TRUE(runUntil([&] { return delegate->events.size() == 2; }));
     responses["/feed.xml"] = ok(sameFeed);
     controller->checkForUpdates();
@@ -419,5 +429,5 @@ TEST_F(HttpsFeedTest, UnreadableTrustedCertificatesKeepUpdatesUnavailable)
     EXPECT_EQ(updater.currentState().status, "unavailable");
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

@@ -50,10 +50,13 @@ TEST(UpdateConfiguration, ValidOnlyForAPlainHttpsFeedAndA32ByteKey)
         { "not an address", "https://updates example/app cast", js(key), false },
         { "feed not a string", 42, js(key), false },
         { "feed missing", nullptr, js(key), false },
-        { "key not Base64", "https://updates.example/appcast.xml", "not a key, just words!!!!!!!!!!!!!!!!!!!!!!", false },
-        { "key with a character outside the alphabet", "https://updates.example/appcast.xml", js("@" + key.substr(1)), false },
+        { "key not Base64", "https://updates.example/appcast.xml", "not a key, just words!!!!!!!!!!!!!!!!!!!!!!",
+            false },
+        { "key with a character outside the alphabet", "https://updates.example/appcast.xml", js("@" + key.substr(1)),
+            false },
         { "key without its padding", "https://updates.example/appcast.xml", js(key.substr(0, 43)), false },
-        { "key with a line break", "https://updates.example/appcast.xml", js(key.substr(0, 20) + "\n" + key.substr(20)), false },
+        { "key with a line break", "https://updates.example/appcast.xml", js(key.substr(0, 20) + "\n" + key.substr(20)),
+            false },
         { "key of 31 bytes", "https://updates.example/appcast.xml", js(base64OfBytes(31)), false },
         { "key of 33 bytes", "https://updates.example/appcast.xml", js(base64OfBytes(33)), false },
         { "key empty", "https://updates.example/appcast.xml", "", false },
@@ -113,12 +116,13 @@ protected:
 
 TEST_F(AppBundleFiles, ReadsTheInformationKeys)
 {
-    writeInfo(R"({"CFBundleShortVersionString": "1.4.2", "SUFeedURL": "https://updates.example/a.xml", "SUPublicEDKey": 7})");
+    writeInfo(
+        R"({"CFBundleShortVersionString": "1.4.2", "SUFeedURL": "https://updates.example/a.xml", "SUPublicEDKey": 7})");
     AppBundle bundle = AppBundle::load(directory);
     ASSERT_TRUE(bundle.infoDictionary);
     EXPECT_EQ(bundle.string("CFBundleShortVersionString"), "1.4.2");
     EXPECT_EQ(bundle.string("SUFeedURL"), "https://updates.example/a.xml");
-    EXPECT_EQ(bundle.string("SUPublicEDKey"), std::nullopt); // present, but not a string
+    EXPECT_EQ(bundle.string("SUPublicEDKey"), std::nullopt);  // present, but not a string
     EXPECT_EQ(bundle.string("Missing"), std::nullopt);
 }
 
@@ -142,5 +146,5 @@ TEST(ShippedInfo, CarriesTheVersionAndNoUpdateConfiguration)
     EXPECT_FALSE(UpdateConfiguration::isValid(*bundle.infoDictionary));
 }
 
-} // namespace
-} // namespace quorvane
+}  // namespace
+}  // namespace quorvane

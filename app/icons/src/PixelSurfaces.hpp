@@ -30,7 +30,7 @@ cairo_filter_t highQualityFilter(double scale);
 // Draws `source` scaled into the rectangle with the given filter. The edge pixels are
 // repeated up to the rectangle's border rather than faded into transparency, so the
 // rectangle is covered edge to edge, as a picture placed in a frame should be.
-void drawSurfaceInRect(cairo_t* cr, cairo_surface_t* source, double x, double y, double width,
-                       double height, cairo_filter_t filter);
+void drawSurfaceInRect(
+    cairo_t* cr, cairo_surface_t* source, double x, double y, double width, double height, cairo_filter_t filter);
 
 }  // namespace quorvane

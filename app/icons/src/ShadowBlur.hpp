@@ -13,10 +13,10 @@
 namespace quorvane {
 
 struct ShadowStyle {
-  double alpha;       // opacity of the black shadow
-  double blurRadius;  // read as the standard deviation times two, as CSS reads its blur radius
-  double offsetX;     // in Cairo's device space, y pointing down
-  double offsetY;
+    double alpha;  // opacity of the black shadow
+    double blurRadius;  // read as the standard deviation times two, as CSS reads its blur radius
+    double offsetX;  // in Cairo's device space, y pointing down
+    double offsetY;
 };
 
 // Blurs the alpha of an A8 surface in place; outside the surface counts as transparent.
@@ -25,7 +25,7 @@ void blurAlphaMask(cairo_surface_t* mask, double blurRadius);
 // Paints the shadow of whatever `drawShape` draws (given a context on a canvas of the same
 // size as the target) under `cr`'s current contents. Does nothing if the mask canvas
 // cannot be made.
-void paintShadow(cairo_t* cr, int width, int height, const ShadowStyle& style,
-                 const std::function<void(cairo_t*)>& drawShape);
+void paintShadow(
+    cairo_t* cr, int width, int height, const ShadowStyle& style, const std::function<void(cairo_t*)>& drawShape);
 
 }  // namespace quorvane

@@ -42,4 +42,4 @@ std::optional<std::string_view> AppBundle::string(std::string_view key) const
     return std::string_view(value->get_string());
 }
 
-} // namespace quorvane
+}  // namespace quorvane

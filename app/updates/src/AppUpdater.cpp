@@ -10,7 +10,10 @@ namespace quorvane {
 // AppUpdater owns the only strong reference and clears `owner` when it goes.
 class AppUpdater::Delegate final : public UpdaterDelegate, public UserDriverDelegate {
 public:
-    explicit Delegate(AppUpdater* owner) : owner(owner) {}
+    explicit Delegate(AppUpdater* owner)
+        : owner(owner)
+    {
+    }
 
     void didFinishUpdateCycle(UpdateCheck, const std::optional<UpdateError>& error) override
     {
@@ -122,8 +125,7 @@ void AppUpdater::schedulePublish(std::weak_ptr<Delegate> token)
                 delegate->owner->publish();
             return G_SOURCE_REMOVE;
         },
-        new Pending { std::move(token) },
-        [](gpointer data) { delete static_cast<Pending*>(data); });
+        new Pending { std::move(token) }, [](gpointer data) { delete static_cast<Pending*>(data); });
     g_source_attach(source, g_main_context_get_thread_default());
     g_source_unref(source);
 }
@@ -160,4 +162,4 @@ void AppUpdater::updateSessionFinished()
     publish();
 }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -74,7 +74,8 @@ private:
             g_set_error(error, G_MARKUP_ERROR, G_MARKUP_ERROR_INVALID_CONTENT, "elements nest too deeply");
             return;
         }
-        std::map<std::string, std::string> scope = scopes_.empty() ? std::map<std::string, std::string> {} : scopes_.back();
+        std::map<std::string, std::string> scope
+            = scopes_.empty() ? std::map<std::string, std::string> {} : scopes_.back();
         for (std::size_t i = 0; names[i]; ++i) {
             std::string_view attribute = names[i];
             if (attribute == "xmlns")
@@ -119,8 +120,8 @@ private:
         auto found = scope.find(std::string(qualified.substr(0, colon)));
         if (found == scope.end()) {
             std::string prefix(qualified.substr(0, colon));
-            g_set_error(error, G_MARKUP_ERROR, G_MARKUP_ERROR_INVALID_CONTENT, "the prefix “%s” is not bound to a namespace",
-                prefix.c_str());
+            g_set_error(error, G_MARKUP_ERROR, G_MARKUP_ERROR_INVALID_CONTENT,
+                "the prefix “%s” is not bound to a namespace", prefix.c_str());
             return false;
         }
         out.uri = found->second;
@@ -148,7 +149,8 @@ std::unique_ptr<Element> parseTree(std::string_view xml)
         && g_markup_parse_context_end_parse(context, &error);
     g_markup_parse_context_free(context);
     if (!ok) {
-        std::string message = std::string("The update feed is not well-formed XML: ") + (error ? error->message : "unknown error");
+        std::string message
+            = std::string("The update feed is not well-formed XML: ") + (error ? error->message : "unknown error");
         g_clear_error(&error);
         throw AppcastParseError(message);
     }
@@ -198,14 +200,16 @@ AppcastItem readItem(const Element& item, std::size_t index)
 
     if (auto shortVersion = childText(item, sparkleNamespace, "shortVersionString"))
         out.shortVersionString = *shortVersion;
-    else if (const std::string* attribute = enclosure ? enclosure->attribute(sparkleNamespace, "shortVersionString") : nullptr) {
+    else if (const std::string* attribute
+        = enclosure ? enclosure->attribute(sparkleNamespace, "shortVersionString") : nullptr) {
         if (std::string text = trimmed(*attribute); !text.empty())
             out.shortVersionString = text;
     }
 
     if (const Element* marker = criticalMarker(item)) {
         out.criticalUpdate = true;
-        if (const std::string* below = marker->attribute(sparkleNamespace, "version"); below && !trimmed(*below).empty())
+        if (const std::string* below = marker->attribute(sparkleNamespace, "version");
+            below && !trimmed(*below).empty())
             out.criticalBelowVersion = trimmed(*below);
     }
     out.link = childText(item, "", "link");
@@ -271,7 +275,7 @@ bool isZero(const VersionPart& part)
     return part.number && part.text.find_first_not_of('0') == std::string_view::npos;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<AppcastItem> parseAppcast(std::string_view xml)
 {
@@ -341,4 +345,4 @@ std::optional<UpdateItem> newestUpdate(const std::vector<AppcastItem>& items, st
     return update;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

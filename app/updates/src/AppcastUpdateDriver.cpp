@@ -42,9 +42,11 @@ public:
         , userDriverDelegate_(std::move(userDriverDelegate))
     {
         if (bundle.infoDictionary) {
-            if (const auto* enabled = bundle.infoDictionary->if_contains("SUEnableAutomaticChecks"); enabled && enabled->is_bool())
+            if (const auto* enabled = bundle.infoDictionary->if_contains("SUEnableAutomaticChecks");
+                enabled && enabled->is_bool())
                 automaticallyChecks_.set(enabled->get_bool());
-            if (const auto* interval = bundle.infoDictionary->if_contains("SUScheduledCheckInterval"); interval && interval->is_number()) {
+            if (const auto* interval = bundle.infoDictionary->if_contains("SUScheduledCheckInterval");
+                interval && interval->is_number()) {
                 boost::json::error_code error;
                 double seconds = interval->to_number<double>(error);
                 if (!error && std::isfinite(seconds))
@@ -71,22 +73,26 @@ public:
             return std::nullopt;
         GUri* parsed = g_uri_parse(feedURL_.c_str(), G_URI_FLAGS_NONE, nullptr);
         if (!parsed)
-            return driverError(UpdateError::invalidFeedURLError, "The update feed address “" + feedURL_ + "” cannot be read.");
+            return driverError(
+                UpdateError::invalidFeedURLError, "The update feed address “" + feedURL_ + "” cannot be read.");
         const char* host = g_uri_get_host(parsed);
         bool usable = feedURL_.starts_with("https:") && host && *host && !g_uri_get_userinfo(parsed);
         g_uri_unref(parsed);
         if (!usable)
-            return driverError(UpdateError::invalidFeedURLError, "The update feed address “" + feedURL_ + "” is not a plain https address.");
+            return driverError(UpdateError::invalidFeedURLError,
+                "The update feed address “" + feedURL_ + "” is not a plain https address.");
 
         std::string userAgent = "Quorvane/" + (installedVersion_.empty() ? std::string("0") : installedVersion_);
-        auto session = GObjectPtr<SoupSession>::adopt(soup_session_new_with_options(
-            "timeout", fetchTimeoutSeconds, "idle-timeout", fetchTimeoutSeconds, "user-agent", userAgent.c_str(), nullptr));
+        auto session = GObjectPtr<SoupSession>::adopt(soup_session_new_with_options("timeout", fetchTimeoutSeconds,
+            "idle-timeout", fetchTimeoutSeconds, "user-agent", userAgent.c_str(), nullptr));
         if (options_.trustedCertificates) {
             ErrorHolder error;
-            auto database = GObjectPtr<GTlsDatabase>::adopt(g_tls_file_database_new(options_.trustedCertificates->c_str(), error.out()));
+            auto database = GObjectPtr<GTlsDatabase>::adopt(
+                g_tls_file_database_new(options_.trustedCertificates->c_str(), error.out()));
             if (!database)
                 return driverError(UpdateError::appcastError,
-                    "The trusted certificates for the update feed cannot be loaded: " + std::string(error ? error.get()->message : "unknown error"));
+                    "The trusted certificates for the update feed cannot be loaded: "
+                        + std::string(error ? error.get()->message : "unknown error"));
             soup_session_set_tls_database(session.get(), database.get());
         }
         session_ = std::move(session);
@@ -118,7 +124,10 @@ public:
         }
         automaticallyChecks_.set(enabled);
     }
-    Observation observeCanCheckForUpdates(std::function<void(bool)> observer) override { return canCheck_.observe(std::move(observer)); }
+    Observation observeCanCheckForUpdates(std::function<void(bool)> observer) override
+    {
+        return canCheck_.observe(std::move(observer));
+    }
     Observation observeAutomaticallyChecksForUpdates(std::function<void(bool)> observer) override
     {
         return automaticallyChecks_.observe(std::move(observer));
@@ -168,7 +177,8 @@ private:
             return;
         auto message = GObjectPtr<SoupMessage>::adopt(soup_message_new("GET", feedURL_.c_str()));
         if (!message) {
-            deliver(driverError(UpdateError::invalidFeedURLError, "The update feed address cannot be requested."), userInitiated);
+            deliver(driverError(UpdateError::invalidFeedURLError, "The update feed address cannot be requested."),
+                userInitiated);
             return;
         }
         soup_message_headers_replace(soup_message_get_request_headers(message.get()), "Accept",
@@ -188,25 +198,30 @@ private:
     {
         std::unique_ptr<PendingFetch> pending(static_cast<PendingFetch*>(data));
         ErrorHolder error;
-        auto body = GObjectPtr<GInputStream>::adopt(soup_session_send_finish(SOUP_SESSION(source), result, error.out()));
+        auto body
+            = GObjectPtr<GInputStream>::adopt(soup_session_send_finish(SOUP_SESSION(source), result, error.out()));
         AppcastController* self = alive(pending->token);
         if (!self)
             return;
         SoupMessage* message = pending->message.get();
         if (!body)
-            return self->finishFetch(driverError(UpdateError::appcastError, std::string("The update feed could not be fetched: ") + error.get()->message));
+            return self->finishFetch(driverError(UpdateError::appcastError,
+                std::string("The update feed could not be fetched: ") + error.get()->message));
         guint status = soup_message_get_status(message);
         if (status < 200 || status > 299)
-            return self->finishFetch(driverError(UpdateError::appcastError, "The update feed answered with HTTP status " + std::to_string(status) + "."));
+            return self->finishFetch(driverError(UpdateError::appcastError,
+                "The update feed answered with HTTP status " + std::to_string(status) + "."));
         // Redirects are followed, but the feed must still come over https.
         if (std::string_view(g_uri_get_scheme(soup_message_get_uri(message))) != "https")
-            return self->finishFetch(driverError(UpdateError::appcastError, "The update feed was redirected to an address that is not https."));
+            return self->finishFetch(driverError(
+                UpdateError::appcastError, "The update feed was redirected to an address that is not https."));
 
-        pending->feed = GObjectPtr<GOutputStream>::adopt(g_memory_output_stream_new(g_malloc(largestFeed), largestFeed, nullptr, g_free));
+        pending->feed = GObjectPtr<GOutputStream>::adopt(
+            g_memory_output_stream_new(g_malloc(largestFeed), largestFeed, nullptr, g_free));
         GOutputStream* feed = pending->feed.get();
         g_output_stream_splice_async(feed, body.get(),
-            GOutputStreamSpliceFlags(G_OUTPUT_STREAM_SPLICE_CLOSE_SOURCE | G_OUTPUT_STREAM_SPLICE_CLOSE_TARGET), G_PRIORITY_DEFAULT,
-            self->cancellable_.get(), read, pending.release());
+            GOutputStreamSpliceFlags(G_OUTPUT_STREAM_SPLICE_CLOSE_SOURCE | G_OUTPUT_STREAM_SPLICE_CLOSE_TARGET),
+            G_PRIORITY_DEFAULT, self->cancellable_.get(), read, pending.release());
     }
 
     static void read(GObject* source, GAsyncResult* result, gpointer data)
@@ -220,9 +235,11 @@ private:
         if (size < 0 && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_NO_SPACE))
             return self->finishFetch(driverError(UpdateError::appcastError, "The update feed is larger than 1 MB."));
         if (size < 0)
-            return self->finishFetch(driverError(UpdateError::appcastError, std::string("The update feed could not be read: ") + error.get()->message));
+            return self->finishFetch(driverError(
+                UpdateError::appcastError, std::string("The update feed could not be read: ") + error.get()->message));
         auto* memory = G_MEMORY_OUTPUT_STREAM(source);
-        std::string_view text(static_cast<const char*>(g_memory_output_stream_get_data(memory)), g_memory_output_stream_get_data_size(memory));
+        std::string_view text(static_cast<const char*>(g_memory_output_stream_get_data(memory)),
+            g_memory_output_stream_get_data_size(memory));
         self->finishFetch(self->outcomeOfFeed(text));
     }
 
@@ -252,7 +269,7 @@ private:
         Token token = alive_;
         canCheck_.set(true);
         if (gone(token))
-            return; // an observer dropped this controller
+            return;  // an observer dropped this controller
         deliver(std::move(outcome), userInitiated);
     }
 
@@ -305,7 +322,7 @@ private:
     std::shared_ptr<AppcastController*> alive_ = std::make_shared<AppcastController*>(this);
 };
 
-} // namespace
+}  // namespace
 
 AppcastUpdateDriver::AppcastUpdateDriver(AppcastUpdateDriverOptions options)
     : options_(std::move(options))
@@ -315,7 +332,8 @@ AppcastUpdateDriver::AppcastUpdateDriver(AppcastUpdateDriverOptions options)
 std::unique_ptr<UpdaterController> AppcastUpdateDriver::makeController(const AppBundle& bundle,
     std::weak_ptr<UpdaterDelegate> updaterDelegate, std::weak_ptr<UserDriverDelegate> userDriverDelegate)
 {
-    return std::make_unique<AppcastController>(bundle, options_, std::move(updaterDelegate), std::move(userDriverDelegate));
+    return std::make_unique<AppcastController>(
+        bundle, options_, std::move(updaterDelegate), std::move(userDriverDelegate));
 }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -13,8 +13,14 @@ namespace quorvane::updates_detail {
 class SourceHolder {
 public:
     SourceHolder() = default;
-    explicit SourceHolder(GSource* attached) : source_(attached) {}
-    SourceHolder(SourceHolder&& other) noexcept : source_(std::exchange(other.source_, nullptr)) {}
+    explicit SourceHolder(GSource* attached)
+        : source_(attached)
+    {
+    }
+    SourceHolder(SourceHolder&& other) noexcept
+        : source_(std::exchange(other.source_, nullptr))
+    {
+    }
     SourceHolder& operator=(SourceHolder&& other) noexcept
     {
         SourceHolder moved(std::move(other));
@@ -52,4 +58,4 @@ private:
     GError* error_ = nullptr;
 };
 
-} // namespace quorvane::updates_detail
+}  // namespace quorvane::updates_detail

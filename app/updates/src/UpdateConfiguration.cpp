@@ -51,7 +51,8 @@ std::optional<std::size_t> base64DecodedLength(std::string_view text)
     std::size_t padding = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
-        bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+        bool alphabet
+            = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
         if (c == '=') {
             // Padding only closes the text, at most two characters of it.
             if (i < text.size() - 2)
@@ -64,7 +65,7 @@ std::optional<std::size_t> base64DecodedLength(std::string_view text)
     return text.size() / 4 * 3 - padding;
 }
 
-} // namespace
+}  // namespace
 
 bool isValid(const boost::json::object& info)
 {
@@ -78,4 +79,4 @@ bool isValid(const boost::json::object& info)
     return length && *length == 32;
 }
 
-} // namespace quorvane::UpdateConfiguration
+}  // namespace quorvane::UpdateConfiguration

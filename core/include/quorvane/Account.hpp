@@ -25,12 +25,12 @@ namespace quorvane {
 
 // The fields of the "saveBot" command, as the interface sends them.
 struct BotEdit {
-    std::optional<Text> id {}; // an existing bot to edit; absent (or unknown) adds a new bot
+    std::optional<Text> id {};  // an existing bot to edit; absent (or unknown) adds a new bot
     Text name {};
     Text personality {};
     std::optional<Text> role {};
     std::optional<Text> kind {};
-    std::optional<Text> image {}; // "data:image/png;base64,…"; given but empty counts as given
+    std::optional<Text> image {};  // "data:image/png;base64,…"; given but empty counts as given
 };
 
 struct Account {
@@ -40,7 +40,7 @@ struct Account {
     Text dotURL {};
     bool connectedOnce = false;
     std::vector<Bot> bots {};
-    CowVector<ChatMessage> messages {}; // long: shared between copies until changed
+    CowVector<ChatMessage> messages {};  // long: shared between copies until changed
     std::map<std::string, Text> drafts {};
     std::vector<PendingRequest> jobs {};
     Text selectedBot {};
@@ -131,8 +131,8 @@ struct Account {
     void finishRoleGeneration(std::string_view id, const std::optional<Text>& reply);
 };
 BOOST_DESCRIBE_STRUCT(Account, (),
-    (id, browserProfile, label, dotURL, connectedOnce, bots, messages, drafts, jobs, selectedBot, handoffs,
-        unreadBots, readReplyIDs, replyWatches, pendingDraftCleanup, installedCrewRevision, installedCrewURL,
-        draftReplies, unassignedReplies, assignedRemoteReplies, ignoredRemoteReplyIDs))
+    (id, browserProfile, label, dotURL, connectedOnce, bots, messages, drafts, jobs, selectedBot, handoffs, unreadBots,
+        readReplyIDs, replyWatches, pendingDraftCleanup, installedCrewRevision, installedCrewURL, draftReplies,
+        unassignedReplies, assignedRemoteReplies, ignoredRemoteReplyIDs))
 
-} // namespace quorvane
+}  // namespace quorvane

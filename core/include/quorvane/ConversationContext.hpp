@@ -29,4 +29,4 @@ std::string quotedReplyBlock(std::string_view author, std::string_view text);
 // Longest payload, in user-perceived characters, that may be typed into the Dot composer.
 inline constexpr std::size_t kPayloadCharacterLimit = 20000;
 
-} // namespace quorvane
+}  // namespace quorvane

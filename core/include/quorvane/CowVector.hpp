@@ -156,7 +156,7 @@ private:
         return none;
     }
 
-    std::shared_ptr<std::vector<T>> rep_; // null: no elements, without an allocation
+    std::shared_ptr<std::vector<T>> rep_;  // null: no elements, without an allocation
 };
 
-} // namespace quorvane
+}  // namespace quorvane

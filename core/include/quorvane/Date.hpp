@@ -21,4 +21,4 @@ Date systemNow();
 // "2026-12-09T22:37:17.250Z": how the interface page receives dates.
 std::string iso8601(Date date);
 
-} // namespace quorvane
+}  // namespace quorvane

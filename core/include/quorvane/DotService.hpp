@@ -13,12 +13,12 @@
 namespace quorvane {
 
 struct DotService {
-    std::string mainHost;        // host, or host:port, of the conversation pages
+    std::string mainHost;  // host, or host:port, of the conversation pages
     std::string staticHost;
     std::string userContentHost;
     std::string companyHost;
-    std::string homePath;        // "/dots"
-    std::optional<std::filesystem::path> trustedCertificate; // PEM accepted for mainHost
+    std::string homePath;  // "/dots"
+    std::optional<std::filesystem::path> trustedCertificate;  // PEM accepted for mainHost
 
     // Reads and checks a configuration file; throws DotServiceError naming the file and fault.
     static DotService load(const std::filesystem::path& file);
@@ -46,6 +46,6 @@ public:
 // True for an https address on the service's main host, without query or fragment, whose path
 // is /dots/home or /dots/<UUID>, optionally with a trailing slash.
 bool validDotURL(std::string_view text, const DotService& service);
-bool validDotURL(std::string_view text); // against DotService::current()
+bool validDotURL(std::string_view text);  // against DotService::current()
 
-} // namespace quorvane
+}  // namespace quorvane

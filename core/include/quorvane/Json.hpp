@@ -26,8 +26,8 @@
 #include <type_traits>
 #include <vector>
 
-#include <boost/describe/members.hpp>
 #include <boost/describe/class.hpp>
+#include <boost/describe/members.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
 #include <boost/json/value_from.hpp>
@@ -59,9 +59,11 @@ concept DescribedRecord = boost::describe::has_describe_members<T>::value;
 namespace json_detail {
 
 template <class T>
-struct IsOptional : std::false_type {};
+struct IsOptional : std::false_type {
+};
 template <class T>
-struct IsOptional<std::optional<T>> : std::true_type {};
+struct IsOptional<std::optional<T>> : std::true_type {
+};
 
 [[noreturn]] void typeMismatch(const char* expected, const boost::json::value& found);
 [[noreturn]] void rethrowWithKey(std::string_view key, const JsonDecodeError& error);
@@ -69,7 +71,7 @@ void appendEscaped(std::string& out, std::string_view text);
 void appendNumber(std::string& out, double value);
 void appendInteger(std::string& out, std::int64_t value);
 
-} // namespace json_detail
+}  // namespace json_detail
 
 // ---- Decoding: decodeInto(value, field) for every field type --------------------------------
 
@@ -241,7 +243,7 @@ void appendJSON(std::string& out, const T& record)
                 out.push_back(',');
             first = false;
             out.push_back('"');
-            out.append(member.name); // field names are plain ASCII identifiers
+            out.append(member.name);  // field names are plain ASCII identifiers
             out.append("\":");
         };
         if constexpr (json_detail::IsOptional<Field>::value) {
@@ -287,4 +289,4 @@ T tag_invoke(boost::json::value_to_tag<T>, const boost::json::value& value)
     return out;
 }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -21,13 +21,13 @@ inline constexpr char kVaultKeyAccount[] = "encryption-key";
 
 struct KeyLookup {
     enum class Status {
-        found,       // `data` holds the item's secret, of whatever length it has
-        notFound,    // the keyring answered: there is no such item
-        unavailable, // the keyring could not be asked, or would not open the item
+        found,  // `data` holds the item's secret, of whatever length it has
+        notFound,  // the keyring answered: there is no such item
+        unavailable,  // the keyring could not be asked, or would not open the item
     };
     Status status = Status::unavailable;
     std::vector<std::uint8_t> data;
-    std::string detail; // why it was unavailable, for diagnostics only
+    std::string detail;  // why it was unavailable, for diagnostics only
 };
 
 class KeyStore {
@@ -45,4 +45,4 @@ public:
 // schema "local.vemir.quorvane.vault" and the attributes `service` and `account`.
 std::unique_ptr<KeyStore> makeSecretKeyStore();
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -35,11 +35,11 @@ struct HandoffDirective {
 struct HandoffEnvelope {
     enum class Kind { valid, none, incomplete, invalid };
     Kind kind = Kind::none;
-    std::optional<HandoffDirective> directive; // present exactly when kind is valid
+    std::optional<HandoffDirective> directive;  // present exactly when kind is valid
 };
 
 HandoffEnvelope handoffEnvelope(std::string_view text);
-bool isHandoffResponse(std::string_view text);          // the envelope is not none
-bool handoffResponseIsIncomplete(std::string_view text); // the envelope is incomplete
+bool isHandoffResponse(std::string_view text);  // the envelope is not none
+bool handoffResponseIsIncomplete(std::string_view text);  // the envelope is incomplete
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -10,8 +10,8 @@
 namespace quorvane {
 
 struct DotMessage {
-    Text id {};   // the page's own id, stable while the page shows the message
-    Text role {}; // "user" or "assistant"; other values are kept but match no rule
+    Text id {};  // the page's own id, stable while the page shows the message
+    Text role {};  // "user" or "assistant"; other values are kept but match no rule
     Text text {};
     std::optional<Text> html {};
     std::optional<std::vector<MessageAttachment>> attachments {};
@@ -37,4 +37,4 @@ struct DotSnapshot {
 BOOST_DESCRIBE_STRUCT(DotSnapshot, (),
     (url, ready, busy, reason, draft, messages, avatarURL, profileName, requiresSignIn, blockedByDialog))
 
-} // namespace quorvane
+}  // namespace quorvane

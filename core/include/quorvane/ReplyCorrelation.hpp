@@ -34,8 +34,8 @@ std::optional<std::string> richReplyFor(const PendingRequest& job, const std::ve
 std::vector<ReplyPart> replyPartsFor(const PendingRequest& job, const std::vector<DotMessage>& messages);
 std::vector<ReplyPart> datedReplyParts(const std::vector<ReplyPart>& parts,
     const std::optional<std::vector<ReplyPart>>& previous, Date firstDate, std::optional<Date> observedAt);
-std::vector<ReplyPart> mergedReplyParts(const std::vector<ReplyPart>& parts,
-    const std::optional<std::vector<ReplyPart>>& previous);
+std::vector<ReplyPart> mergedReplyParts(
+    const std::vector<ReplyPart>& parts, const std::optional<std::vector<ReplyPart>>& previous);
 
 // Whether a page id is in a request's baseline. Baselines hold every id the page showed when the
 // request was sent, thousands in a long conversation, and reconciliation asks about every watched
@@ -67,7 +67,7 @@ public:
 private:
     struct TaggedReply {
         std::size_t position;
-        std::size_t tagEnd;      // byte offset where the tag's match ends in the text
+        std::size_t tagEnd;  // byte offset where the tag's match ends in the text
         std::string_view token;  // views the text of unique_[position]
     };
 
@@ -77,4 +77,4 @@ private:
     std::optional<std::size_t> lastUserTurn_;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -15,14 +15,14 @@ namespace quorvane {
 
 // Stored as its name; a name outside this list makes the vault fail to decode.
 enum class JobPhase {
-    queued,     // waiting for its turn; its payload may still be recomposed
+    queued,  // waiting for its turn; its payload may still be recomposed
     preparing,  // sending has started; the payload is being placed in the Dot composer
     composing,  // the payload stands in the composer and waits for the user to send it there
-    submitting, // placed and submitted; its turn is not yet seen on the page
-    waiting,    // its turn is on the page; the reply is awaited
-    delayed,    // its turn is on the page but no reply came in time
+    submitting,  // placed and submitted; its turn is not yet seen on the page
+    waiting,  // its turn is on the page; the reply is awaited
+    delayed,  // its turn is on the page but no reply came in time
     uncertain,  // not known whether the page received it
-    failed,     // will not be sent; `note` says why
+    failed,  // will not be sent; `note` says why
 };
 
 std::string_view toString(JobPhase phase);
@@ -34,7 +34,7 @@ JobPhase tag_invoke(boost::json::value_to_tag<JobPhase>, const boost::json::valu
 
 struct RoleTarget {
     Text botID {};
-    Text source {}; // the bot's role source when the labelling request was made
+    Text source {};  // the bot's role source when the labelling request was made
 
     bool operator==(const RoleTarget&) const = default;
 };
@@ -45,7 +45,7 @@ struct PendingRequest {
     Text botID {};
     Text payload {};
     JobPhase phase = JobPhase::queued;
-    CowVector<Text> baseline {}; // set once when sending starts; shared by every copy of the job
+    CowVector<Text> baseline {};  // set once when sending starts; shared by every copy of the job
     std::optional<Text> userMessageID {};
     std::optional<Date> submitted {};
     Text note {};
@@ -76,41 +76,42 @@ struct PendingRequest {
     bool operator==(const PendingRequest&) const = default;
 };
 BOOST_DESCRIBE_STRUCT(PendingRequest, (),
-    (id, botID, payload, phase, baseline, userMessageID, submitted, note, rootRequestID, parentRequestID,
-        returnBotID, delegationDepth, isReport, manual, resultRequestID, attempts, nextAttempt, roleTargets,
-        deliveryChecks, lastDeliveryCheck, inputText, turnName, turnIdentity, replyToken, crewSetupRevision,
-        crewSetupBody, crewSetupURL))
+    (id, botID, payload, phase, baseline, userMessageID, submitted, note, rootRequestID, parentRequestID, returnBotID,
+        delegationDepth, isReport, manual, resultRequestID, attempts, nextAttempt, roleTargets, deliveryChecks,
+        lastDeliveryCheck, inputText, turnName, turnIdentity, replyToken, crewSetupRevision, crewSetupBody,
+        crewSetupURL))
 
 struct Handoff {
-    Text id {}; // also the id of the teammate request that carries the task
+    Text id {};  // also the id of the teammate request that carries the task
     Text rootRequestID {};
     Text sourceBotID {};
     Text targetBotID {};
     Text task {};
-    Text status {}; // "working", "complete" or "stopped"
+    Text status {};  // "working", "complete" or "stopped"
     std::optional<Text> parentRequestID {};
     std::optional<bool> directMention {};
 
     bool operator==(const Handoff&) const = default;
 };
-BOOST_DESCRIBE_STRUCT(Handoff, (), (id, rootRequestID, sourceBotID, targetBotID, task, status, parentRequestID, directMention))
+BOOST_DESCRIBE_STRUCT(
+    Handoff, (), (id, rootRequestID, sourceBotID, targetBotID, task, status, parentRequestID, directMention))
 
 struct ReplyWatch {
-    PendingRequest job {};             // a copy of the finished job
-    std::vector<Text> assistantIDs {}; // page ids already counted as its reply, ascending
-    bool stopped = false;           // the user stopped waiting for it
+    PendingRequest job {};  // a copy of the finished job
+    std::vector<Text> assistantIDs {};  // page ids already counted as its reply, ascending
+    bool stopped = false;  // the user stopped waiting for it
 
     bool operator==(const ReplyWatch&) const = default;
 };
 BOOST_DESCRIBE_STRUCT(ReplyWatch, (), (job, assistantIDs, stopped))
 
 struct UnassignedReply {
-    Text id {};            // the page message id
-    DotMessage message {}; // as read from the page, reply tag removed
-    Date date = 0;      // first seen
+    Text id {};  // the page message id
+    DotMessage message {};  // as read from the page, reply tag removed
+    Date date = 0;  // first seen
 
     bool operator==(const UnassignedReply&) const = default;
 };
 BOOST_DESCRIBE_STRUCT(UnassignedReply, (), (id, message, date))
 
-} // namespace quorvane
+}  // namespace quorvane

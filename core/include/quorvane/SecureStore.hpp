@@ -37,11 +37,11 @@ namespace quorvane {
 class StorageError : public std::runtime_error {
 public:
     enum class Kind {
-        fileSystem,     // creating the folder, reading or writing the file failed
-        damaged,        // the file is too short to be an encrypted vault
-        authentication, // the tag did not verify: tampered, truncated or another key
-        decoding,       // decrypted, but not the JSON of a vault
-        refused,        // the file could not be read, so it is not overwritten
+        fileSystem,  // creating the folder, reading or writing the file failed
+        damaged,  // the file is too short to be an encrypted vault
+        authentication,  // the tag did not verify: tampered, truncated or another key
+        decoding,  // decrypted, but not the JSON of a vault
+        refused,  // the file could not be read, so it is not overwritten
     };
     StorageError(Kind kind, const std::string& message, std::error_code code = {})
         : std::runtime_error(message)
@@ -96,8 +96,8 @@ public:
 
 private:
     std::array<std::uint8_t, keyLength> key {};
-    bool unreadableFile = false; // the last load found a file it could not read
-    std::size_t lastPlaintextSize = 0; // lets the next save allocate its buffer once
+    bool unreadableFile = false;  // the last load found a file it could not read
+    std::size_t lastPlaintextSize = 0;  // lets the next save allocate its buffer once
 };
 
-} // namespace quorvane
+}  // namespace quorvane

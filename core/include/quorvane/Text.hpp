@@ -30,13 +30,30 @@ public:
     static constexpr size_type npos = std::string_view::npos;
 
     Text() noexcept = default;
-    Text(std::string_view text) : rep_(make(text)) {}
-    Text(const char* text) : Text(std::string_view(text)) {}
-    Text(const std::string& text) : Text(std::string_view(text)) {}
+    Text(std::string_view text)
+        : rep_(make(text))
+    {
+    }
+    Text(const char* text)
+        : Text(std::string_view(text))
+    {
+    }
+    Text(const std::string& text)
+        : Text(std::string_view(text))
+    {
+    }
     Text(std::nullptr_t) = delete;
 
-    Text(const Text& other) noexcept : rep_(other.rep_) { retain(); }
-    Text(Text&& other) noexcept : rep_(other.rep_) { other.rep_ = nullptr; }
+    Text(const Text& other) noexcept
+        : rep_(other.rep_)
+    {
+        retain();
+    }
+    Text(Text&& other) noexcept
+        : rep_(other.rep_)
+    {
+        other.rep_ = nullptr;
+    }
     Text& operator=(const Text& other) noexcept
     {
         Text copy(other);
@@ -53,7 +70,10 @@ public:
 
     void swap(Text& other) noexcept { std::swap(rep_, other.rep_); }
 
-    std::string_view view() const noexcept { return rep_ ? std::string_view(rep_->chars(), rep_->size) : std::string_view(); }
+    std::string_view view() const noexcept
+    {
+        return rep_ ? std::string_view(rep_->chars(), rep_->size) : std::string_view();
+    }
     operator std::string_view() const noexcept { return view(); }
     std::string str() const { return std::string(view()); }
     const char* c_str() const noexcept { return rep_ ? rep_->chars() : ""; }
@@ -75,14 +95,8 @@ public:
     // True when both refer to the same storage (a copy of one another).
     bool sharesStorageWith(const Text& other) const noexcept { return rep_ == other.rep_; }
 
-    friend bool operator==(const Text& a, const Text& b) noexcept
-    {
-        return a.rep_ == b.rep_ || a.view() == b.view();
-    }
-    friend std::strong_ordering operator<=>(const Text& a, const Text& b) noexcept
-    {
-        return a.view() <=> b.view();
-    }
+    friend bool operator==(const Text& a, const Text& b) noexcept { return a.rep_ == b.rep_ || a.view() == b.view(); }
+    friend std::strong_ordering operator<=>(const Text& a, const Text& b) noexcept { return a.view() <=> b.view(); }
 
 private:
     // The characters and a terminating NUL follow the header in the same allocation.
@@ -99,7 +113,7 @@ private:
     }
     void release() noexcept;
 
-    Rep* rep_ = nullptr; // null: the empty text, without an allocation
+    Rep* rep_ = nullptr;  // null: the empty text, without an allocation
 };
 
 inline void swap(Text& a, Text& b) noexcept { a.swap(b); }
@@ -108,27 +122,22 @@ inline void swap(Text& a, Text& b) noexcept { a.swap(b); }
 // are deduced exactly, so nothing is ever converted *to* Text on the way, and these never
 // compete with the standard library's own string operators.
 template <class A, class B>
-concept TextOperands = (std::same_as<A, Text> || std::same_as<B, Text>) && std::convertible_to<const A&, std::string_view>
-    && std::convertible_to<const B&, std::string_view>;
+concept TextOperands = (std::same_as<A, Text> || std::same_as<B, Text>)&&std::convertible_to<const A&,
+    std::string_view>&& std::convertible_to<const B&, std::string_view>;
 
 template <class A, class B>
-    requires TextOperands<A, B>
-bool operator==(const A& a, const B& b) noexcept
-{
-    return std::string_view(a) == std::string_view(b);
-}
+requires TextOperands<A, B>
+bool operator==(const A& a, const B& b) noexcept { return std::string_view(a) == std::string_view(b); }
 
 template <class A, class B>
-    requires TextOperands<A, B>
-std::strong_ordering operator<=>(const A& a, const B& b) noexcept
+requires TextOperands<A, B> std::strong_ordering operator<=>(const A& a, const B& b) noexcept
 {
     return std::string_view(a) <=> std::string_view(b);
 }
 
 // Concatenation yields an ordinary std::string: new text is built, then stored as Text.
 template <class A, class B>
-    requires TextOperands<A, B>
-std::string operator+(const A& a, const B& b)
+requires TextOperands<A, B> std::string operator+(const A& a, const B& b)
 {
     std::string_view left(a);
     std::string_view right(b);
@@ -141,12 +150,12 @@ inline std::string& operator+=(std::string& a, const Text& b) { return a.append(
 
 std::ostream& operator<<(std::ostream& out, const Text& text);
 
-} // namespace quorvane
+}  // namespace quorvane
 
 template <>
 struct std::hash<quorvane::Text> {
     std::size_t operator()(const quorvane::Text& text) const noexcept
     {
-        return std::hash<std::string_view>{}(text.view());
+        return std::hash<std::string_view> {}(text.view());
     }
 };

@@ -36,4 +36,4 @@ std::string newUUID();
 // as U+FFFD one byte at a time, so every input makes progress.
 char32_t decodeUTF8(std::string_view text, std::size_t& pos);
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -13,9 +13,9 @@
 namespace quorvane {
 
 struct Vault {
-    std::optional<Text> appIconStyle {}; // "quorvane" or "dot"; absent: the default icon
-    std::int64_t version = 1;         // the only format version written and accepted
-    Text theme {};                       // "light", "dark" or "system"
+    std::optional<Text> appIconStyle {};  // "quorvane" or "dot"; absent: the default icon
+    std::int64_t version = 1;  // the only format version written and accepted
+    Text theme {};  // "light", "dark" or "system"
     Text activeAccount {};
     std::vector<Account> accounts {};
 
@@ -35,4 +35,4 @@ struct Vault {
 };
 BOOST_DESCRIBE_STRUCT(Vault, (), (appIconStyle, version, theme, activeAccount, accounts))
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -101,4 +101,4 @@ struct Bot {
 BOOST_DESCRIBE_STRUCT(Bot, (),
     (id, name, kind, personality, role, generatedRole, generatedRoleSource, roleAttemptSource, image, archived))
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -18,4 +18,4 @@ public:
     virtual void save(const Vault& vault) = 0;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -29,7 +29,8 @@ ScratchFolder::~ScratchFolder()
     std::filesystem::permissions(root, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root, ignored))
         if (entry.is_directory(ignored))
-            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+            std::filesystem::permissions(
+                entry.path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(root, ignored);
 }
 
@@ -91,7 +92,8 @@ Vault sampleVault(std::size_t messages)
             part.id = "part-" + std::to_string(i);
             part.text = "Part text";
             part.date = 786'000'001.5;
-            part.attachments = std::vector<MessageAttachment> { { "a1", "file", "notes.pdf", Text("https://dot.example/a1") } };
+            part.attachments
+                = std::vector<MessageAttachment> { { "a1", "file", "notes.pdf", Text("https://dot.example/a1") } };
             message.parts = std::vector<ReplyPart> { part };
         }
         account.messages.push_back(message);
@@ -108,9 +110,10 @@ std::string sealWithOpenSSL(const std::vector<std::uint8_t>& key, const std::str
     auto* bytes = reinterpret_cast<unsigned char*>(box.data());
     std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
     int length = 0;
-    if (RAND_bytes(bytes, 12) != 1 || EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.data(), bytes) != 1
-        || EVP_EncryptUpdate(context.get(), bytes + 12, &length, reinterpret_cast<const unsigned char*>(plaintext.data()),
-               static_cast<int>(plaintext.size()))
+    if (RAND_bytes(bytes, 12) != 1
+        || EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.data(), bytes) != 1
+        || EVP_EncryptUpdate(context.get(), bytes + 12, &length,
+               reinterpret_cast<const unsigned char*>(plaintext.data()), static_cast<int>(plaintext.size()))
             != 1
         || EVP_EncryptFinal_ex(context.get(), bytes + 12 + length, &length) != 1
         || EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, 16, bytes + 12 + plaintext.size()) != 1)
@@ -145,4 +148,4 @@ bool FakeKeyStore::add(const std::string& service, const std::string& account, s
     return acceptsAdd;
 }
 
-} // namespace quorvane::test
+}  // namespace quorvane::test

@@ -59,4 +59,4 @@ public:
     bool add(const std::string& service, const std::string& account, std::span<const std::uint8_t> secret) override;
 };
 
-} // namespace quorvane::test
+}  // namespace quorvane::test

@@ -40,7 +40,9 @@ public:
     using Finish = std::function<R(GObject*, GAsyncResult*)>;
 
     AsyncCallAwaiter(Start start, Finish finish, GCancellable* lifetime)
-        : start_(std::move(start)), finish_(std::move(finish)), lifetime_(GObjectPtr<GCancellable>::retain(lifetime))
+        : start_(std::move(start))
+        , finish_(std::move(finish))
+        , lifetime_(GObjectPtr<GCancellable>::retain(lifetime))
     {
     }
     AsyncCallAwaiter(AsyncCallAwaiter&&) = default;
@@ -70,12 +72,12 @@ public:
             registration_ = cancel->onCancel([waiter = waiter_.get()] { waiter->stop(Outcome::Cancelled); });
         }
         if (lifetime_) {
-            lifetimeHandler_ = g_signal_connect_data(lifetime_.get(), "cancelled",
-                G_CALLBACK(&AsyncCallAwaiter::lifetimeEnded), newWeakData(waiter_),
-                &deleteWeakClosureData<Waiter>, GConnectFlags(0));
+            lifetimeHandler_
+                = g_signal_connect_data(lifetime_.get(), "cancelled", G_CALLBACK(&AsyncCallAwaiter::lifetimeEnded),
+                    newWeakData(waiter_), &deleteWeakClosureData<Waiter>, GConnectFlags(0));
         }
         waiter_->suspending = true;
-        start_(waiter_->call.get(), &AsyncCallAwaiter::ready, new CallbackData{finish_, waiter_});
+        start_(waiter_->call.get(), &AsyncCallAwaiter::ready, new CallbackData { finish_, waiter_ });
         waiter_->suspending = false;
         // A call that completed inside start() resumes without suspending.
         return waiter_->outcome == Outcome::Pending;
@@ -141,7 +143,7 @@ private:
         }
         auto waiter = call->waiter.lock();
         if (!waiter || waiter->outcome != Outcome::Pending)
-            return; // nobody waits any more: the result is dropped here
+            return;  // nobody waits any more: the result is dropped here
         if (error) {
             waiter->error = error;
             waiter->settle(Outcome::Failed);
@@ -172,4 +174,4 @@ AsyncCallAwaiter<R> asyncCall(typename AsyncCallAwaiter<R>::Start start, typenam
     return AsyncCallAwaiter<R>(std::move(start), std::move(finish), lifetime);
 }
 
-} // namespace quorvane
+}  // namespace quorvane

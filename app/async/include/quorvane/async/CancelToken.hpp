@@ -49,8 +49,16 @@ private:
 class CancelState::Registration {
 public:
     Registration() = default;
-    Registration(std::weak_ptr<CancelState> state, std::uint64_t id) : state_(std::move(state)), id_(id) {}
-    Registration(Registration&& other) noexcept : state_(std::move(other.state_)), id_(std::exchange(other.id_, 0)) {}
+    Registration(std::weak_ptr<CancelState> state, std::uint64_t id)
+        : state_(std::move(state))
+        , id_(id)
+    {
+    }
+    Registration(Registration&& other) noexcept
+        : state_(std::move(other.state_))
+        , id_(std::exchange(other.id_, 0))
+    {
+    }
     Registration& operator=(Registration&& other) noexcept
     {
         if (this != &other) {
@@ -68,4 +76,4 @@ private:
     std::uint64_t id_ = 0;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

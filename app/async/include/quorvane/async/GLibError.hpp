@@ -13,7 +13,9 @@ namespace quorvane {
 class GLibError : public std::runtime_error {
 public:
     GLibError(GQuark domain, int code, const std::string& message)
-        : std::runtime_error(message), domain(domain), code(code)
+        : std::runtime_error(message)
+        , domain(domain)
+        , code(code)
     {
     }
     // Takes over *error (which must be set) and clears it.
@@ -26,4 +28,4 @@ public:
     int code;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

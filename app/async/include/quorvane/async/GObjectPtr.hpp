@@ -23,7 +23,10 @@ public:
         return GObjectPtr(object);
     }
 
-    GObjectPtr(GObjectPtr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    GObjectPtr(GObjectPtr&& other) noexcept
+        : object_(std::exchange(other.object_, nullptr))
+    {
+    }
     GObjectPtr& operator=(GObjectPtr&& other) noexcept
     {
         if (this != &other)
@@ -45,8 +48,11 @@ public:
     }
 
 private:
-    explicit GObjectPtr(T* object) : object_(object) {}
+    explicit GObjectPtr(T* object)
+        : object_(object)
+    {
+    }
     T* object_ = nullptr;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

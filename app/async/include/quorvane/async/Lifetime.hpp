@@ -18,7 +18,10 @@ namespace quorvane {
 class Lifetime {
 public:
     using Token = std::weak_ptr<void>;
-    Lifetime() : alive_(std::make_shared<char>()) {}
+    Lifetime()
+        : alive_(std::make_shared<char>())
+    {
+    }
     Lifetime(const Lifetime&) = delete;
     Lifetime& operator=(const Lifetime&) = delete;
     Token token() const { return alive_; }
@@ -51,14 +54,14 @@ std::shared_ptr<T> lockWeakData(gpointer data)
     return static_cast<std::weak_ptr<T>*>(data)->lock();
 }
 template <class T>
-void deleteWeakData(gpointer data) // a GDestroyNotify
+void deleteWeakData(gpointer data)  // a GDestroyNotify
 {
     delete static_cast<std::weak_ptr<T>*>(data);
 }
 template <class T>
-void deleteWeakClosureData(gpointer data, GClosure*) // a GClosureNotify
+void deleteWeakClosureData(gpointer data, GClosure*)  // a GClosureNotify
 {
     delete static_cast<std::weak_ptr<T>*>(data);
 }
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -19,7 +19,7 @@ class Scheduler {
 public:
     class Timer;
     virtual ~Scheduler() = default;
-    virtual double now() const = 0; // seconds on the scheduler's own continuous clock
+    virtual double now() const = 0;  // seconds on the scheduler's own continuous clock
     [[nodiscard]] virtual Timer schedule(double seconds, std::function<void()> fire) = 0;
 };
 
@@ -29,12 +29,15 @@ public:
         virtual ~Cancel() = default;
     };
     Timer() = default;
-    explicit Timer(std::unique_ptr<Cancel> cancel) : cancel_(std::move(cancel)) {}
+    explicit Timer(std::unique_ptr<Cancel> cancel)
+        : cancel_(std::move(cancel))
+    {
+    }
     void reset() { cancel_.reset(); }
     explicit operator bool() const { return bool(cancel_); }
 
 private:
-    std::unique_ptr<Cancel> cancel_; // its destructor unschedules
+    std::unique_ptr<Cancel> cancel_;  // its destructor unschedules
 };
 
 // Real time: g_timeout sources on the thread-default main context, g_get_monotonic_time clock.
@@ -63,4 +66,4 @@ private:
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
-} // namespace quorvane
+}  // namespace quorvane

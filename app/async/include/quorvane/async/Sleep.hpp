@@ -13,7 +13,11 @@ namespace quorvane {
 
 class SleepAwaiter {
 public:
-    SleepAwaiter(Scheduler& scheduler, double seconds) : scheduler_(scheduler), seconds_(seconds) {}
+    SleepAwaiter(Scheduler& scheduler, double seconds)
+        : scheduler_(scheduler)
+        , seconds_(seconds)
+    {
+    }
 
     bool await_ready() const noexcept { return false; }
 
@@ -49,13 +53,10 @@ private:
     Scheduler& scheduler_;
     double seconds_;
     bool cancelled_ = false;
-    Scheduler::Timer timer_;                 // destroyed with the frame: unschedules
-    CancelState::Registration registration_; // destroyed with the frame: unregisters
+    Scheduler::Timer timer_;  // destroyed with the frame: unschedules
+    CancelState::Registration registration_;  // destroyed with the frame: unregisters
 };
 
-inline SleepAwaiter sleepFor(Scheduler& scheduler, double seconds)
-{
-    return SleepAwaiter(scheduler, seconds);
-}
+inline SleepAwaiter sleepFor(Scheduler& scheduler, double seconds) { return SleepAwaiter(scheduler, seconds); }
 
-} // namespace quorvane
+}  // namespace quorvane

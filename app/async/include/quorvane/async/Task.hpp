@@ -31,7 +31,7 @@ namespace quorvane {
 namespace async_detail {
 
 struct PromiseBase {
-    std::shared_ptr<CancelState> cancel; // set by whoever starts the task
+    std::shared_ptr<CancelState> cancel;  // set by whoever starts the task
     std::coroutine_handle<> continuation;
     std::exception_ptr error;
 };
@@ -43,14 +43,17 @@ template <class T>
 struct ValueSlot {
     std::optional<T> value;
     template <class U>
-    void return_value(U&& v) { value.emplace(std::forward<U>(v)); }
+    void return_value(U&& v)
+    {
+        value.emplace(std::forward<U>(v));
+    }
     T take() { return std::move(*value); }
 };
 
 template <>
 struct ValueSlot<void> {
-    void return_void() {}
-    void take() {}
+    void return_void() { }
+    void take() { }
 };
 
 // The cancellation state of the coroutine that is about to suspend on an awaitable.
@@ -60,7 +63,7 @@ std::shared_ptr<CancelState> cancelStateOf(std::coroutine_handle<P> handle)
     return handle.promise().cancel;
 }
 
-} // namespace async_detail
+}  // namespace async_detail
 
 template <class T = void>
 class [[nodiscard]] Task {
@@ -78,15 +81,18 @@ public:
                         return next;
                     return std::noop_coroutine();
                 }
-                void await_resume() noexcept {}
+                void await_resume() noexcept { }
             };
-            return Final{};
+            return Final {};
         }
         void unhandled_exception() { this->error = std::current_exception(); }
     };
 
     Task() = default;
-    Task(Task&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    Task(Task&& other) noexcept
+        : handle_(std::exchange(other.handle_, nullptr))
+    {
+    }
     Task& operator=(Task&& other) noexcept
     {
         if (this != &other) {
@@ -123,7 +129,10 @@ public:
     std::coroutine_handle<promise_type> release() { return std::exchange(handle_, nullptr); }
 
 private:
-    explicit Task(std::coroutine_handle<promise_type> handle) : handle_(handle) {}
+    explicit Task(std::coroutine_handle<promise_type> handle)
+        : handle_(handle)
+    {
+    }
     void destroy()
     {
         if (handle_)
@@ -152,4 +161,4 @@ struct ThrowIfCancelled {
 };
 inline ThrowIfCancelled throwIfCancelled() { return {}; }
 
-} // namespace quorvane
+}  // namespace quorvane

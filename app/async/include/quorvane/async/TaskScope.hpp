@@ -25,13 +25,16 @@ namespace quorvane {
 namespace async_detail {
 struct ScopeEntry;
 struct ScopeState;
-} // namespace async_detail
+}  // namespace async_detail
 
 // A weak reference to one spawned task; outliving the task or its scope is fine.
 class TaskHandle {
 public:
     TaskHandle() = default;
-    explicit TaskHandle(std::weak_ptr<async_detail::ScopeEntry> entry) : entry_(std::move(entry)) {}
+    explicit TaskHandle(std::weak_ptr<async_detail::ScopeEntry> entry)
+        : entry_(std::move(entry))
+    {
+    }
     void cancel() const;
     bool running() const;
 
@@ -54,4 +57,4 @@ private:
     std::shared_ptr<async_detail::ScopeState> state_;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -27,4 +27,4 @@ DotSnapshot snapshotFromAdapter(JSCValue* value);
 // Returns when the outcome says "ok"; throws otherwise.
 void checkAdapterOutcome(JSCValue* value);
 
-} // namespace quorvane
+}  // namespace quorvane

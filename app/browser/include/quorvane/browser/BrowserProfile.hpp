@@ -20,7 +20,7 @@ namespace quorvane {
 std::optional<std::string> parseProfileUUID(std::string_view text);
 
 struct BrowserProfile {
-    std::string identifier; // the UUID the folders are named after
+    std::string identifier;  // the UUID the folders are named after
     std::filesystem::path dataDirectory;
     std::filesystem::path cacheDirectory;
 
@@ -32,4 +32,4 @@ struct BrowserProfile {
     GObjectPtr<WebKitNetworkSession> makeSession() const;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

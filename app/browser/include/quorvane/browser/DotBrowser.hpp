@@ -41,7 +41,8 @@ public:
 
     // `profile` is the account's browserProfile; `dataDirectory` the share/quorvane folder that
     // holds dot-adapter.js; `dataStore` a network session to use instead of the profile's own.
-    DotBrowser(std::string_view profile, std::filesystem::path dataDirectory, WebKitNetworkSession* dataStore = nullptr);
+    DotBrowser(
+        std::string_view profile, std::filesystem::path dataDirectory, WebKitNetworkSession* dataStore = nullptr);
     ~DotBrowser() override;
     DotBrowser(const DotBrowser&) = delete;
     DotBrowser& operator=(const DotBrowser&) = delete;
@@ -81,4 +82,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

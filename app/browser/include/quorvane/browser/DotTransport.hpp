@@ -21,7 +21,7 @@ public:
     virtual ~DotTransport() = default;
 
     virtual bool loading() const = 0;
-    virtual const std::string& error() const = 0; // empty, or why the page is not usable
+    virtual const std::string& error() const = 0;  // empty, or why the page is not usable
     virtual void setOnChange(std::function<void()> onChange) = 0;
 
     virtual void open(std::string_view url) = 0;
@@ -40,4 +40,4 @@ public:
     virtual void hideWindow() = 0;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

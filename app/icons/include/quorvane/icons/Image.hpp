@@ -17,33 +17,36 @@
 namespace quorvane {
 
 class Image {
- public:
-  // Takes over one reference the caller owns. `pixbuf` must not be null.
-  static Image adopt(GdkPixbuf* pixbuf);
-  // Adds a reference of its own. `pixbuf` must not be null.
-  static Image retain(GdkPixbuf* pixbuf);
+public:
+    // Takes over one reference the caller owns. `pixbuf` must not be null.
+    static Image adopt(GdkPixbuf* pixbuf);
+    // Adds a reference of its own. `pixbuf` must not be null.
+    static Image retain(GdkPixbuf* pixbuf);
 
-  // Decodes any format gdk-pixbuf reads (first frame of an animation), applying the
-  // orientation recorded in the file. Nothing when the bytes are not a readable image.
-  static std::optional<Image> decode(std::span<const std::uint8_t> bytes);
+    // Decodes any format gdk-pixbuf reads (first frame of an animation), applying the
+    // orientation recorded in the file. Nothing when the bytes are not a readable image.
+    static std::optional<Image> decode(std::span<const std::uint8_t> bytes);
 
-  // PNG bytes of the whole image; nothing if encoding fails.
-  std::optional<std::vector<std::uint8_t>> encodePNG() const;
+    // PNG bytes of the whole image; nothing if encoding fails.
+    std::optional<std::vector<std::uint8_t>> encodePNG() const;
 
-  int width() const { return gdk_pixbuf_get_width(pixbuf_); }
-  int height() const { return gdk_pixbuf_get_height(pixbuf_); }
-  // Borrowed; valid as long as this Image (or a copy) lives. Do not modify its pixels.
-  GdkPixbuf* pixbuf() const { return pixbuf_; }
+    int width() const { return gdk_pixbuf_get_width(pixbuf_); }
+    int height() const { return gdk_pixbuf_get_height(pixbuf_); }
+    // Borrowed; valid as long as this Image (or a copy) lives. Do not modify its pixels.
+    GdkPixbuf* pixbuf() const { return pixbuf_; }
 
-  Image(const Image& other);
-  Image& operator=(const Image& other);
-  Image(Image&& other) noexcept;
-  Image& operator=(Image&& other) noexcept;
-  ~Image();
+    Image(const Image& other);
+    Image& operator=(const Image& other);
+    Image(Image&& other) noexcept;
+    Image& operator=(Image&& other) noexcept;
+    ~Image();
 
- private:
-  explicit Image(GdkPixbuf* owned) : pixbuf_(owned) {}
-  GdkPixbuf* pixbuf_;
+private:
+    explicit Image(GdkPixbuf* owned)
+        : pixbuf_(owned)
+    {
+    }
+    GdkPixbuf* pixbuf_;
 };
 
 }  // namespace quorvane

@@ -25,4 +25,4 @@ struct AppBundle {
     std::optional<std::string_view> string(std::string_view key) const;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -21,7 +21,7 @@ inline constexpr std::string_view checking = "checking";
 inline constexpr std::string_view available = "available";
 inline constexpr std::string_view current = "current";
 inline constexpr std::string_view error = "error";
-} // namespace UpdateStatus
+}  // namespace UpdateStatus
 
 struct AppUpdateState {
     bool configured = false;
@@ -34,6 +34,7 @@ struct AppUpdateState {
     bool operator==(const AppUpdateState&) const = default;
 };
 
-BOOST_DESCRIBE_STRUCT(AppUpdateState, (), (configured, status, version, availableVersion, automaticallyChecks, canCheck))
+BOOST_DESCRIBE_STRUCT(
+    AppUpdateState, (), (configured, status, version, availableVersion, automaticallyChecks, canCheck))
 
-} // namespace quorvane
+}  // namespace quorvane

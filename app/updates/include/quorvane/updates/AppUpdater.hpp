@@ -67,4 +67,4 @@ private:
     std::shared_ptr<Delegate> delegate_;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

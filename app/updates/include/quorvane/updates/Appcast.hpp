@@ -40,7 +40,7 @@ struct AppcastItem {
     std::string version;
     std::optional<std::string> shortVersionString;
     bool criticalUpdate = false;
-    std::optional<std::string> criticalBelowVersion; // the marker's own sparkle:version
+    std::optional<std::string> criticalBelowVersion;  // the marker's own sparkle:version
     std::optional<std::string> link;
     std::optional<std::string> channel;
 
@@ -60,4 +60,4 @@ int compareVersions(std::string_view a, std::string_view b);
 // offered to the user; nothing otherwise.
 std::optional<UpdateItem> newestUpdate(const std::vector<AppcastItem>& items, std::string_view installedVersion);
 
-} // namespace quorvane
+}  // namespace quorvane

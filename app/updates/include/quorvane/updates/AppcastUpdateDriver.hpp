@@ -38,11 +38,10 @@ public:
     explicit AppcastUpdateDriver(AppcastUpdateDriverOptions options = {});
 
     std::unique_ptr<UpdaterController> makeController(const AppBundle& bundle,
-        std::weak_ptr<UpdaterDelegate> updaterDelegate,
-        std::weak_ptr<UserDriverDelegate> userDriverDelegate) override;
+        std::weak_ptr<UpdaterDelegate> updaterDelegate, std::weak_ptr<UserDriverDelegate> userDriverDelegate) override;
 
 private:
     AppcastUpdateDriverOptions options_;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -57,7 +57,10 @@ private:
 // A boolean property that can be observed.
 class ObservableBool {
 public:
-    explicit ObservableBool(bool value = false) : value_(value) {}
+    explicit ObservableBool(bool value = false)
+        : value_(value)
+    {
+    }
 
     bool get() const { return value_; }
 
@@ -74,7 +77,7 @@ public:
         for (auto& [id, observer] : observers) {
             auto still = alive.lock();
             if (!still || !still->contains(id))
-                continue; // dropped (or the property destroyed) by an earlier observer
+                continue;  // dropped (or the property destroyed) by an earlier observer
             observer(value);
         }
     }
@@ -95,4 +98,4 @@ private:
     std::uint64_t nextId_ = 1;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -10,4 +10,4 @@ namespace quorvane::UpdateConfiguration {
 
 bool isValid(const boost::json::object& info);
 
-} // namespace quorvane::UpdateConfiguration
+}  // namespace quorvane::UpdateConfiguration

@@ -24,10 +24,10 @@ struct UpdateError {
 
     // The domain of the drivers' own errors and the codes that have a meaning of their own.
     static constexpr const char* domainName = "local.vemir.quorvane.updates";
-    static constexpr int appcastParseError = 1000;     // the feed is not a readable appcast
-    static constexpr int noUpdateError = 1001;         // the check found nothing newer
-    static constexpr int appcastError = 1002;          // the feed could not be fetched
-    static constexpr int invalidFeedURLError = 4;      // the feed address cannot be used
+    static constexpr int appcastParseError = 1000;  // the feed is not a readable appcast
+    static constexpr int noUpdateError = 1001;  // the check found nothing newer
+    static constexpr int appcastError = 1002;  // the feed could not be fetched
+    static constexpr int invalidFeedURLError = 4;  // the feed address cannot be used
     static constexpr int installationCanceledError = 4007;
 
     bool operator==(const UpdateError&) const = default;
@@ -35,10 +35,10 @@ struct UpdateError {
 
 // The newest item of a feed, as offered to the user.
 struct UpdateItem {
-    std::string version;         // the machine version the comparison uses
+    std::string version;  // the machine version the comparison uses
     std::string displayVersion;  // the version shown to the user
     bool critical = false;
-    std::optional<std::string> releasePage; // an https page about the release, if the feed names one
+    std::optional<std::string> releasePage;  // an https page about the release, if the feed names one
 
     bool operator==(const UpdateItem&) const = default;
 };
@@ -64,7 +64,9 @@ public:
     virtual bool supportsGentleScheduledUpdateReminders() const = 0;
     // Whether an update found by a scheduled check is brought to the user at once.
     virtual bool shouldHandleShowingScheduledUpdate(const UpdateItem& update, bool immediateFocus) = 0;
-    virtual void willHandleShowingUpdate(bool handleShowingUpdate, const UpdateItem& update, const UserUpdateState& state) = 0;
+    virtual void willHandleShowingUpdate(
+        bool handleShowingUpdate, const UpdateItem& update, const UserUpdateState& state)
+        = 0;
     virtual void willFinishUpdateSession() = 0;
 };
 
@@ -94,9 +96,8 @@ public:
     virtual ~UpdateDriver() = default;
     // A controller for the bundle whose updater is not started yet.
     virtual std::unique_ptr<UpdaterController> makeController(const AppBundle& bundle,
-        std::weak_ptr<UpdaterDelegate> updaterDelegate,
-        std::weak_ptr<UserDriverDelegate> userDriverDelegate)
+        std::weak_ptr<UpdaterDelegate> updaterDelegate, std::weak_ptr<UserDriverDelegate> userDriverDelegate)
         = 0;
 };
 
-} // namespace quorvane
+}  // namespace quorvane

@@ -22,17 +22,18 @@ inline constexpr const char* signalObjectPath = "/local/vemir/quorvane/DockIcon"
 // The user's data home: $XDG_DATA_HOME when it holds an absolute path (relative values
 // are invalid and ignored), otherwise ~/.local/share. Read on every call rather than
 // cached, so both sides always follow the environment they run in.
-inline std::filesystem::path userDataHome() {
-  if (const char* dataHome = std::getenv("XDG_DATA_HOME"); dataHome && dataHome[0] == '/') {
-    return dataHome;
-  }
-  std::string home;
-  if (const char* env = std::getenv("HOME"); env && env[0] != '\0') {
-    home = env;
-  } else if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) {
-    home = entry->pw_dir;
-  }
-  return std::filesystem::path(home) / ".local" / "share";
+inline std::filesystem::path userDataHome()
+{
+    if (const char* dataHome = std::getenv("XDG_DATA_HOME"); dataHome && dataHome[0] == '/') {
+        return dataHome;
+    }
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env && env[0] != '\0') {
+        home = env;
+    } else if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) {
+        home = entry->pw_dir;
+    }
+    return std::filesystem::path(home) / ".local" / "share";
 }
 
 // The PNG that the Dock tile shows; absent while the bundled icon applies.
