@@ -10,8 +10,10 @@ import { newMessage } from './store.mjs';
 const DEFAULT_REFUSAL = 'Something went wrong while sending your message. Please try again.';
 const ANSWER_OPTIONS = new Set([
   'count', 'persist', 'durationMs', 'firstDelayMs', 'parts', 'lateMs', 'untagged', 'wrongTag', 'duplicateIds', 'echo',
-  'text', 'attachments', 'slow',
+  'text', 'attachments', 'slow', 'pauseMs',
 ]);
+// How the page draws itself and behaves: see PAGE_VARIANT_DEFAULTS in simulator.mjs.
+const SEED_LIMIT = 20000;
 
 export async function handleControl(sim, req, res, url) {
   const name = url.pathname.slice('/__control/'.length);
@@ -38,6 +40,8 @@ function controlCalls(sim) {
       for (const conversation of sim.store.conversations.values()) sim.cancelAnswer(conversation, false);
       for (const timer of sim.timers) clearTimeout(timer);
       sim.timers.clear();
+      for (const res of sim.heldSends) res.destroy();
+      sim.heldSends.clear();
       const sessions = sim.store.sessions;
       sim.store.clear();
       if (sim.initial.profileName) sim.store.profile.name = sim.initial.profileName;
@@ -105,6 +109,48 @@ function controlCalls(sim) {
       sim.broadcast();
       return { dialog: sim.dialog };
     },
+    'stall-send': (body) => {
+      const count = body.count === undefined ? 1 : Number(body.count);
+      if (!Number.isInteger(count) || count < 0) throw new HttpError(400, 'The count must be a whole number.');
+      sim.stallSends = count;
+      return {};
+    },
+    page: (body) => {
+      sim.setVariant(body);
+      for (const client of sim.clients) writeEvent(client.res, 'reload', {});
+      return { variant: sim.variant };
+    },
+    hang: (body) => {
+      const ms = body.ms === undefined ? 120000 : Number(body.ms);
+      if (!Number.isInteger(ms) || ms < 0) throw new HttpError(400, 'ms must be a whole number of milliseconds.');
+      let pages = 0;
+      for (const client of sim.clients) {
+        writeEvent(client.res, 'hang', { ms });
+        pages += 1;
+      }
+      return { pages };
+    },
+    seed: (body) => {
+      const count = Number(body.messages);
+      if (!Number.isInteger(count) || count < 1 || count > SEED_LIMIT) throw new HttpError(400, `messages must be a whole number from 1 to ${SEED_LIMIT}.`);
+      const bytes = body.bytes === undefined ? 2000 : Number(body.bytes);
+      if (!Number.isInteger(bytes) || bytes < 1 || bytes > 4000000) throw new HttpError(400, 'bytes must be a whole number from 1 to 4000000.');
+      const padding = body.padding === undefined ? 0 : Number(body.padding);
+      if (!Number.isInteger(padding) || padding < 0 || padding > 4000000) throw new HttpError(400, 'padding must be a whole number from 0 to 4000000.');
+      const conversation = sim.store.createConversation(sim.uuidCase);
+      conversation.title = typeof body.title === 'string' ? body.title : 'A long conversation';
+      for (let i = 0; i < count; i += 1) {
+        const role = body.role === 'assistant' || (body.role !== 'user' && i % 2 === 1) ? 'assistant' : 'user';
+        const text = body.plain ? plainText(i, bytes) : seedText(i, bytes);
+        let html = role === 'user' ? escapeHTML(text) : renderMarkdown(text);
+        // Markup far larger than its text: the page itself pads the paragraph with an attribute
+        // nobody reads, so the size costs the page's markup, not every transfer to the page.
+        if (padding > 0 && role === 'assistant') html = html.replace('<p>', `<p data-padding-length="${padding}">`);
+        conversation.messages.push(newMessage(role, { text, html }));
+      }
+      sim.store.changed();
+      return { conversation: conversation.id, url: `${sim.origin}/dots/${conversation.id}` };
+    },
     'stall-load': (body) => {
       const count = body.count === undefined ? 1 : Number(body.count);
       if (!Number.isInteger(count) || count < 0) throw new HttpError(400, 'The count must be a whole number.');
@@ -150,6 +196,36 @@ function controlCalls(sim) {
   };
 }
 
+const WORDS = ('the page shows every answer as it grows and keeps the older ones above it while a new question '
+  + 'waits below for its turn so that each reply can be read again later in the same order').split(' ');
+
+// Markdown of about `bytes` bytes of HTML: paragraphs of prose with some emphasis and code.
+function seedText(index, bytes) {
+  const paragraphs = [];
+  let size = 0;
+  let word = index;
+  while (size < bytes * 0.85) {
+    const words = [];
+    for (let i = 0; i < 40; i += 1) {
+      const w = WORDS[word++ % WORDS.length];
+      words.push(i === 7 ? `**${w}**` : i === 19 ? `\`${w}\`` : w);
+    }
+    const paragraph = `${index}: ${words.join(' ')}.`;
+    paragraphs.push(paragraph);
+    size += paragraph.length + 30;
+  }
+  return paragraphs.join('\n\n');
+}
+
+// One paragraph of exactly `bytes` characters, for page-size limits.
+function plainText(index, bytes) {
+  const head = `${index} `;
+  let text = head;
+  let word = 0;
+  while (text.length < bytes) text += `${WORDS[word++ % WORDS.length]} `;
+  return `${text.slice(0, bytes - 1)}.`;
+}
+
 export function messageState(message) {
   return {
     id: message.id,
@@ -183,12 +259,14 @@ export function controlState(sim) {
     profile: sim.profileView(),
     dialog: sim.dialog,
     uuidCase: sim.uuidCase,
-  homeIsConversation: sim.homeIsConversation,
+    homeIsConversation: sim.homeIsConversation,
     pending: {
       answers: sim.answerFaults.map(({ remaining, persist, options }) => ({ remaining, persist, options })),
       refusals: sim.refusals?.remaining ?? 0,
       stalledLoads: sim.stallLoads,
+      stalledSends: sim.stallSends,
     },
+    variant: sim.variant,
     pages: sim.clients.size,
     conversations: [...sim.store.conversations.values()].map((c) => conversationState(sim, c)),
   };

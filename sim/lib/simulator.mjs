@@ -26,6 +26,27 @@ const SESSION_MAX_AGE = 60 * 60 * 24 * 30;
 const CONVERSATION_PATH = /^\/dots\/(home|[0-9a-fA-F]{8}(?:-[0-9a-fA-F]{4}){3}-[0-9a-fA-F]{12})\/?$/;
 const MAX_MESSAGE = 100000;
 
+// How the page draws itself and behaves (the `page` control call). The defaults are the page
+// as it always was; each other value is a way in which a real chat page differs from it.
+export const PAGE_VARIANT_DEFAULTS = Object.freeze({
+  testIds: true, // data-testid attributes on the controls and turns
+  locale: 'en', // "en" or "fr": the labels of the controls and the turn headings
+  ariaBusy: true, // aria-busy="true" on an answer being written
+  contentClasses: true, // the literal "markdown prose" classes on an answer's content
+  submitButton: false, // the send control is the form's submit button
+  busyStyle: 'stop', // "stop": a stop button replaces send while busy; "disabledSend": send stays, disabled
+  answerBlocks: 1, // an answer's content is split over this many sibling blocks
+  nestedMessages: false, // each message element also wraps an inner one with an id of its own
+  messageAttributes: 'standard', // "renamed": data-turn-id / data-turn-role instead of data-message-*
+  keepLast: 0, // when > 0, only the last keepLast messages stay in the document (virtualised history)
+  enterSends: '', // "beforeinput": a paragraph break (Enter) sends the composer, as its beforeinput
+  //                 arrives; "input": as its input event arrives (after the break went in)
+  toastOnSend: '', // a role="alert" notice that appears together with every accepted send
+  optimisticClear: false, // the composer is emptied when a send starts, before the service answers
+  restoreOnRefusal: false, // with optimisticClear: a refused send puts the draft back
+  profileSubtitle: '', // a second line under the profile name (a plan, an address)
+  forgeChangeSignal: false, // the page's own script keeps posting to guessed message handler names
+});
 export class Simulator {
   constructor({
     stateDir = null, persist = true, signedIn = false, uuidCase = 'lower', homeIsConversation = false, profileName, tls, log = () => {},
@@ -42,6 +63,7 @@ export class Simulator {
     this.clientScript = readFileSync(CLIENT_SCRIPT, 'utf8').replace('__CLASS_NAMES__', JSON.stringify(this.classes));
     this.clients = new Set(); // open event streams: {res, conversationId, session}
     this.stalled = new Set();
+    this.heldSends = new Set(); // message posts never answered (stall-send)
     this.timers = new Set();
     this.onStopRequest = null;
     this.resetBehaviour();
@@ -55,7 +77,29 @@ export class Simulator {
     this.answerFaults = [];
     this.refusals = null;
     this.stallLoads = 0;
+    this.stallSends = 0;
     this.dialog = null;
+    this.variant = { ...PAGE_VARIANT_DEFAULTS };
+  }
+
+  // Applies a `page` control call: named fields change, the rest stay; `reset: true` first
+  // returns to the defaults.
+  setVariant(body) {
+    const next = body.reset ? { ...PAGE_VARIANT_DEFAULTS } : { ...this.variant };
+    for (const [key, value] of Object.entries(body)) {
+      if (key === 'reset') continue;
+      if (!(key in PAGE_VARIANT_DEFAULTS)) throw new HttpError(400, `Unknown page option "${key}".`);
+      const expected = typeof PAGE_VARIANT_DEFAULTS[key];
+      if (typeof value !== expected) throw new HttpError(400, `The page option "${key}" must be a ${expected}.`);
+      next[key] = value;
+    }
+    if (!['en', 'fr'].includes(next.locale)) throw new HttpError(400, 'locale is "en" or "fr".');
+    if (!['stop', 'disabledSend'].includes(next.busyStyle)) throw new HttpError(400, 'busyStyle is "stop" or "disabledSend".');
+    if (!['', 'beforeinput', 'input'].includes(next.enterSends)) throw new HttpError(400, 'enterSends is "", "beforeinput" or "input".');
+    if (!['standard', 'renamed'].includes(next.messageAttributes)) throw new HttpError(400, 'messageAttributes is "standard" or "renamed".');
+    if (!Number.isInteger(next.answerBlocks) || next.answerBlocks < 1 || next.answerBlocks > 10) throw new HttpError(400, 'answerBlocks is 1 to 10.');
+    if (!Number.isInteger(next.keepLast) || next.keepLast < 0) throw new HttpError(400, 'keepLast is a whole number.');
+    this.variant = next;
   }
 
   // ---- lifecycle -------------------------------------------------------------------
@@ -84,6 +128,8 @@ export class Simulator {
     for (const client of this.clients) client.res.end();
     this.clients.clear();
     for (const res of this.stalled) res.destroy();
+    for (const res of this.heldSends) res.destroy();
+    this.heldSends.clear();
     this.stalled.clear();
     this.store.saveNow();
     if (!this.server) return;
@@ -181,6 +227,7 @@ export class Simulator {
     else route = { kind: 'missing' };
     const boot = {
       build: this.build,
+      variant: this.variant,
       route,
       view: session ? this.view(conversation) : null,
     };
@@ -319,6 +366,13 @@ export class Simulator {
     if (!text.trim() && files.length === 0) throw new HttpError(400, 'Type a message first.');
     if ([...text].length > MAX_MESSAGE) throw new HttpError(413, 'Your message is too long. Shorten it and try again.');
     if (conversation?.busy) throw new HttpError(409, 'Wait for the current answer to finish, or stop it.');
+    if (this.stallSends > 0) {
+      // The service takes the message and never answers: the page waits with its spinner.
+      this.stallSends -= 1;
+      this.heldSends.add(res);
+      res.on('close', () => this.heldSends.delete(res));
+      return;
+    }
 
     if (!conversation) conversation = this.store.createConversation(this.uuidCase);
     const shown = text.trim();
@@ -411,6 +465,7 @@ export class Simulator {
     const parts = splitParts(body, Math.max(1, Math.min(10, Number(fault.parts) || 1)));
     const duration = Number(fault.durationMs ?? (fault.slow ? 8000 : 1000));
     const firstDelay = Number(fault.firstDelayMs ?? (fault.slow ? 2000 : 150));
+    let pause = Number(fault.pauseMs ?? 0);
 
     if (fault.echo) {
       // Some pages briefly render the user's own turn again in the answer's place.
@@ -427,7 +482,12 @@ export class Simulator {
       job.message = message;
       this.appendMessage(conversation, message);
       const pieces = piecesOf(full, 10);
-      for (const piece of pieces) {
+      for (const [at, piece] of pieces.entries()) {
+        if (pause > 0 && at === Math.floor(pieces.length / 2)) {
+          // The model stops to think half-way through its first part, the page still busy.
+          await this.sleep(pause);
+          pause = 0;
+        }
         await this.sleep(duration / parts.length / pieces.length);
         if (job.cancelled) break;
         message.text += piece;
@@ -481,7 +541,10 @@ export class Simulator {
       ? picturePNG()
       : Buffer.from(typeof wanted.content === 'string' ? wanted.content : 'Notes from Dot.\n', 'utf8');
     const file = this.store.addFile({ name, type: kind === 'image' ? 'image/png' : 'text/plain', data });
-    return this.attachmentFor(file);
+    const attachment = this.attachmentFor(file);
+    // Pages link attachments in all sorts of ways; `url` shows one as given (any scheme, any length).
+    if (typeof wanted.url === 'string') attachment.url = wanted.url;
+    return attachment;
   }
 }
 

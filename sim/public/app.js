@@ -8,6 +8,17 @@
   var boot = JSON.parse(document.getElementById('__DOT_STATE__').textContent);
   var C = __CLASS_NAMES__;
   var route = boot.route;
+  // The page's variant (the simulator's `page` control call): how far it is from the plain one.
+  var V = boot.variant || {};
+  var LABELS = {
+    en: { composer: 'Message Dot', send: 'Send message', stop: 'Stop generating', attach: 'Attach files', profile: 'Open profile menu',
+      youSaid: 'You said:', said: ' said:', copy: 'Copy', good: 'Good response', dismiss: 'Dismiss' },
+    fr: { composer: '\u00c9crire \u00e0 Dot', send: 'Envoyer le message', stop: 'Arr\u00eater la g\u00e9n\u00e9ration', attach: 'Joindre des fichiers',
+      profile: 'Ouvrir le menu du profil', youSaid: 'Vous avez dit\u00a0:', said: ' a dit\u00a0:', copy: 'Copier', good: 'Bonne r\u00e9ponse', dismiss: 'Fermer' },
+  };
+  var L = LABELS[V.locale] || LABELS.en;
+  // A test id, or nothing when the variant has none.
+  function tid(id) { return V.testIds === false ? null : id; }
   var view = boot.view || { conversation: null, conversations: [], dialog: null, profile: null };
   var root = document.getElementById('__dot');
 
@@ -117,9 +128,9 @@
     contenteditable: 'true',
     role: 'textbox',
     'aria-multiline': 'true',
-    'aria-label': 'Message Dot',
-    'data-placeholder': 'Message Dot',
-    'data-testid': 'composer-input',
+    'aria-label': L.composer,
+    'data-placeholder': L.composer,
+    'data-testid': tid('composer-input'),
     'data-empty': 'true',
     translate: 'no',
     spellcheck: 'false',
@@ -132,14 +143,20 @@
 
   editor.addEventListener('beforeinput', function (event) {
     if (blocked()) event.preventDefault();
+    else if (V.enterSends === 'beforeinput' && event.inputType === 'insertParagraph') {
+      // Editors that treat a paragraph break as Enter send what they hold at that moment.
+      event.preventDefault();
+      submit();
+    }
   });
   // The page's model of the draft changes only through input events, as in the editors that
   // real services use; a script that rewrites the element silently leaves the model behind.
-  editor.addEventListener('input', function () {
+  editor.addEventListener('input', function (event) {
     draft = composerText();
     editor.setAttribute('data-empty', draft === '' ? 'true' : 'false');
     if (alertText) { alertText = ''; renderAlert(); }
     renderControls();
+    if (V.enterSends === 'input' && event.inputType === 'insertParagraph') submit();
   });
   editor.addEventListener('paste', function (event) {
     var text = event.clipboardData && event.clipboardData.getData('text/plain');
@@ -183,22 +200,27 @@
   function submit() {
     if (!canSend()) return;
     var target = route.kind === 'conversation' ? route.id : 'new';
+    var text = draft;
+    var files = pendingFiles.map(function (f) { return f.id; });
     sending = true;
+    if (V.optimisticClear) clearComposer();
     renderControls();
     api('POST', '/backend/conversations/' + encodeURIComponent(target) + '/messages', {
-      text: draft,
-      attachments: pendingFiles.map(function (f) { return f.id; }),
+      text: text,
+      attachments: files,
       client_message_id: newId(),
     }).then(function (result) {
       sending = false;
       if (result.status === 401) return sessionLost('expired');
       if (!result.ok) {
         alertText = (result.data && result.data.error && result.data.error.message) || 'Something went wrong. Please try again.';
+        if (V.optimisticClear && V.restoreOnRefusal) restoreDraft(text);
         renderAlert();
         renderControls();
         return;
       }
       clearComposer();
+      if (V.toastOnSend) showToast(V.toastOnSend);
       if (target === 'new') {
         // The new conversation replaces the home screen without a page load.
         route = { kind: 'conversation', id: result.data.conversation_id };
@@ -216,6 +238,19 @@
       renderAlert();
       renderControls();
     });
+  }
+
+  function restoreDraft(text) {
+    editor.textContent = text;
+    draft = text;
+    editor.setAttribute('data-empty', draft === '' ? 'true' : 'false');
+  }
+
+  // A notice of the page's own, unrelated to the message that was just sent.
+  function showToast(text) {
+    var toast = h('div', { role: 'alert', className: C.alert, style: 'position: fixed; top: 12px; right: 12px; z-index: 20;' }, text);
+    document.body.appendChild(toast);
+    setTimeout(function () { toast.remove(); }, 2500);
   }
 
   function stop() {
@@ -264,21 +299,22 @@
     var menu = menuOpen ? h('div', { className: C.menu, role: 'menu' },
       h('button', { type: 'button', className: C.menuItem, role: 'menuitem', onclick: signOut }, 'Log out')) : null;
     return replacePart('sidebar', h('nav', { className: C.sidebar, 'aria-label': 'Chat history' },
-      h('a', { className: C.newChat, href: '/dots/home', 'data-testid': 'create-new-chat-button' }, icon(ICON_EDIT), 'New chat'),
+      h('a', { className: C.newChat, href: '/dots/home', 'data-testid': tid('create-new-chat-button') }, icon(ICON_EDIT), 'New chat'),
       h('h2', { className: C.sideHeading }, 'Chats'),
       h('ol', { className: C.history }, items),
       h('div', { className: C.profileArea }, menu,
         h('button', {
           type: 'button',
           className: C.profile,
-          'data-testid': 'profile-button',
-          'aria-label': 'Open profile menu',
+          'data-testid': tid('profile-button'),
+          'aria-label': L.profile,
           'aria-haspopup': 'menu',
           'aria-expanded': menuOpen ? 'true' : 'false',
           onclick: function () { menuOpen = !menuOpen; renderSidebar(); },
         },
         h('img', { className: C.avatar, src: profile.avatar_url, alt: '', width: '32', height: '32', draggable: 'false' }),
-        h('span', { className: C.profileName }, profile.name)))));
+        h('span', { className: C.profileName }, profile.name),
+        V.profileSubtitle ? h('div', { className: C.footnote }, V.profileSubtitle) : null))));
   }
 
   function attachmentNodes(attachments) {
@@ -298,28 +334,72 @@
     var speaker = (view.profile && view.profile.name) || 'Dot';
     var streaming = message.status === 'streaming';
     var body;
+    var renamed = V.messageAttributes === 'renamed';
+    var idAttribute = renamed ? 'data-turn-id' : 'data-message-id';
+    var roleAttribute = renamed ? 'data-turn-role' : 'data-message-author-role';
     if (role === 'user') {
       body = h('div', { className: C.bubble }, h('div', { className: C.userText }, message.content.text || ''));
     } else {
-      body = h('div', { className: 'markdown prose ' + C.markdown + (streaming ? ' ' + C.streaming : ''), html: message.content.html || '' });
-      if (streaming) body.appendChild(h('span', { className: C.cursor, 'aria-hidden': 'true' }));
+      body = answerBlocks(message.content.html || '', streaming);
     }
+    if (V.nestedMessages) {
+      // Some pages mark an inner element of the message as a message too, with an id of its own.
+      var inner = {};
+      inner[idAttribute] = message.id + '-content';
+      inner[roleAttribute] = role;
+      body = h('div', inner, body);
+    }
+    var outer = {
+      className: C.message + (role === 'user' ? ' ' + C.userMessage : ''),
+      'aria-busy': streaming && V.ariaBusy !== false ? 'true' : null,
+      dir: 'auto',
+    };
+    outer[roleAttribute] = role;
+    outer[idAttribute] = message.id;
     return h('article', {
       className: C.turn,
-      'data-testid': 'conversation-turn-' + (index + 1),
+      'data-testid': tid('conversation-turn-' + (index + 1)),
       'data-copy': copy ? String(copy) : null,
     },
-    h(role === 'user' ? 'h5' : 'h6', { className: C.srOnly }, role === 'user' ? 'You said:' : speaker + ' said:'),
-    h('div', {
-      className: C.message + (role === 'user' ? ' ' + C.userMessage : ''),
-      'data-message-author-role': role,
-      'data-message-id': message.id,
-      'aria-busy': streaming ? 'true' : null,
-      dir: 'auto',
-    }, body, attachmentNodes(message.attachments)),
+    h(role === 'user' ? 'h5' : 'h6', { className: C.srOnly }, role === 'user' ? L.youSaid : speaker + L.said),
+    h('div', outer, body, attachmentNodes(message.attachments)),
     role !== 'user' && !streaming ? h('div', { className: C.actions },
-      h('button', { type: 'button', className: C.iconButton, 'aria-label': 'Copy', 'data-testid': 'copy-turn-action-button', onclick: function () { copyText(message); } }, icon(ICON_COPY)),
-      h('button', { type: 'button', className: C.iconButton, 'aria-label': 'Good response' }, icon(ICON_THUMB))) : null);
+      h('button', { type: 'button', className: C.iconButton, 'aria-label': L.copy, 'data-testid': tid('copy-turn-action-button'), onclick: function () { copyText(message); } }, icon(ICON_COPY)),
+      h('button', { type: 'button', className: C.iconButton, 'aria-label': L.good }, icon(ICON_THUMB))) : null);
+  }
+
+  // Markup the page pads on its own (the simulator's `seed` with `padding`).
+  function pad(node) {
+    Array.prototype.forEach.call(node.querySelectorAll('[data-padding-length]'), function (el) {
+      el.setAttribute('data-padding', 'x'.repeat(Number(el.getAttribute('data-padding-length'))));
+    });
+    return node;
+  }
+
+  // An answer's content: one block, or its top-level pieces spread over several sibling blocks
+  // (as pages do that render reasoning, text and tool output apart).
+  function answerBlocks(html, streaming) {
+    var className = (V.contentClasses === false ? '' : 'markdown prose ') + C.markdown + (streaming ? ' ' + C.streaming : '');
+    var count = V.answerBlocks || 1;
+    var blocks;
+    if (count <= 1) {
+      blocks = [pad(h('div', { className: className, html: html }))];
+    } else {
+      var template = document.createElement('template');
+      template.innerHTML = html;
+      var pieces = Array.prototype.slice.call(template.content.childNodes);
+      var groups = Math.max(1, Math.min(count, pieces.length));
+      blocks = [];
+      for (var g = 0; g < groups; g += 1) {
+        var block = h('div', { className: className });
+        pieces.slice(Math.floor(g * pieces.length / groups), Math.floor((g + 1) * pieces.length / groups)).forEach(function (piece) {
+          block.appendChild(piece);
+        });
+        blocks.push(block);
+      }
+    }
+    if (streaming) blocks[blocks.length - 1].appendChild(h('span', { className: C.cursor, 'aria-hidden': 'true' }));
+    return blocks.length === 1 ? blocks[0] : h('div', null, blocks);
   }
 
   function copyText(message) {
@@ -332,7 +412,11 @@
     var messages = (view.conversation && view.conversation.messages) || [];
     var next = new Map();
     var nodes = [];
+    var first = V.keepLast > 0 ? Math.max(0, messages.length - V.keepLast) : 0;
+    // A virtualised history: older turns leave the document, a spacer keeps the scroll height.
+    if (first > 0) nodes.push(h('div', { 'aria-hidden': 'true', style: 'height: ' + (first * 120) + 'px' }));
     messages.forEach(function (message, index) {
+      if (index < first) return;
       var copies = message.metadata && message.metadata.duplicate_in_view ? 2 : 1;
       for (var copy = 0; copy < copies; copy += 1) {
         var key = message.id + '#' + copy;
@@ -354,12 +438,16 @@
   function renderControls() {
     var busy = Boolean(view.conversation && view.conversation.busy);
     var button;
-    if (busy) {
-      button = h('button', { type: 'button', className: C.stopButton, 'aria-label': 'Stop generating', 'data-testid': 'stop-button', onclick: stop }, icon(ICON_STOP));
+    var sendType = V.submitButton ? 'submit' : 'button';
+    var sendClick = V.submitButton ? null : submit; // a submit button sends through the form
+    if (busy && V.busyStyle === 'disabledSend') {
+      button = h('button', { type: sendType, className: C.sendButton, 'aria-label': L.send, 'data-testid': tid('send-button'), disabled: true }, icon(ICON_SEND));
+    } else if (busy) {
+      button = h('button', { type: 'button', className: C.stopButton, 'aria-label': L.stop, 'data-testid': tid('stop-button'), onclick: stop }, icon(ICON_STOP));
     } else if (sending) {
-      button = h('button', { type: 'button', className: C.sendButton, 'aria-label': 'Send message', 'data-testid': 'send-button', disabled: true }, h('span', { className: C.spinner, 'aria-hidden': 'true' }));
+      button = h('button', { type: sendType, className: C.sendButton, 'aria-label': L.send, 'data-testid': tid('send-button'), disabled: true }, h('span', { className: C.spinner, 'aria-hidden': 'true' }));
     } else {
-      button = h('button', { type: 'button', className: C.sendButton, 'aria-label': 'Send message', 'data-testid': 'send-button', disabled: !canSend(), onclick: submit }, icon(ICON_SEND));
+      button = h('button', { type: sendType, className: C.sendButton, 'aria-label': L.send, 'data-testid': tid('send-button'), disabled: !canSend(), onclick: sendClick }, icon(ICON_SEND));
     }
     replacePart('sendControl', button);
   }
@@ -372,7 +460,7 @@
 
   function renderAlert() {
     replacePart('alert', alertText ? h('div', { className: C.alert, role: 'alert' }, h('span', null, alertText),
-      h('button', { type: 'button', className: C.alertClose, 'aria-label': 'Dismiss', onclick: function () { alertText = ''; renderAlert(); } }, '\u00d7'))
+      h('button', { type: 'button', className: C.alertClose, 'aria-label': L.dismiss, onclick: function () { alertText = ''; renderAlert(); } }, '\u00d7'))
       : h('div', { hidden: true }));
   }
 
@@ -421,7 +509,7 @@
           parts.chips || h('div', { hidden: true }),
           editor,
           h('div', { className: C.composerRow },
-            h('button', { type: 'button', className: C.attachButton, 'aria-label': 'Attach files', onclick: function () { fileInput.click(); } }, icon(ICON_PLUS)),
+            h('button', { type: 'button', className: C.attachButton, 'aria-label': L.attach, onclick: function () { fileInput.click(); } }, icon(ICON_PLUS)),
             fileInput,
             parts.sendControl || h('span'))),
         h('div', { className: C.footnote }, 'Dot can make mistakes. Check important info.')));
@@ -475,6 +563,11 @@
     source = new EventSource('/backend/events?conversation=' + encodeURIComponent(id));
     source.addEventListener('state', function (event) { applyView(JSON.parse(event.data)); });
     source.addEventListener('reload', function () { location.reload(); });
+    source.addEventListener('hang', function (event) {
+      // The page's main thread stops answering (a runaway script), here for `ms`.
+      var end = Date.now() + JSON.parse(event.data).ms;
+      while (Date.now() < end) { /* spin */ }
+    });
     source.addEventListener('session', function (event) {
       var data = JSON.parse(event.data);
       sessionLost(data.reason);
@@ -515,6 +608,25 @@
   function newId() {
     if (window.crypto && crypto.randomUUID) return crypto.randomUUID();
     return String(Date.now()) + Math.random().toString(16).slice(2);
+  }
+
+  if (V.forgeChangeSignal) {
+    // A page script that tries to reach the application's message handlers, under guessed
+    // names; what it got is left on the root element for anyone to read.
+    var outcomes = {};
+    setInterval(function () {
+      ['dotChanged', 'quorvane', 'dot', 'changed', 'dotchanged'].forEach(function (name) {
+        try {
+          var handlers = window.webkit && window.webkit.messageHandlers;
+          if (!handlers || !handlers[name]) { outcomes[name] = 'missing'; return; }
+          handlers[name].postMessage({ mainFrame: true });
+          outcomes[name] = 'posted';
+        } catch (error) {
+          outcomes[name] = 'error';
+        }
+      });
+      document.documentElement.setAttribute('data-forged', JSON.stringify(outcomes));
+    }, 100);
   }
 
   if (route.kind === 'signIn') {

@@ -1,4 +1,5 @@
 import assert from 'node:assert/strict';
+import { setTimeout as sleep } from 'node:timers/promises';
 import { after, before, beforeEach, describe, test } from 'node:test';
 
 import { readEvents, startSimulator } from '../harness.mjs';
@@ -108,6 +109,17 @@ describe('answer faults', () => {
     assert.match(late.text, /One more thing from Dot/);
   });
 
+  test('a paused answer stays busy, half-written, for the pause', LIMIT, async () => {
+    await sim.control('next-answer', { pauseMs: 1500, durationMs: 200, firstDelayMs: 0 });
+    const id = (await sendMessage(sim, cookie, 'new', tagged())).json.conversation_id;
+    await sleep(700);
+    const during = (await sim.state()).conversations.find((c) => c.id === id);
+    assert.equal(during.busy, true);
+    assert.ok(during.messages[1].text.length > 0, 'some of the answer is there');
+    const done = await idleConversation(sim, id);
+    assert.ok(done.messages[1].text.length > during.messages[1].text.length, 'the rest came after the pause');
+  });
+
   test('a fault applies to as many answers as counted, or to all until cleared', LIMIT, async () => {
     await sim.control('next-answer', { untagged: true, count: 2 });
     const tags = [];
@@ -179,6 +191,47 @@ describe('page faults', () => {
     stalled.destroy();
   });
 
+  test('a stalled send is taken and never answered; the next one is', LIMIT, async () => {
+    await sim.control('stall-send', { count: 1 });
+    const held = sendMessage(sim, cookie, 'new', 'held');
+    const outcome = await Promise.race([held.then(() => 'answered'), sleep(400).then(() => 'waiting')]);
+    assert.equal(outcome, 'waiting');
+    assert.equal((await sendMessage(sim, cookie, 'new', 'next')).status, 200);
+    await sim.control('reset');
+    await held.catch(() => {}); // the reset drops the held request
+  });
+
+  test('the page variant reaches the pages, which reload to show it', LIMIT, async () => {
+    const stream = await sim.open('/backend/events?conversation=home', { headers: { Cookie: cookie } });
+    const reloaded = nextEvent(stream, 'reload');
+    const { variant } = await sim.control('page', { testIds: false, locale: 'fr', answerBlocks: 3 });
+    assert.equal(variant.testIds, false);
+    assert.equal(variant.ariaBusy, true, 'what the call does not name stays');
+    await reloaded;
+    stream.destroy();
+    assert.deepEqual(bootState((await sim.request('GET', '/dots/home', { cookie })).text).variant, variant);
+    assert.equal((await sim.control('page', { reset: true })).variant.locale, 'en');
+    for (const [body, message] of [
+      [{ colour: 'red' }, 'Unknown page option "colour".'],
+      [{ locale: 'de' }, 'locale is "en" or "fr".'],
+      [{ keepLast: '3' }, 'The page option "keepLast" must be a number.'],
+    ]) {
+      const answer = await post(sim, '/__control/page', body);
+      assert.equal(answer.status, 400);
+      assert.equal(answer.json.error.message, message);
+    }
+  });
+
+  test('seed makes one long conversation of messages of about the asked size', LIMIT, async () => {
+    const { conversation } = await sim.control('seed', { messages: 6, bytes: 2000 });
+    const seeded = (await sim.state()).conversations.find((c) => c.id === conversation);
+    assert.deepEqual(seeded.messages.map((m) => m.role), ['user', 'assistant', 'user', 'assistant', 'user', 'assistant']);
+    for (const message of seeded.messages) assert.ok(message.html.length > 1600 && message.html.length < 2600, message.html.length);
+    const plain = await sim.control('seed', { messages: 1, bytes: 5000, plain: true, role: 'assistant' });
+    const [long] = (await sim.state()).conversations.find((c) => c.id === plain.conversation).messages;
+    assert.equal(long.text.length, 5000);
+  });
+
   test('a reload call makes the open pages of a conversation reload', LIMIT, async () => {
     const id = (await sendMessage(sim, cookie, 'new', 'hi')).json.conversation_id;
     const stream = await sim.open(`/backend/events?conversation=${id}`, { headers: { Cookie: cookie } });
@@ -195,10 +248,14 @@ describe('state and settings', () => {
     await sendMessage(sim, cookie, 'new', 'hi');
     await sim.control('next-answer', { untagged: true });
     await sim.control('refuse-send', { count: 2 });
+    await sim.control('stall-send', { count: 1 });
+    await sim.control('page', { locale: 'fr', keepLast: 3 });
     await sim.control('reset');
     const state = await sim.state();
     assert.deepEqual(state.conversations, []);
-    assert.deepEqual(state.pending, { answers: [], refusals: 0, stalledLoads: 0 });
+    assert.deepEqual(state.pending, { answers: [], refusals: 0, stalledLoads: 0, stalledSends: 0 });
+    assert.equal(state.variant.locale, 'en');
+    assert.equal(state.variant.keepLast, 0);
     assert.deepEqual(bootState((await sim.request('GET', '/dots/home', { cookie })).text).route, { kind: 'home' });
   });
 
