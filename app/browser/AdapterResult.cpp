@@ -6,8 +6,6 @@
 #include <glib.h>
 
 #include "quorvane/AppFailure.hpp"
-#include "quorvane/Json.hpp"
-#include "quorvane/ReplyCorrelation.hpp"
 #include "quorvane/holders/GLibHolders.hpp"
 #include "quorvane/holders/GObjectPtr.hpp"
 
@@ -19,21 +17,15 @@ void requireAdapterValue(JSCValue* value)
         throw AppFailure(kDotStillLoading);
 }
 
-DotSnapshot snapshotFromAdapter(JSCValue* value)
+GCharPtr snapshotAnswer(JSCValue* value)
 {
     requireAdapterValue(value);
-    GCharPtr json(jsc_value_to_json(value, 0));
-    if (!json) {
-        JSCContext* context = jsc_value_get_context(value);
-        JSCException* exception = context ? jsc_context_get_exception(context) : nullptr;
-        std::string why = exception ? jsc_exception_get_message(exception) : "no JSON form";
-        if (context)
-            jsc_context_clear_exception(context);
-        throw AppFailure("The Dot page snapshot couldn’t be read: " + why);
-    }
-    auto snapshot = decodeJSON<DotSnapshot>(json.get());
-    snapshot.messages = uniqueDotMessages(snapshot.messages);
-    return snapshot;
+    if (!jsc_value_is_string(value))
+        throw AppFailure(kSnapshotUnreadable);
+    GCharPtr text(jsc_value_to_string(value));
+    if (!text)
+        throw AppFailure(kSnapshotUnreadable);
+    return text;
 }
 
 void checkAdapterOutcome(JSCValue* value)

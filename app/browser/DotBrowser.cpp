@@ -135,29 +135,88 @@ void onDotChanged(WebKitUserContentManager*, JSCValue* message, gpointer data)
     onChange();
 }
 
-// The adapter call: the script runs as the body of an async function in the main frame, in our
-// world, with the three arguments passed as values, never spliced into the source.
-Task<GObjectPtr<JSCValue>> evaluate(
-    std::weak_ptr<DotBrowser::State> weak, std::string action, std::string text, std::string expectedURL)
+// A deadline that passed: the outcome of the call is unknown.
+class DeadlineMissed : public AppFailure {
+public:
+    using AppFailure::AppFailure;
+};
+
+// Cancels `child` when `parent` is cancelled, for as long as the link lives. (A signal handler,
+// not g_cancellable_connect, whose disconnect would wait forever for a callback that is
+// running on this very thread.)
+class CancelLink {
+public:
+    CancelLink(GCancellable* parent, GCancellable* child)
+        : parent_(GObjectPtr<GCancellable>::retain(parent))
+    {
+        if (g_cancellable_is_cancelled(parent)) {
+            g_cancellable_cancel(child);
+            return;
+        }
+        handler_ = g_signal_connect_data(
+            parent, "cancelled", G_CALLBACK(&CancelLink::cancelChild), g_object_ref(child), &release, GConnectFlags(0));
+    }
+    CancelLink(const CancelLink&) = delete;
+    CancelLink& operator=(const CancelLink&) = delete;
+    ~CancelLink()
+    {
+        if (handler_)
+            g_signal_handler_disconnect(parent_.get(), handler_);
+    }
+
+private:
+    static void cancelChild(GCancellable*, gpointer child) { g_cancellable_cancel(G_CANCELLABLE(child)); }
+    static void release(gpointer child, GClosure*) { g_object_unref(child); }
+    GObjectPtr<GCancellable> parent_;
+    gulong handler_ = 0;
+};
+
+// One call into the page: a script body run as an async function in the main frame, in our
+// world, with its arguments passed as values, never spliced into the source. (Callers build it
+// as a named variable: GCC 12 destroys a braced temporary inside a co_await expression twice.)
+struct PageCall {
+    std::string action;
+    std::string text;
+    std::string expectedURL;
+    std::string since;
+    double deadline = 0;
+    const char* late = kCheckingWhetherSent;  // the sentence when the deadline passes
+    std::shared_ptr<const std::string> body;  // the adapter unless given
+};
+
+Task<void> probePage(std::weak_ptr<DotBrowser::State> weak);
+
+Task<GObjectPtr<JSCValue>> evaluate(std::weak_ptr<DotBrowser::State> weak, PageCall call)
 {
     GObjectPtr<WebKitWebView> view;
     GObjectPtr<GCancellable> lifetime;
-    std::shared_ptr<const std::string> script;
+    Scheduler* scheduler = nullptr;
     {
         auto state = weak.lock();
         if (!state || state->shutDown)
             throw AppFailure(kDotStillLoading);
-        script = state->loadAdapter();
+        if (!call.body)
+            call.body = state->loadAdapter();
         view = GObjectPtr<WebKitWebView>::retain(state->webView.get());
         lifetime = GObjectPtr<GCancellable>::retain(state->lifetime.get());
+        scheduler = state->scheduler;
     }
+    // Ended by the deadline or by the browser's end, whichever comes first.
+    auto ended = GObjectPtr<GCancellable>::adopt(g_cancellable_new());
+    CancelLink link(lifetime.get(), ended.get());
+    bool late = false;
+    Scheduler::Timer deadline = scheduler->schedule(call.deadline, [&late, cancellable = ended.get()] {
+        late = true;
+        g_cancellable_cancel(cancellable);
+    });
     auto start = [&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer data) {
         GVariantBuilder arguments;
         g_variant_builder_init(&arguments, G_VARIANT_TYPE("a{sv}"));
-        g_variant_builder_add(&arguments, "{sv}", "action", g_variant_new_string(action.c_str()));
-        g_variant_builder_add(&arguments, "{sv}", "text", g_variant_new_string(text.c_str()));
-        g_variant_builder_add(&arguments, "{sv}", "expectedURL", g_variant_new_string(expectedURL.c_str()));
-        webkit_web_view_call_async_javascript_function(view.get(), script->data(), gssize(script->size()),
+        g_variant_builder_add(&arguments, "{sv}", "action", g_variant_new_string(call.action.c_str()));
+        g_variant_builder_add(&arguments, "{sv}", "text", g_variant_new_string(call.text.c_str()));
+        g_variant_builder_add(&arguments, "{sv}", "expectedURL", g_variant_new_string(call.expectedURL.c_str()));
+        g_variant_builder_add(&arguments, "{sv}", "since", g_variant_new_string(call.since.c_str()));
+        webkit_web_view_call_async_javascript_function(view.get(), call.body->data(), gssize(call.body->size()),
             g_variant_builder_end(&arguments), DotBrowser::kWorld, "dot-adapter.js", cancellable, callback, data);
     };
     auto finish = [](GObject* source, GAsyncResult* result) {
@@ -168,18 +227,95 @@ Task<GObjectPtr<JSCValue>> evaluate(
             GLibError::raise(error);
         return value;
     };
-    co_return co_await asyncCall<GObjectPtr<JSCValue>>(start, finish, lifetime.get());
+    try {
+        co_return co_await asyncCall<GObjectPtr<JSCValue>>(start, finish, ended.get());
+    } catch (const GLibError& error) {
+        if (!late || !error.matches(G_IO_ERROR, G_IO_ERROR_CANCELLED))
+            throw;
+    }
+    // Nobody can tell what became of the call; whether the page still answers at all is found
+    // out apart from the caller.
+    if (auto state = weak.lock(); state && !state->shutDown && call.action != "probe")
+        state->tasks.spawn(probePage(weak));
+    throw DeadlineMissed(call.late);
 }
 
-Task<DotSnapshot> inspectPage(std::weak_ptr<DotBrowser::State> state)
+// A page that missed a deadline: one that cannot run a trivial script either is stuck for good
+// (a runaway script on its main thread), and only ending its process brings it back.
+Task<void> probePage(std::weak_ptr<DotBrowser::State> weak)
 {
-    auto value = co_await evaluate(std::move(state), "inspect", "", "");
-    co_return snapshotFromAdapter(value.get());
+    double seconds = 0;
+    {
+        auto state = weak.lock();
+        if (!state || state->probing)
+            co_return;
+        state->probing = true;
+        seconds = DotBrowser::kDeadlines.probe;
+    }
+    static const auto body = std::make_shared<const std::string>("return true;");
+    bool stuck = false;
+    try {
+        PageCall call { "probe", "", "", "", seconds, kCheckingWhetherSent, body };
+        co_await evaluate(weak, std::move(call));
+    } catch (const DeadlineMissed&) {
+        stuck = true;
+    } catch (...) {
+        // Any answer, even an error, shows the page is alive.
+    }
+    auto state = weak.lock();
+    if (!state)
+        co_return;
+    state->probing = false;
+    if (stuck && !state->shutDown)
+        webkit_web_view_terminate_web_process(state->webView.get());
+}
+
+Task<DotSnapshot> inspectPage(std::weak_ptr<DotBrowser::State> weak)
+{
+    const double deadline = DotBrowser::kDeadlines.inspect;
+    for (bool whole = false;; whole = true) {
+        std::string since;
+        if (auto state = weak.lock(); state && !whole)
+            since = state->snapshots.since();
+        PageCall call { "inspect", "", "", since, deadline, DotBrowser::kNotAnswering, nullptr };
+        auto value = co_await evaluate(weak, std::move(call));
+        auto state = weak.lock();
+        if (!state)
+            throw AppFailure(kDotStillLoading);
+        GCharPtr answer = snapshotAnswer(value.get());
+        value.reset();
+        try {
+            DotSnapshot snapshot = state->snapshots.apply(answer.get());
+            if (snapshot.reason != state->lastReason) {
+                state->lastReason = snapshot.reason.str();
+                if (!state->lastReason.empty())
+                    g_message("The Dot page is not ready: %s", state->lastReason.c_str());
+            }
+            co_return snapshot;
+        } catch (const StaleSnapshotBase&) {
+            if (whole)
+                throw;
+        }
+    }
+}
+
+double deadlineOf(std::string_view action)
+{
+    const auto& d = DotBrowser::kDeadlines;
+    if (action == "prepare")
+        return d.prepare;
+    if (action == "send")
+        return d.send;
+    if (action == "clearDraft")
+        return d.clearDraft;
+    return d.reveal;
 }
 
 Task<void> pageAction(std::weak_ptr<DotBrowser::State> state, std::string action, std::string text, std::string url)
 {
-    auto value = co_await evaluate(std::move(state), std::move(action), std::move(text), std::move(url));
+    double deadline = deadlineOf(action);
+    PageCall call { std::move(action), std::move(text), std::move(url), "", deadline, kCheckingWhetherSent, nullptr };
+    auto value = co_await evaluate(std::move(state), std::move(call));
     checkAdapterOutcome(value.get());
 }
 
@@ -190,6 +326,12 @@ Task<void> revealQuietly(std::weak_ptr<DotBrowser::State> state, std::string id,
     } catch (...) {
         // Revealing is a courtesy; its outcome does not matter to anyone.
     }
+}
+
+gboolean cancelLifetime(gpointer cancellable)
+{
+    g_cancellable_cancel(G_CANCELLABLE(cancellable));
+    return G_SOURCE_REMOVE;
 }
 
 }  // namespace
@@ -216,10 +358,12 @@ std::shared_ptr<const std::string> DotBrowser::State::loadAdapter()
     return adapterScript;
 }
 
-DotBrowser::DotBrowser(std::string_view profile, std::filesystem::path dataDirectory, WebKitNetworkSession* dataStore)
+DotBrowser::DotBrowser(std::string_view profile, std::filesystem::path dataDirectory, WebKitNetworkSession* dataStore,
+    Scheduler& scheduler)
     : state_(std::make_shared<State>())
 {
     auto& s = *state_;
+    s.scheduler = &scheduler;
     s.dataDirectory = std::move(dataDirectory);
     s.profile = BrowserProfile::forAccount(profile);
     s.session = dataStore ? GObjectPtr<WebKitNetworkSession>::retain(dataStore) : s.profile.makeSession();
@@ -264,9 +408,14 @@ void DotBrowser::open(std::string_view url)
     s.loadTimedOut = false;
     webkit_web_view_load_uri(s.webView.get(), target.c_str());
     std::weak_ptr<State> weak = state_;
-    s.loadTimeout = GLibScheduler::shared().schedule(s.loadTimeoutSeconds, [weak] {
-        if (auto state = weak.lock(); state && state->loading) {
+    // Reset when the load finishes or fails, so when it fires the load is still under way, or
+    // has not even been reported as started (on a busy machine): unreachable either way. The
+    // stop's own failure, if one is reported, says the same.
+    s.loadTimeout = s.scheduler->schedule(kLoadTimeoutSeconds, [weak] {
+        if (auto state = weak.lock()) {
             state->loadTimedOut = true;
+            state->loading = false;
+            state->error = DotBrowser::kCouldNotReach;
             webkit_web_view_stop_loading(state->webView.get());
         }
     });
@@ -296,22 +445,32 @@ void DotBrowser::shutdown()
         return;
     s.shutDown = true;
     s.onChange = nullptr;
-    webkit_web_view_stop_loading(s.webView.get());
     webkit_user_content_manager_unregister_script_message_handler(s.contentManager.get(), "dotChanged", kWorld);
     for (const auto& connection : s.connections)
         g_signal_handler_disconnect(connection.instance, connection.id);
     s.connections.clear();
+    s.loadTimeout.reset();
+    s.loading = false;
+    // The account's page stops here, with its scripts and streams, even if a pending call still
+    // holds the web view for a while.
+    webkit_web_view_stop_loading(s.webView.get());
+    webkit_web_view_load_uri(s.webView.get(), "about:blank");
     auto popups = std::move(s.popups);
     s.popups.clear();
     for (auto& popup : popups) {
         webkit_web_view_stop_loading(popup.webView.get());
         gtk_window_destroy(popup.window.get());
     }
-    s.loadTimeout.reset();
-    s.loading = false;
+    // Windows WebKit never got to show are ours alone: dropping them ends their pages.
+    auto unshown = std::move(s.unshownPopups);
+    s.unshownPopups.clear();
+    for (auto& view : unshown)
+        webkit_web_view_stop_loading(view.get());
+    unshown.clear();
     gtk_window_destroy(s.window.get());
-    // Last, because waiting tasks resume right here with a cancellation error.
-    g_cancellable_cancel(s.lifetime.get());
+    // Waiting calls end from the main loop: their callers must not run inside shutdown() (or
+    // the destructor), which they may have called themselves while replacing this browser.
+    g_idle_add_full(G_PRIORITY_DEFAULT, &cancelLifetime, g_object_ref(s.lifetime.get()), g_object_unref);
 }
 
 Task<DotSnapshot> DotBrowser::inspect() { return inspectPage(state_); }
@@ -354,8 +513,6 @@ GtkWindow* DotBrowser::window() const { return state_->window.get(); }
 std::size_t DotBrowser::popupCount() const { return state_->popups.size(); }
 
 GtkWindow* DotBrowser::popupWindow(std::size_t index) const { return state_->popups.at(index).window.get(); }
-
-void DotBrowser::setLoadTimeout(double seconds) { state_->loadTimeoutSeconds = seconds; }
 
 const std::string& DotBrowser::profileIdentifier() const { return state_->profile.identifier; }
 

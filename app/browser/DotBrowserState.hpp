@@ -13,6 +13,7 @@
 #include "quorvane/async/Async.hpp"
 #include "quorvane/browser/BrowserProfile.hpp"
 #include "quorvane/browser/DotBrowser.hpp"
+#include "quorvane/browser/SnapshotAssembler.hpp"
 
 namespace quorvane {
 
@@ -29,20 +30,27 @@ struct DotBrowser::State : std::enable_shared_from_this<State> {
     GObjectPtr<WebKitWebView> webView;
     GObjectPtr<GtkWindow> window;
     std::vector<Popup> popups;
+    // Windows the page asked for that WebKit has not shown yet; ours until then.
+    std::vector<GObjectPtr<WebKitWebView>> unshownPopups;
     std::function<void()> onChange;
     std::shared_ptr<const std::string> adapterScript;
     bool loading = false;
     std::string error;
     bool shutDown = false;
+    Scheduler* scheduler = nullptr;
+
+    SnapshotAssembler snapshots;
+    std::string lastReason;  // the last snapshot's reason, logged when it changes
+    bool probing = false;  // a probe of a page that missed a deadline is under way
 
     // A load still running after 60 s is stopped and reported as unreachable.
     Scheduler::Timer loadTimeout;
     bool loadTimedOut = false;
-    double loadTimeoutSeconds = 60;
 
-    // Cancelled by shutdown(): adapter calls still pending end instead of waiting forever.
+    // Cancelled after shutdown(), from the main loop: adapter calls still pending end instead of
+    // waiting forever.
     GObjectPtr<GCancellable> lifetime = GObjectPtr<GCancellable>::adopt(g_cancellable_new());
-    TaskScope tasks;  // detached "reveal" actions
+    TaskScope tasks;  // detached "reveal" actions and probes
 
     struct Connection {
         gpointer instance;

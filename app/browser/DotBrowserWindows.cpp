@@ -35,11 +35,24 @@ gboolean onPopupCloseRequest(GtkWindow* window, gpointer data)
     return FALSE;  // GTK destroys the window
 }
 
+// Takes `view` off the list of windows WebKit has not shown yet; false when it was not there.
+bool forgetUnshown(DotBrowser::State& state, WebKitWebView* view)
+{
+    auto& unshown = state.unshownPopups;
+    auto it = std::find_if(unshown.begin(), unshown.end(), [&](const auto& v) { return v.get() == view; });
+    if (it == unshown.end())
+        return false;
+    unshown.erase(it);
+    return true;
+}
+
 // The page in a sign-in window closed itself (window.close()).
 void onPopupClose(WebKitWebView* view, gpointer data)
 {
     auto state = lockState(data);
     if (!state)
+        return;
+    if (forgetUnshown(*state, view))
         return;
     auto& popups = state->popups;
     auto it = std::find_if(popups.begin(), popups.end(), [&](const auto& p) { return p.webView.get() == view; });
@@ -55,6 +68,8 @@ void onPopupReadyToShow(WebKitWebView* view, gpointer data)
     auto state = lockState(data);
     if (!state || state->shutDown)
         return;
+    auto keep = GObjectPtr<WebKitWebView>::retain(view);  // the list held it until now
+    forgetUnshown(*state, view);
     auto window = GObjectPtr<GtkWindow>::retain(GTK_WINDOW(gtk_window_new()));
     gtk_window_set_title(window.get(), "Sign in to Dot");
     gtk_window_set_default_size(window.get(), kPopupWidth, kPopupHeight);
@@ -62,18 +77,22 @@ void onPopupReadyToShow(WebKitWebView* view, gpointer data)
     gtk_window_set_child(window.get(), GTK_WIDGET(view));
     state->connectWeak(window.get(), "close-request", G_CALLBACK(onPopupCloseRequest));
     gtk_window_present(window.get());
-    state->popups.push_back({ std::move(window), GObjectPtr<WebKitWebView>::retain(view) });
+    state->popups.push_back({ std::move(window), std::move(keep) });
 }
 
 // Every new window the page asks for is granted; it shares the page's session and settings.
+// Until WebKit shows it, the browser holds it, so that shutdown() can end it either way.
 GtkWidget* onCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer data)
 {
     auto state = lockState(data);
     if (!state || state->shutDown)
         return nullptr;
-    auto* popup = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", view, nullptr));
-    state->watchPopup(popup);
-    return GTK_WIDGET(popup);
+    auto popup = GObjectPtr<WebKitWebView>::adopt(
+        WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", view, nullptr))));
+    state->watchPopup(popup.get());
+    auto* widget = GTK_WIDGET(popup.get());
+    state->unshownPopups.push_back(std::move(popup));
+    return widget;
 }
 
 struct FileChoice {

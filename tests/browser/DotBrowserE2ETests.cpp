@@ -343,14 +343,19 @@ TEST_F(DotBrowserTest, UnreachablePageSetsTheConnectionError)
 TEST_F(DotBrowserTest, ALoadThatNeverFinishesTimesOutAsUnreachable)
 {
     startSimulator();
-    auto browser = makeBrowser(newUUID());
-    browser->setLoadTimeout(1);
+    ManualScheduler clock;
+    DotBrowser browser(newUUID(), QUORVANE_TEST_DATA_DIR, nullptr, clock);
     simulator->control("stall-load");
-    browser->open(simulator->origin + "/dots/home");
-    ASSERT_TRUE(runUntil([&] { return browser->loading(); }));
-    ASSERT_TRUE(runUntil([&] { return !browser->error().empty(); }));
-    EXPECT_EQ(browser->error(), "Couldn’t reach Dot. Check your connection and try again.");
-    EXPECT_FALSE(browser->loading());
+    browser.open(simulator->origin + "/dots/home");
+    ASSERT_TRUE(runUntil([&] { return browser.loading(); }));
+    clock.advance(DotBrowser::kLoadTimeoutSeconds - 1);
+    runFor(0.3);
+    EXPECT_TRUE(browser.loading()) << "the time-out is not up yet";
+    EXPECT_EQ(browser.error(), "");
+    clock.advance(1);
+    ASSERT_TRUE(runUntil([&] { return !browser.error().empty(); }));
+    EXPECT_EQ(browser.error(), "Couldn’t reach Dot. Check your connection and try again.");
+    EXPECT_FALSE(browser.loading());
 }
 
 struct LoadFailures {

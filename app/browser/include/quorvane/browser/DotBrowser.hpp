@@ -8,16 +8,23 @@
 // Lifetimes: the browser's state lives behind a shared pointer; every GLib signal handler, timer
 // and the "dotChanged" message handler hold it weakly, so neither WebKit nor GTK keeps a browser
 // alive or calls into a dead one. shutdown() (run by the destructor too) disconnects everything,
-// and pending adapter calls end with GLibError G_IO_ERROR_CANCELLED instead of waiting forever.
+// loads about:blank into the page (its scripts, streams and timers stop with the document, even
+// while a pending call still holds the web view) and lets go of every window the page opened,
+// shown or not. Adapter calls still pending then end with GLibError G_IO_ERROR_CANCELLED, resumed
+// from the main loop (an idle callback), never inside shutdown() or the destructor: the caller
+// (a controller replacing its transport) must not run again while it is in the middle of that.
 //
-// The "dotChanged" message handler lives in the adapter's world only. WebKitGTK does not tell a
-// handler which frame posted, so the adapter puts `mainFrame: window === window.top` into every
-// message and the handler drops any message that does not say true. Only scripts of our own
-// world can post there at all, so page scripts cannot forge the flag.
+// Deadlines: every adapter call ends by its deadline (AdapterDeadlines, on the injected
+// scheduler). A page action that misses it fails with AppFailure "We’re checking whether your
+// message was sent." (the outcome is unknown: never NotSubmitted); a snapshot that misses it with
+// "The Dot page didn’t answer in time.". The page is then probed with a trivial script; when that
+// is not answered either, the page's main thread is stuck, and its web process is ended
+// (webkit_web_view_terminate_web_process), so error() becomes "The Dot window stopped. Reconnect
+// to continue." and the run loop reconnects.
 //
-// Navigation: a load still running after 60 s is stopped and reported like an unreachable page
-// (WebKitGTK has no per-request time-out). show() presents the window; GTK 4 leaves its
-// placement (centring) to the window manager.
+// Snapshots: the adapter sends what changed since the snapshot the browser holds; inspect()
+// always returns the whole DotSnapshot (SnapshotAssembler). A reason for a page that is not
+// ready is logged (g_message) whenever it changes.
 //
 // Everything runs on the main thread; GTK must be initialised first.
 
@@ -29,20 +36,36 @@
 
 #include <webkit/webkit.h>
 
+#include "quorvane/async/Scheduler.hpp"
 #include "quorvane/transport/DotTransport.hpp"
 
 namespace quorvane {
+
+// Seconds each adapter action may take. The adapter's own waits fit inside with room to spare:
+// "send" waits up to 2 s for its control and 10 s for its turn, "prepare" about 2 s at most.
+struct AdapterDeadlines {
+    double inspect = 10;
+    double prepare = 15;
+    double send = 30;
+    double clearDraft = 10;
+    double reveal = 10;
+    double probe = 5;  // the trivial script that tells a slow page from a stuck one
+};
 
 class DotBrowser final : public DotTransport {
 public:
     static constexpr const char* kWorld = "local.quorvane.adapter";
     static constexpr const char* kCouldNotReach = "Couldn’t reach Dot. Check your connection and try again.";
     static constexpr const char* kWindowStopped = "The Dot window stopped. Reconnect to continue.";
+    static constexpr const char* kNotAnswering = "The Dot page didn’t answer in time.";
+    static constexpr AdapterDeadlines kDeadlines {};
+    static constexpr double kLoadTimeoutSeconds = 60;  // a load still running then is unreachable
 
     // `profile` is the account's browserProfile; `dataDirectory` the share/quorvane folder that
-    // holds dot-adapter.js; `dataStore` a network session to use instead of the profile's own.
-    DotBrowser(
-        std::string_view profile, std::filesystem::path dataDirectory, WebKitNetworkSession* dataStore = nullptr);
+    // holds dot-adapter.js; `dataStore` a network session to use instead of the profile's own;
+    // `scheduler` times deadlines and the load time-out, and must outlive the browser.
+    DotBrowser(std::string_view profile, std::filesystem::path dataDirectory, WebKitNetworkSession* dataStore = nullptr,
+        Scheduler& scheduler = GLibScheduler::shared());
     ~DotBrowser() override;
     DotBrowser(const DotBrowser&) = delete;
     DotBrowser& operator=(const DotBrowser&) = delete;
@@ -73,8 +96,6 @@ public:
     std::size_t popupCount() const;
     GtkWindow* popupWindow(std::size_t index) const;
     const std::string& profileIdentifier() const;
-    // How long a load may run before it counts as unreachable (60 s unless a test shortens it).
-    void setLoadTimeout(double seconds);
 
     struct State;
 

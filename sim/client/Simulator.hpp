@@ -1,7 +1,7 @@
 #pragma once
 
-// The Dot simulator for one test: started on a free port with its own state folder and a
-// dot-service.json written for it, stopped (and reaped) when the object goes away. Its standard
+// The Dot simulator for one test or benchmark: started on a free port with its own state folder
+// and a dot-service.json written for it, stopped (and reaped) when the object goes away. Its standard
 // input is a pipe from us, and it runs with --exit-with-stdin, so even a crashed test leaves no
 // simulator behind.
 

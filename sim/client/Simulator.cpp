@@ -10,6 +10,7 @@
 #include <boost/json/parse.hpp>
 #include <libsoup/soup.h>
 
+#include "quorvane/browser/SnapshotAssembler.hpp"
 #include "quorvane/holders/GObjectPtr.hpp"
 
 namespace quorvane::testing {
@@ -124,7 +125,8 @@ boost::json::value Simulator::request(const char* method, const std::string& pat
     if (soup_message_get_status(message.get()) != SOUP_STATUS_OK)
         throw std::runtime_error("Control call " + path + " answered "
             + std::to_string(soup_message_get_status(message.get())) + ": " + text);
-    return boost::json::parse(text);
+    // The simulator's answers may hold lone surrogates on purpose (as JSON escapes).
+    return boost::json::parse(wellFormedJSON(text));
 }
 
 }  // namespace quorvane::testing
