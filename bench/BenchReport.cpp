@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 
 #include <benchmark/benchmark.h>
 
@@ -75,10 +76,15 @@ public:
             Times times { run.GetAdjustedRealTime() * toMilliseconds, run.GetAdjustedCPUTime() * toMilliseconds };
             if (run.run_type == Run::RT_Aggregate)
                 anyRepeated = true;
-            if (run.run_type == Run::RT_Iteration)
+            if (run.run_type == Run::RT_Iteration) {
                 repetitions[key].push_back(times);
-            else if (run.aggregate_name == "median")
+                for (const auto& [name, counter] : run.counters)
+                    counters[key][name].push_back(counter.value);
+            } else if (run.aggregate_name == "median") {
                 medians[key] = times;
+                for (const auto& [name, counter] : run.counters)
+                    counterMedians[key][name] = counter.value;
+            }
         }
     }
 
@@ -87,16 +93,18 @@ public:
         ConsoleReporter::Finalize();
         bool heading = false;
         for (const Row& row : rows) {
+            if (!row.counter.empty()) {
+                if (auto value = counterFigure(row)) {
+                    heading = printHeading(heading);
+                    printCounter(row, *value);
+                }
+                continue;
+            }
             const Times* measured = figure(row.benchmark);
             const Times* floor = row.floor ? figure(*row.floor) : nullptr;
             if (!measured || (row.floor && !floor))
                 continue;
-            if (!heading) {
-                std::printf("\nSummary (%s):\n",
-                    anyRepeated ? "medians of the repetitions"
-                                : "single runs; use --benchmark_repetitions=5 for medians");
-                heading = true;
-            }
+            heading = printHeading(heading);
             const double value = measured->of(row.clock);
             std::string line = (row.detail ? "  " : "") + row.name + ": " + milliseconds(value);
             std::string cpuNote;  // beside a real time: how much of it was waiting or noise
@@ -121,6 +129,40 @@ public:
     }
 
 private:
+    bool printHeading(bool printed)
+    {
+        if (!printed) {
+            std::printf("\nSummary (%s):\n",
+                anyRepeated ? "medians of the repetitions" : "single runs; use --benchmark_repetitions=5 for medians");
+        }
+        return true;
+    }
+
+    // The median of a counter over the runs, when the benchmark ran.
+    std::optional<double> counterFigure(const Row& row) const
+    {
+        if (auto aggregate = counterMedians.find(row.benchmark);
+            aggregate != counterMedians.end() && aggregate->second.count(row.counter))
+            return aggregate->second.at(row.counter);
+        if (auto runs = counters.find(row.benchmark); runs != counters.end() && runs->second.count(row.counter))
+            return median(runs->second.at(row.counter));
+        return std::nullopt;
+    }
+
+    void printCounter(const Row& row, double value)
+    {
+        std::string line = (row.detail ? "  " : "") + row.name + ": " + quantity(value, row.unit);
+        line += row.goal ? " (goal \u2264 " + quantity(*row.goal, row.unit) + ")" : " (no goal)";
+        if (row.goal)
+            line += value <= *row.goal ? " met" : " MISSED";
+        std::printf("%s\n", line.c_str());
+    }
+
+    static std::string quantity(double value, const std::string& unit)
+    {
+        return unit == " ms" ? milliseconds(value) : fixed(value) + unit;
+    }
+
     // The median of the repetitions: Google Benchmark's own aggregate when it made one, else
     // the median of the runs seen (one run without repetitions).
     const Times* figure(const std::string& key)
@@ -141,6 +183,8 @@ private:
     const std::vector<Row>& rows;
     std::map<std::string, std::vector<Times>> repetitions;
     std::map<std::string, Times> medians;
+    std::map<std::string, std::map<std::string, std::vector<double>>> counters;  // per benchmark, per name
+    std::map<std::string, std::map<std::string, double>> counterMedians;  // Google Benchmark's own aggregates
     bool anyRepeated = false;
 };
 

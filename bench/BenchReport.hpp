@@ -3,6 +3,8 @@
 // One summary line per goal after a benchmark run, so every benchmark reads the same way:
 //   <row>: <median> vs floor <median floor> = <ratio>× (goal ≤ N×) met|MISSED
 //   <row>: <median> (goal ≤ X ms) met|MISSED
+//   <row>: <median of a counter><unit> (goal ≤ X<unit>) met|MISSED   (a figure the benchmark
+//                                                  measured itself, such as a thread's CPU time)
 // A floor is the least the same work can cost on this machine (for example a Boost.JSON parse
 // of the same bytes), measured in the same run, so a ratio compares across machines while a
 // bare time does not. With --benchmark_repetitions the figures are medians, which a busy
@@ -26,6 +28,10 @@ struct Row {
     std::optional<double> goal;  // a ratio to the floor, or milliseconds without a floor
     Clock clock = Clock::cpu;
     bool detail = false;  // a line under the one before it, indented; scripts/bench shows headlines only
+    // When set, the figure is this user counter of the benchmark (its median over the runs),
+    // in `unit`, instead of a time; the goal is then in that unit too.
+    std::string counter = {};
+    std::string unit = " ms";
 };
 
 // Runs the benchmarks selected on the command line with the usual console table, then prints

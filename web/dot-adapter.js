@@ -35,8 +35,9 @@
 //     control that is disabled while the composer holds text, or - once a send control has been
 //     seen - another control in its place (most pages swap send for stop while they answer).
 //   - a page with turns (articles, a log or feed with entries, message attributes) from which
-//     no message, or not every message, can be read is not ready; its reason says so. Snapshots
-//     never claim "ready, no messages" for a conversation they cannot read.
+//     no message can be read, or with a message element that cannot be read, is not ready; its
+//     reason says so. Snapshots never claim "ready, no messages" for a conversation they cannot
+//     read.
 //   - a history that keeps only its newest turns in the document (virtualised) is read as one:
 //     turns seen before that left the top of the document stay in the snapshot, in order, until
 //     the page moves to another conversation or is reloaded.
@@ -70,11 +71,17 @@
 // A message's key is its id, or id + U+0000 + n for the n-th repeat of an id on the page.
 // The answer is relative to `since` only when `since` names the last snapshot answered;
 // otherwise (a first call, a lost answer, a reload) it is whole. Messages are read again only
-// when a mutation inside them was observed, so an unchanged page costs a few queries.
+// when a mutation inside them was observed; the page fields only when the document changed, a
+// field's value moved or 5 s passed (for what changes without a mutation, such as styles). An
+// unchanged page therefore costs almost nothing to watch. A first read of a long conversation
+// yields to the page every 30 ms, so the page (and Quorvane's check that it still answers)
+// keeps running meanwhile.
 //
-// Every run also makes sure that one MutationObserver per page posts "dotChanged" (coalesced)
-// whenever the conversation, the composer or the page state changes. Each message says whether
-// it comes from the top frame; Quorvane ignores the others.
+// Every run also makes sure that one MutationObserver per page posts "dotChanged" (coalesced,
+// at most one per 250 ms) whenever the document changes: text, elements, a field's input, and
+// attributes but inline styles and the presentation attributes inside messages (see
+// watchPage). Quorvane relies on it to know when an unchanged page need not be read again.
+// Each message says whether it comes from the top frame; Quorvane ignores the others.
 
 'use strict';
 
@@ -99,6 +106,8 @@ const LIMITS = Object.freeze({
 const PAGE_FIELDS_ROOM = 2 * (LIMITS.draft + LIMITS.url) + 2 * LIMITS.address + 4 * LIMITS.profileName + 4096;
 
 const CHANGE_DELAY_MS = 250;
+const PAGE_REFRESH_MS = 5000; // an unchanged page is read again at least this often
+const READ_SLICE_MS = 30; // reading messages yields to the page this often
 const SEND_SETTLE_MS = 10000; // how long a send may take to show its turn
 const ALERT_SETTLE_MS = 1000; // a new alert must stay this long to count
 const CONTROL_WAIT_MS = 2000; // for the send control to become enabled
@@ -150,10 +159,14 @@ function safeAddress(value) {
 // ---- finding things ---------------------------------------------------------------------
 
 const all = (selector, root) => Array.from((root || document).querySelectorAll(selector));
+// The first shown element for the earliest of `selectors` that finds one. One walk of the
+// document for all of them: a long conversation makes every walk count.
 const first = (selectors, root) => {
+  const found = all(selectors.join(', '), root);
+  if (found.length === 0) return null;
   for (const selector of selectors) {
-    const found = all(selector, root).find(isShown);
-    if (found) return found;
+    const match = found.find((element) => element.matches(selector) && isShown(element));
+    if (match) return match;
   }
   return null;
 };
@@ -206,8 +219,9 @@ function findDialog() {
 }
 
 function findSignIn(composer) {
-  if (all('input[type="password"]').some(isShown)) return true;
-  if (first(['[data-testid="login-button"]', '[data-testid*="sign-in" i]', '[data-testid*="signin" i]'])) return true;
+  // A password field or a sign-in control anywhere, also beside a composer (some pages let a
+  // visitor type before they sign in; nothing sent there would be kept).
+  if (first(['input[type="password"]', '[data-testid="login-button"]', '[data-testid*="sign-in" i]', '[data-testid*="signin" i]'])) return true;
   const path = location.pathname.toLowerCase();
   if (/\/(auth|login|log-in|signin|sign-in)(\/|$)/.test(path)) return true;
   // A bare wall with a "Sign in" / "Log in" button and no composer.
@@ -454,6 +468,10 @@ function memory() {
     answeredVersion: -1,
     readings: new WeakMap(), // message element -> {id, json}, until a mutation inside it
     dirty: true, // something changed since the conversation was last read
+    structureChanged: true, // ... outside the messages: their list must be found again
+    elements: null, // the message elements as last found
+    pageChanged: true, // ... outside the messages' content: the page fields must be read again
+    fields: null, // {state, profile, draft, url, at}: the page fields as last read
     history: [], // [{key, id, json}] as last read, including turns virtualised away
     historyVersion: 0,
     unreadable: false,
@@ -465,16 +483,30 @@ function memory() {
   return m;
 }
 
+// Forgets the readings of the messages around `node`; true when there were any.
 function invalidate(m, node) {
   m.dirty = true;
+  let inside = false;
   for (let element = node && node.closest ? node.closest(MESSAGE) : null; element; element = element.parentElement && element.parentElement.closest(MESSAGE)) {
     m.readings.delete(element);
+    inside = true;
   }
+  return inside;
 }
 
+// What the mutations change: the messages they happened in; the list of messages, unless they
+// all happened inside messages; and the page fields, unless they were all changes of content
+// inside messages (the common case while an answer streams in).
 function noteMutations(m, records) {
   for (const record of records) {
-    invalidate(m, record.target.nodeType === Node.ELEMENT_NODE ? record.target : record.target.parentElement);
+    const inside = invalidate(m, record.target.nodeType === Node.ELEMENT_NODE ? record.target : record.target.parentElement);
+    const attribute = record.type === 'attributes' ? record.attributeName : null;
+    if (!inside || attribute === 'data-message-id' || attribute === 'data-message-author-role') {
+      m.structureChanged = true;
+      m.pageChanged = true;
+    } else if (attribute !== null && SIGNAL_ATTRIBUTES.has(attribute)) {
+      m.pageChanged = true; // aria-busy on a message, for one
+    }
   }
 }
 
@@ -486,22 +518,40 @@ function mergedHistory(previous, visible) {
 }
 
 // The conversation as far as the page has shown it, newest last, within the bounds.
+// One read at a time: a call that arrives while another reads shares its result.
 function readConversation(m) {
+  if (!m.reading) m.reading = readConversationNow(m).finally(() => { m.reading = null; });
+  return m.reading;
+}
+
+async function readConversationNow(m) {
   noteMutations(m, m.observer.takeRecords());
   const where = conversationKey(location.href);
   if (m.conversation !== where) {
     m.conversation = where;
     m.history = [];
     m.dirty = true;
+    m.structureChanged = true;
   }
   if (!m.dirty) return m.history;
-  const elements = messageElements();
+  // What changes while this read runs makes the next one read again.
+  m.dirty = false;
+  const elements = m.structureChanged || !m.elements ? messageElements() : m.elements;
+  m.structureChanged = false;
+  m.elements = elements;
   const visible = [];
   const repeats = new Map();
   const read = [];
+  let slice = performance.now();
   for (const element of elements) {
     let reading = m.readings.get(element);
     if (reading === undefined) {
+      // A long conversation read from scratch takes a while; the page (and Quorvane's check
+      // that the page still answers) get their turns in between.
+      if (performance.now() - slice > READ_SLICE_MS) {
+        await sleep(0);
+        slice = performance.now();
+      }
       reading = readMessage(element);
       m.readings.set(element, reading);
     }
@@ -511,7 +561,7 @@ function readConversation(m) {
     repeats.set(reading.id, n + 1);
     visible.push({ key: n ? `${reading.id}\u0000${n}` : reading.id, id: reading.id, json: reading.json });
   }
-  m.unreadable = read.length < elements.length || hasUnreadTurns(read);
+  m.unreadable = read.length < elements.length || (read.length === 0 && hasUnreadTurns(read));
   let history = mergedHistory(m.history, visible);
   // The newest messages, as many as the bounds allow.
   let start = Math.max(0, history.length - LIMITS.messages);
@@ -528,7 +578,6 @@ function readConversation(m) {
     m.history = history;
     m.historyVersion += 1;
   }
-  m.dirty = false;
   return m.history;
 }
 
@@ -567,9 +616,21 @@ function pageState(m) {
   return { composer, requiresSignIn, blockedByDialog, busy, editable };
 }
 
-function snapshot(m, since) {
-  const state = pageState(m);
-  const history = state.requiresSignIn ? [] : readConversation(m);
+// The page fields and the conversation now. The fields are read again when anything but a
+// message's content changed, the address moved, a field's value moved or PAGE_REFRESH_MS
+// passed (for what changes without a mutation, such as styles); otherwise the last reading
+// stands, which keeps an idle page, and one whose answer streams in, cheap to watch.
+async function readPage(m) {
+  noteMutations(m, m.observer.takeRecords());
+  const url = bounded(clean(location.href), LIMITS.url);
+  let fields = m.fields;
+  if (!fields || m.pageChanged || fields.url !== url || Date.now() - fields.at >= PAGE_REFRESH_MS || fieldValueMoved(fields)) {
+    m.pageChanged = false;
+    fields = m.fields = { state: pageState(m), profile: findProfile(), url, at: Date.now() };
+    fields.draft = bounded(clean(composerText(fields.state.composer)), LIMITS.draft);
+  }
+  const state = fields.state;
+  const history = state.requiresSignIn ? [] : await readConversation(m);
   const unreadable = !state.requiresSignIn && m.unreadable;
   let reason = '';
   if (state.requiresSignIn) reason = 'Sign in to Dot to continue.';
@@ -578,16 +639,28 @@ function snapshot(m, since) {
   else if (unreadable) reason = UNREADABLE;
   else if (!state.editable) reason = 'The Dot composer can’t be used right now.';
   const page = {
-    url: bounded(clean(location.href), LIMITS.url),
+    url,
     ready: Boolean(state.composer) && state.editable && !state.requiresSignIn && !state.blockedByDialog && !state.busy && !unreadable,
     busy: state.busy,
     reason,
-    draft: bounded(clean(composerText(state.composer)), LIMITS.draft),
+    draft: fields.draft,
   };
-  Object.assign(page, findProfile());
+  Object.assign(page, fields.profile);
   if (state.requiresSignIn) page.requiresSignIn = true;
   if (state.blockedByDialog) page.blockedByDialog = true;
+  return { page, history };
+}
 
+// A text field's value set by the page's own script changes neither the document nor fires an
+// input event; reading it is cheap, so it is checked on every call.
+function fieldValueMoved(fields) {
+  const field = fields.state.composer;
+  if (!field || !('value' in field) || typeof field.value !== 'string') return false;
+  return !field.isConnected || bounded(clean(field.value), LIMITS.draft) !== fields.draft;
+}
+
+async function snapshot(m, since) {
+  const { page, history } = await readPage(m);
   const relative = since !== '' && since === `${m.key}:${m.generation}`;
   const order = relative && m.answeredVersion === m.historyVersion ? null : history.map((entry) => entry.key);
   const changed = [];
@@ -615,7 +688,12 @@ function sameKeys(a, b) {
 
 // ---- change signal ----------------------------------------------------------------------
 
-const SIGNAL_ATTRIBUTES = new Set(['aria-busy', 'disabled', 'inert', 'aria-hidden', 'hidden', 'data-state', 'data-message-id', 'contenteditable', 'aria-label']);
+const SIGNAL_ATTRIBUTES = new Set(['aria-busy', 'disabled', 'inert', 'aria-hidden', 'hidden', 'data-state', 'data-message-id', 'data-message-author-role', 'contenteditable', 'aria-label']);
+
+function isSignalled(record) {
+  if (record.type !== 'attributes' || SIGNAL_ATTRIBUTES.has(record.attributeName)) return true;
+  return record.attributeName !== 'style' && !outermostMessage(record.target);
+}
 
 function watchPage(m) {
   let timer = null;
@@ -632,13 +710,20 @@ function watchPage(m) {
   const changed = () => {
     if (timer === null) timer = setTimeout(post, CHANGE_DELAY_MS);
   };
-  // Every mutation can change what a message reads as; only some are worth a signal.
+  // Every mutation can change what a message reads as. All but a few are worth a signal:
+  // Quorvane does not ask an unchanged page again for a while, so a change must say so. Left
+  // out are a message's own presentation attributes (classes and styles that pages animate
+  // while an answer streams, whose text changes signal anyway) and inline styles elsewhere;
+  // what they change is read again within a couple of seconds.
   m.observer = new MutationObserver((records) => {
     noteMutations(m, records);
-    if (records.some((record) => record.type !== 'attributes' || SIGNAL_ATTRIBUTES.has(record.attributeName))) changed();
+    if (records.some(isSignalled)) changed();
   });
   m.observer.observe(document, { subtree: true, childList: true, characterData: true, attributes: true });
-  document.addEventListener('input', changed, true);
+  document.addEventListener('input', () => {
+    m.pageChanged = true; // a text field's value changes without a mutation
+    changed();
+  }, true);
   window.addEventListener('popstate', changed);
 }
 
@@ -844,7 +929,7 @@ const m = memory();
 
 switch (action) {
   case 'inspect':
-    return snapshot(m, since);
+    return await snapshot(m, since);
   case 'prepare':
     return await prepare(m, text, expectedURL);
   case 'send':

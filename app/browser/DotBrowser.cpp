@@ -86,6 +86,7 @@ void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data)
     auto state = lockState(data);
     if (!state)
         return;
+    state->quiet = false;
     if (event == WEBKIT_LOAD_STARTED) {
         state->loading = true;
         state->error.clear();
@@ -100,6 +101,7 @@ gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, const char*, GError
     auto state = lockState(data);
     if (!state)
         return FALSE;
+    state->quiet = false;
     state->loading = false;
     state->loadTimeout.reset();
     bool provisional = event == WEBKIT_LOAD_STARTED || event == WEBKIT_LOAD_REDIRECTED;
@@ -115,6 +117,7 @@ gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, const char*, GError
 void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data)
 {
     if (auto state = lockState(data)) {
+        state->quiet = false;
         state->loading = false;
         state->loadTimeout.reset();
         state->error = DotBrowser::kWindowStopped;
@@ -124,13 +127,16 @@ void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, g
 void onDotChanged(WebKitUserContentManager*, JSCValue* message, gpointer data)
 {
     auto state = lockState(data);
-    if (!state || state->shutDown || !state->onChange)
+    if (!state || state->shutDown)
         return;
     if (!message || !jsc_value_is_object(message))
         return;
     auto mainFrame = GObjectPtr<JSCValue>::adopt(jsc_value_object_get_property(message, "mainFrame"));
     if (!mainFrame || !jsc_value_is_boolean(mainFrame.get()) || !jsc_value_to_boolean(mainFrame.get()))
         return;  // a sub-frame, or a message that does not say
+    state->quiet = false;
+    if (!state->onChange)
+        return;
     auto onChange = state->onChange;  // the callback may replace or clear it
     onChange();
 }
@@ -230,7 +236,12 @@ Task<GObjectPtr<JSCValue>> evaluate(std::weak_ptr<DotBrowser::State> weak, PageC
     try {
         co_return co_await asyncCall<GObjectPtr<JSCValue>>(start, finish, ended.get());
     } catch (const GLibError& error) {
-        if (!late || !error.matches(G_IO_ERROR, G_IO_ERROR_CANCELLED))
+        const bool cancelled = error.matches(G_IO_ERROR, G_IO_ERROR_CANCELLED);
+        // WebKit answers a call into a page without a web process with a script error of its
+        // own ("Unsupported result type"); what the caller needs to know is that the page ended.
+        if (auto state = weak.lock(); !cancelled && state && state->error == DotBrowser::kWindowStopped)
+            throw AppFailure(DotBrowser::kWindowStopped);
+        if (!late || !cancelled)
             throw;
     }
     // Nobody can tell what became of the call; whether the page still answers at all is found
@@ -270,13 +281,18 @@ Task<void> probePage(std::weak_ptr<DotBrowser::State> weak)
         webkit_web_view_terminate_web_process(state->webView.get());
 }
 
-Task<DotSnapshot> inspectPage(std::weak_ptr<DotBrowser::State> weak)
+Task<DotSnapshot> readSnapshot(std::weak_ptr<DotBrowser::State> weak)
 {
     const double deadline = DotBrowser::kDeadlines.inspect;
     for (bool whole = false;; whole = true) {
         std::string since;
-        if (auto state = weak.lock(); state && !whole)
-            since = state->snapshots.since();
+        if (auto state = weak.lock()) {
+            if (!whole)
+                since = state->snapshots.since();
+            // A change from here on may not be in what the page answers.
+            state->quiet = true;
+            state->heldAt = state->scheduler->now();
+        }
         PageCall call { "inspect", "", "", since, deadline, DotBrowser::kNotAnswering, nullptr };
         auto value = co_await evaluate(weak, std::move(call));
         auto state = weak.lock();
@@ -299,6 +315,26 @@ Task<DotSnapshot> inspectPage(std::weak_ptr<DotBrowser::State> weak)
     }
 }
 
+Task<DotSnapshot> inspectPage(std::weak_ptr<DotBrowser::State> weak)
+{
+    if (auto state = weak.lock(); state && !state->shutDown && state->quiet && state->held
+        && state->scheduler->now() - state->heldAt < DotBrowser::kUnchangedPageReread) {
+        co_return *state->held;
+    }
+    try {
+        DotSnapshot snapshot = co_await readSnapshot(weak);
+        if (auto state = weak.lock())
+            state->held = snapshot;
+        co_return snapshot;
+    } catch (...) {
+        if (auto state = weak.lock()) {
+            state->quiet = false;
+            state->held.reset();
+        }
+        throw;
+    }
+}
+
 double deadlineOf(std::string_view action)
 {
     const auto& d = DotBrowser::kDeadlines;
@@ -311,11 +347,26 @@ double deadlineOf(std::string_view action)
     return d.reveal;
 }
 
+// Whatever an action did to the page, the next snapshot reads it.
+void pageMayChange(const std::weak_ptr<DotBrowser::State>& weak)
+{
+    if (auto state = weak.lock())
+        state->quiet = false;
+}
+
 Task<void> pageAction(std::weak_ptr<DotBrowser::State> state, std::string action, std::string text, std::string url)
 {
     double deadline = deadlineOf(action);
     PageCall call { std::move(action), std::move(text), std::move(url), "", deadline, kCheckingWhetherSent, nullptr };
-    auto value = co_await evaluate(std::move(state), std::move(call));
+    pageMayChange(state);
+    GObjectPtr<JSCValue> value;
+    try {
+        value = co_await evaluate(state, std::move(call));
+    } catch (...) {
+        pageMayChange(state);
+        throw;
+    }
+    pageMayChange(state);
     checkAdapterOutcome(value.get());
 }
 
@@ -403,6 +454,7 @@ void DotBrowser::open(std::string_view url)
     if (s.shutDown)
         return;
     s.error.clear();
+    s.quiet = false;
     const auto& service = DotService::current();
     std::string target = validDotURL(url, service) ? std::string(url) : service.homeURL();
     s.loadTimedOut = false;

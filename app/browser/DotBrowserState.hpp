@@ -41,6 +41,11 @@ struct DotBrowser::State : std::enable_shared_from_this<State> {
 
     SnapshotAssembler snapshots;
     std::string lastReason;  // the last snapshot's reason, logged when it changes
+    // The last snapshot read from the page, when it began, and whether anything may have changed
+    // since then (a change signal, a load, a page action, a failure). See inspect().
+    std::optional<DotSnapshot> held;
+    double heldAt = 0;
+    bool quiet = false;
     bool probing = false;  // a probe of a page that missed a deadline is under way
 
     // A load still running after 60 s is stopped and reported as unreachable.

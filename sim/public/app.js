@@ -369,7 +369,8 @@
   }
 
   // Markup the page pads on its own (the simulator's `seed` with `padding`).
-  function pad(node) {
+  function pad(node, html) {
+    if (html.indexOf('data-padding-length') < 0) return node;
     Array.prototype.forEach.call(node.querySelectorAll('[data-padding-length]'), function (el) {
       el.setAttribute('data-padding', 'x'.repeat(Number(el.getAttribute('data-padding-length'))));
     });
@@ -383,7 +384,7 @@
     var count = V.answerBlocks || 1;
     var blocks;
     if (count <= 1) {
-      blocks = [pad(h('div', { className: className, html: html }))];
+      blocks = [pad(h('div', { className: className, html: html }), html)];
     } else {
       var template = document.createElement('template');
       template.innerHTML = html;
@@ -625,7 +626,9 @@
           outcomes[name] = 'error';
         }
       });
-      document.documentElement.setAttribute('data-forged', JSON.stringify(outcomes));
+      // Written only when it changes, so the guessing itself leaves the document quiet.
+      var written = JSON.stringify(outcomes);
+      if (document.documentElement.getAttribute('data-forged') !== written) document.documentElement.setAttribute('data-forged', written);
     }, 100);
   }
 

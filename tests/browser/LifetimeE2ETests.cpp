@@ -34,7 +34,9 @@ TEST_F(LifetimeTest, CallsEndAtTheirDeadlinesAndAStuckPageIsEnded)
     clock.advance(deadlines.send);
     ASSERT_TRUE(runUntil([&] { return send.done(); }, 2));
     EXPECT_EQ(send.outcome(), kUnknown) << "an unknown outcome, never a refusal";
-    runFor(1);  // the probe that follows a missed deadline is answered
+    // The probe that follows a missed deadline went to the page before this script, so it has
+    // been answered once this one is.
+    evalInPage(browser->webView(), "'answered'");
     clock.advance(deadlines.probe);
     runFor(0.5);
     EXPECT_EQ(browser->error(), "") << "a page that still answers is not ended";
@@ -44,6 +46,8 @@ TEST_F(LifetimeTest, CallsEndAtTheirDeadlinesAndAStuckPageIsEnded)
     inspectUntil(*browser, [](const DotSnapshot& s) { return s.ready; });
     simulator->control("hang", R"({"ms": 120000})");
     runFor(0.5);
+    // A hung page sends no change signal: the snapshot held is answered until it is this old.
+    clock.advance(DotBrowser::kUnchangedPageReread);
     PendingCall inspect(inspectOnly(*browser));
     PendingCall prepare(browser->prepare("Still there?", url));
     runFor(0.5);
@@ -52,11 +56,16 @@ TEST_F(LifetimeTest, CallsEndAtTheirDeadlinesAndAStuckPageIsEnded)
     ASSERT_TRUE(runUntil([&] { return inspect.done(); }, 2));
     EXPECT_EQ(inspect.outcome(), "AppFailure: The Dot page didn’t answer in time.");
     EXPECT_FALSE(prepare.done());
-    clock.advance(deadlines.prepare - deadlines.inspect);  // also the end of the probe's deadline
+    clock.advance(deadlines.prepare - deadlines.inspect);
     ASSERT_TRUE(runUntil([&] { return prepare.done(); }, 2));
     EXPECT_EQ(prepare.outcome(), kUnknown);
+    runFor(0.5);
+    EXPECT_EQ(browser->error(), "") << "a slow page is given the probe's time";
+    clock.advance(deadlines.inspect + deadlines.probe - deadlines.prepare);  // the probe's deadline
     ASSERT_TRUE(runUntil([&] { return !browser->error().empty(); }, 10));
     EXPECT_EQ(browser->error(), "The Dot window stopped. Reconnect to continue.");
+    EXPECT_EQ(outcomeOf(browser->clearDraft("Still there?", url)), "AppFailure: " + browser->error())
+        << "a page without its process says so";
 
     // Reconnecting brings the page back.
     EXPECT_TRUE(openAndInspect(*browser, url).ready);

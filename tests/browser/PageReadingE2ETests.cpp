@@ -193,6 +193,31 @@ TEST_F(PageReadingTest, AVirtualisedHistoryKeepsTheTurnsThatLeftTheDocument)
     EXPECT_EQ(evalInPage(browser->webView(), "document.querySelectorAll('[data-message-id]').length"), "4");
 }
 
+TEST_F(PageReadingTest, AChangeIsReadAtOnceWhenSignalledAndWithinTheRereadTimeOtherwise)
+{
+    ManualScheduler clock;
+    auto browser = makeBrowser(clock);
+    auto url = startConversation(*browser);
+    int changes = 0;
+    browser->setOnChange([&] { ++changes; });
+    runFor(0.5);  // the first answer's last signal
+    ASSERT_EQ(await(browser->inspect()).messages.size(), 2u);
+
+    // Signalled: a message arrives.
+    changes = 0;
+    simulator->control("inject",
+        boost::json::serialize(boost::json::value { { "conversation", conversationID(url) }, { "text", "News" } }));
+    ASSERT_TRUE(runUntil([&] { return changes > 0; }));
+    auto snapshot = await(browser->inspect());
+    ASSERT_EQ(snapshot.messages.size(), 3u);
+    EXPECT_EQ(snapshot.messages.back().text, "News");
+
+    // Not signalled: the page's script moves the address without touching the document.
+    evalInPage(browser->webView(), "history.replaceState(null, '', location.pathname + '?view=1'); 'moved'");
+    clock.advance(DotBrowser::kUnchangedPageReread);
+    EXPECT_EQ(await(browser->inspect()).url, url + "?view=1");
+}
+
 TEST_F(PageReadingTest, MessageTextAndMarkupStopAtTheirBounds)
 {
     auto browser = makeBrowser();

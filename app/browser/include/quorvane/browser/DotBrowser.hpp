@@ -20,11 +20,17 @@
 // "The Dot page didn’t answer in time.". The page is then probed with a trivial script; when that
 // is not answered either, the page's main thread is stuck, and its web process is ended
 // (webkit_web_view_terminate_web_process), so error() becomes "The Dot window stopped. Reconnect
-// to continue." and the run loop reconnects.
+// to continue." and the run loop reconnects. Calls into a page whose web process has ended fail
+// with that sentence too, until the page is opened again.
 //
 // Snapshots: the adapter sends what changed since the snapshot the browser holds; inspect()
 // always returns the whole DotSnapshot (SnapshotAssembler). A reason for a page that is not
-// ready is logged (g_message) whenever it changes.
+// ready is logged (g_message) whenever it changes. A page that has not changed is not asked
+// again: inspect() returns the snapshot it last read when, since that read began, the page sent
+// no change signal, nothing was loaded, no action ran and no call failed, and that read began
+// less than kUnchangedPageReread seconds ago (the signal follows every change to the document;
+// the re-read catches what changes without one, such as a field's value set by script). An
+// idle connection therefore calls into the page every 2 s instead of twice a second.
 //
 // Everything runs on the main thread; GTK must be initialised first.
 
@@ -49,7 +55,10 @@ struct AdapterDeadlines {
     double send = 30;
     double clearDraft = 10;
     double reveal = 10;
-    double probe = 5;  // the trivial script that tells a slow page from a stuck one
+    // The trivial script that tells a slow page from a stuck one. Generous: a long conversation
+    // keeps a page's main thread busy for many seconds after it loads on a loaded machine, and
+    // ending a page that was only slow costs the user a reload.
+    double probe = 30;
 };
 
 class DotBrowser final : public DotTransport {
@@ -60,6 +69,7 @@ public:
     static constexpr const char* kNotAnswering = "The Dot page didn’t answer in time.";
     static constexpr AdapterDeadlines kDeadlines {};
     static constexpr double kLoadTimeoutSeconds = 60;  // a load still running then is unreachable
+    static constexpr double kUnchangedPageReread = 2;  // seconds; see "Snapshots" above
 
     // `profile` is the account's browserProfile; `dataDirectory` the share/quorvane folder that
     // holds dot-adapter.js; `dataStore` a network session to use instead of the profile's own;
