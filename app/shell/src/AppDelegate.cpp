@@ -8,6 +8,7 @@
 #include "quorvane/controller/AvatarSource.hpp"
 #include "quorvane/controller/SoupAvatarFetcher.hpp"
 #include "quorvane/holders/GLibHolders.hpp"
+#include "quorvane/shell/CommandDispatch.hpp"
 #include "quorvane/shell/Menus.hpp"
 #include "quorvane/shell/PageCall.hpp"
 #include "quorvane/shell/WeakOwner.hpp"
@@ -195,20 +196,20 @@ void AppDelegate::installActions()
                 webkit_web_view_execute_editing_command(self.webView(), WEBKIT_EDITING_COMMAND_SELECT_ALL);
             } },
     };
+    struct Target {
+        Lifetime::Token token;
+        AppDelegate* self;
+        void (*activate)(AppDelegate&);
+    };
+    using Activate = void (*)(GSimpleAction*, GVariant*, gpointer);
+    Activate onActivate = [](GSimpleAction*, GVariant*, gpointer data) {
+        auto* target = static_cast<Target*>(data);
+        if (!target->token.expired() && target->self->window_)
+            target->activate(*target->self);
+    };
     auto add = [&](GActionMap* map, const Entry& entry) -> GSimpleAction* {
         GSimpleAction* action = g_simple_action_new(entry.name, nullptr);
-        struct Target {
-            Lifetime::Token token;
-            AppDelegate* self;
-            void (*activate)(AppDelegate&);
-        };
-        g_signal_connect_data(
-            action, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer data) {
-                auto* target = static_cast<Target*>(data);
-                if (!target->token.expired() && target->self->window_)
-                    target->activate(*target->self);
-            }),
-            new Target { token, this, entry.activate },
+        g_signal_connect_data(action, "activate", G_CALLBACK(onActivate), new Target { token, this, entry.activate },
             [](gpointer data, GClosure*) { delete static_cast<Target*>(data); }, GConnectFlags(0));
         g_action_map_add_action(map, G_ACTION(action));
         g_object_unref(action);
@@ -313,7 +314,8 @@ void AppDelegate::onPageMessage(PageMessage message)
     auto token = lifetime_.token();
     std::optional<std::string> error;
     try {
-        controller_->perform(message.command, message.data);
+        ++commandsDispatched_;
+        performCommand(*controller_, message.command, message.data);
     } catch (const AppFailure& failure) {
         error = failure.message;
     } catch (const std::exception& failure) {
@@ -328,9 +330,15 @@ void AppDelegate::reply(const std::string& id, const std::optional<std::string>&
 {
     if (document != document_ || !view_)
         return;  // the document that asked is gone
+    // WebKit takes strings and numbers as arguments, not booleans or null, so the error goes
+    // as JSON text: "null" or the quoted sentence.
     PageArguments arguments;
-    arguments.add("id", id).add("failed", error.has_value()).add("error", error.value_or(""));
-    callInPage(view_->webView(), "window.nativeResult(id, failed ? error : null)", arguments);
+    arguments.add("id", id).add("error",
+        error ? boost::json::serialize(boost::json::value(*error)) : std::string("null"));
+    callInPage(view_->webView(), "window.nativeResult(id, JSON.parse(error))", arguments, [](PageCallResult result) {
+        if (result.failed())
+            g_warning("nativeResult failed: %s", result.error.c_str());
+    });
 }
 
 void AppDelegate::onLoadChanged(WebKitLoadEvent event)
@@ -485,8 +493,8 @@ void AppDelegate::chooseFile(WebKitFileChooserRequest* request)
     g_object_unref(filter);
     G_GNUC_END_IGNORE_DEPRECATIONS
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(dialog), TRUE);
-    g_signal_connect_data(
-        dialog, "response", G_CALLBACK(+[](GtkNativeDialog* dialog, int response, gpointer data) {
+    using Response = void (*)(GtkNativeDialog*, int, gpointer);
+    Response onResponse = [](GtkNativeDialog* dialog, int response, gpointer data) {
             auto* choice = static_cast<Choice*>(data);
             G_GNUC_BEGIN_IGNORE_DEPRECATIONS
             GObjectPtr<GFile> file;
@@ -502,7 +510,8 @@ void AppDelegate::chooseFile(WebKitFileChooserRequest* request)
             }
             // The dialog held itself for its answer; this lets it go.
             GObjectPtr<GtkNativeDialog>::adopt(dialog);
-        }),
+        };
+    g_signal_connect_data(dialog, "response", G_CALLBACK(onResponse),
         new Choice { GObjectPtr<WebKitFileChooserRequest>::retain(request) },
         [](gpointer data, GClosure*) { delete static_cast<Choice*>(data); }, GConnectFlags(0));
     gtk_native_dialog_show(GTK_NATIVE_DIALOG(dialog));
@@ -551,7 +560,8 @@ void AppDelegate::showDraftAlert()
     adw_message_dialog_set_default_response(ADW_MESSAGE_DIALOG(alert), "keep");
     adw_message_dialog_set_close_response(ADW_MESSAGE_DIALOG(alert), "keep");
     alert_ = alert;
-    connectWeakOwner(alert, "response", G_CALLBACK(+[](AdwMessageDialog*, const char* response, gpointer data) {
+    using Response = void (*)(AdwMessageDialog*, const char*, gpointer);
+    Response onResponse = [](AdwMessageDialog*, const char* response, gpointer data) {
         auto* self = WeakOwner<AppDelegate>::from(data);
         if (!self)
             return;
@@ -559,8 +569,8 @@ void AppDelegate::showDraftAlert()
         self->quitting_ = false;
         if (g_strcmp0(response, "quit") == 0)
             self->terminate();
-    }),
-        lifetime_, this);
+    };
+    connectWeakOwner(alert, "response", G_CALLBACK(onResponse), lifetime_, this);
     gtk_window_present(GTK_WINDOW(alert));
 }
 

@@ -1,5 +1,6 @@
 #include "quorvane/shell/AppIconPublisher.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <string_view>

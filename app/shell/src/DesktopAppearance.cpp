@@ -1,6 +1,7 @@
 #include "quorvane/shell/DesktopAppearance.hpp"
 
 #include <cstring>
+#include <optional>
 
 #include <gtk/gtk.h>
 

@@ -4,6 +4,7 @@
 
 #include "quorvane/async/Lifetime.hpp"
 #include "quorvane/holders/GLibHolders.hpp"
+#include "quorvane/holders/GObjectPtr.hpp"
 #include "quorvane/shell/BridgeScripts.hpp"
 
 namespace quorvane {

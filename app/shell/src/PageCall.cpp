@@ -21,12 +21,6 @@ PageArguments& PageArguments::add(const char* name, std::string_view text)
     return *this;
 }
 
-PageArguments& PageArguments::add(const char* name, bool value)
-{
-    g_variant_builder_add(&builder_, "{sv}", name, g_variant_new_boolean(value));
-    return *this;
-}
-
 PageArguments& PageArguments::add(const char* name, double value)
 {
     g_variant_builder_add(&builder_, "{sv}", name, g_variant_new_double(value));

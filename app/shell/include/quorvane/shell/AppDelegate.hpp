@@ -92,6 +92,8 @@ public:
     GtkWindow* alert() const { return alert_ ? GTK_WINDOW(alert_) : nullptr; }
     const std::filesystem::path& indexFile() const { return indexFile_; }
     const ShellSettings& settings() const { return settings_; }
+    // Page commands handed to the Controller so far.
+    std::size_t commandsDispatched() const { return commandsDispatched_; }
 
 private:
     void onPageMessage(PageMessage message);
@@ -138,6 +140,7 @@ private:
     std::optional<ClientState> latest_;  // the newest published state, sent whole after a refusal
     double lastCrashReload_ = -1e9;
 
+    std::size_t commandsDispatched_ = 0;
     bool launched_ = false;
     bool quitting_ = false;  // flushDraft is running or the alert is up
     bool terminated_ = false;

@@ -26,8 +26,9 @@ public:
     PageArguments(const PageArguments&) = delete;
     PageArguments& operator=(const PageArguments&) = delete;
 
+    // WebKitGTK takes strings and numbers (not booleans, not null); richer values go as JSON
+    // text for the function body to parse.
     PageArguments& add(const char* name, std::string_view text);
-    PageArguments& add(const char* name, bool value);
     PageArguments& add(const char* name, double value);
     // The floating a{sv} variant; the builder is empty afterwards.
     GVariant* end();
