@@ -28,6 +28,7 @@ struct AlertAnswer {
     const char* name;
     const char* response;
     bool quits;
+    friend void PrintTo(const AlertAnswer& answer, std::ostream* out) { *out << answer.name; }
 };
 
 class DraftAlertTest : public ShellTest, public ::testing::WithParamInterface<AlertAnswer> {

@@ -137,7 +137,7 @@ boost::json::value ShellTest::roundTrip(const std::string& id, const std::string
     post(id, command, dataJSON);
     boost::json::value error;
     bool answered = runUntil([&] {
-        auto results = record().at("results").as_array();
+        auto results = page("return window.__test.results;").as_array();
         for (const auto& result : results) {
             if (result.at("id") == boost::json::value(id)) {
                 error = result.at("error");

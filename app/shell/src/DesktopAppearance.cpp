@@ -3,7 +3,7 @@
 #include <cstring>
 #include <optional>
 
-#include <gtk/gtk.h>
+#include <gio/gio.h>
 
 #include "quorvane/async/Lifetime.hpp"
 #include "quorvane/holders/GLibHolders.hpp"
@@ -25,7 +25,6 @@ struct DesktopAppearance::State {
     bool known = false;
     GObjectPtr<GDBusProxy> portal;
     GObjectPtr<GCancellable> cancellable = GObjectPtr<GCancellable>::adopt(g_cancellable_new());
-    gulong gtkHandlers[2] = { 0, 0 };
 
     void report(bool value)
     {
@@ -39,18 +38,20 @@ struct DesktopAppearance::State {
         }
     }
 
-    static bool gtkPrefersDark()
+    // Without a portal: GNOME's own setting, when its schema is installed (as libadwaita does).
+    static bool settingsPreferDark()
     {
-        GtkSettings* settings = gtk_settings_get_default();
-        if (!settings)
+        GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+        GSettingsSchema* schema = source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE) : nullptr;
+        if (!schema)
             return false;
-        gboolean preferDark = FALSE;
-        gchar* theme = nullptr;
-        g_object_get(settings, "gtk-application-prefer-dark-theme", &preferDark, "gtk-theme-name", &theme, nullptr);
-        GCharPtr owned(theme);
-        bool darkTheme = theme && g_str_has_suffix(theme, "-dark");
-        darkTheme = darkTheme || (theme && g_str_has_suffix(theme, "-Dark"));
-        return preferDark || darkTheme;
+        bool known = g_settings_schema_has_key(schema, "color-scheme");
+        g_settings_schema_unref(schema);
+        if (!known)
+            return false;
+        auto settings = GObjectPtr<GSettings>::adopt(g_settings_new("org.gnome.desktop.interface"));
+        GCharPtr scheme(g_settings_get_string(settings.get(), "color-scheme"));
+        return g_strcmp0(scheme.get(), "prefer-dark") == 0;
     }
 };
 
@@ -72,21 +73,9 @@ std::optional<bool> darkFromValue(GVariant* value)
     return out;
 }
 
-void useGtkSettings(const std::shared_ptr<DesktopAppearance::State>& state)
+void useDesktopSettings(const std::shared_ptr<DesktopAppearance::State>& state)
 {
-    GtkSettings* settings = gtk_settings_get_default();
-    if (settings && !state->gtkHandlers[0]) {
-        auto changed = +[](GObject*, GParamSpec*, gpointer data) {
-            if (auto state = lockWeakData<DesktopAppearance::State>(data))
-                state->report(DesktopAppearance::State::gtkPrefersDark());
-        };
-        state->gtkHandlers[0] = g_signal_connect_data(settings, "notify::gtk-theme-name", G_CALLBACK(changed),
-            newWeakData(state), &deleteWeakClosureData<DesktopAppearance::State>, GConnectFlags(0));
-        state->gtkHandlers[1] = g_signal_connect_data(settings, "notify::gtk-application-prefer-dark-theme",
-            G_CALLBACK(changed), newWeakData(state), &deleteWeakClosureData<DesktopAppearance::State>,
-            GConnectFlags(0));
-    }
-    state->report(DesktopAppearance::State::gtkPrefersDark());
+    state->report(DesktopAppearance::State::settingsPreferDark());
 }
 
 void onPortalSignal(GDBusProxy*, gchar*, gchar* signal, GVariant* parameters, gpointer data)
@@ -129,7 +118,7 @@ void onRead(GObject* source, GAsyncResult* result, gpointer data)
     if (dark)
         state->report(*dark);
     else
-        useGtkSettings(state);  // no portal, or one without the appearance setting
+        useDesktopSettings(state);  // no portal, or one without the appearance setting
 }
 
 void onProxy(GObject*, GAsyncResult* result, gpointer data)
@@ -142,7 +131,7 @@ void onProxy(GObject*, GAsyncResult* result, gpointer data)
     if (!state)
         return;
     if (!proxy) {
-        useGtkSettings(state);
+        useDesktopSettings(state);
         return;
     }
     state->portal = std::move(proxy);
@@ -163,12 +152,6 @@ DesktopAppearance::~DesktopAppearance()
 {
     g_cancellable_cancel(state_->cancellable.get());
     state_->onChange = nullptr;
-    if (GtkSettings* settings = gtk_settings_get_default()) {
-        for (gulong handler : state_->gtkHandlers) {
-            if (handler)
-                g_signal_handler_disconnect(settings, handler);
-        }
-    }
 }
 
 void DesktopAppearance::observe(std::function<void(bool)> onChange)

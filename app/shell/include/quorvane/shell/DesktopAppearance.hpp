@@ -4,8 +4,9 @@
 // Quorvane forces on its windows (AdwStyleManager reports the forced one, so it cannot say).
 //
 // Read from the desktop's settings portal (org.freedesktop.appearance color-scheme: 1 is
-// "prefer dark"), followed through its SettingChanged signal. Without a portal the answer comes
-// from GTK's theme settings (a theme whose name ends in "-dark", or the prefer-dark flag).
+// "prefer dark"), followed through its SettingChanged signal. Without a portal the answer is
+// GNOME's color-scheme setting when its schema is installed, else light. (GTK's prefer-dark
+// flag is no witness: libadwaita sets it itself for the scheme Quorvane forces.)
 // onChange is called with the first answer and then with every change; the portal is asked
 // asynchronously, so start-up never waits on the bus.
 
