@@ -10,7 +10,8 @@ namespace quorvane {
 
 Application::Application(ShellOptions options)
     : options_(std::move(options))
-    , application_(GObjectPtr<AdwApplication>::adopt(adw_application_new(kApplicationID, G_APPLICATION_DEFAULT_FLAGS)))
+    , application_(GObjectPtr<AdwApplication>::adopt(adw_application_new(kApplicationID,
+          options_.separateInstance ? G_APPLICATION_NON_UNIQUE : G_APPLICATION_DEFAULT_FLAGS)))
 {
     connectWeakOwner(application_.get(), "startup", G_CALLBACK(&Application::onStartup), lifetime_, this);
     connectWeakOwner(application_.get(), "activate", G_CALLBACK(&Application::onActivate), lifetime_, this);

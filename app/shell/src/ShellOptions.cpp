@@ -1,6 +1,7 @@
 #include "quorvane/shell/ShellOptions.hpp"
 
 #include <cstdlib>
+#include <string_view>
 #include <system_error>
 
 namespace quorvane {
@@ -8,6 +9,8 @@ namespace quorvane {
 ShellOptions defaultOptions()
 {
     ShellOptions options;
+    if (const char* separate = std::getenv("QUORVANE_SEPARATE_INSTANCE"); separate && std::string_view(separate) == "1")
+        options.separateInstance = true;
     if (const char* named = std::getenv("QUORVANE_DATA_DIR"); named && *named == '/') {
         options.dataDirectory = named;
         return options;

@@ -29,11 +29,14 @@ struct ShellOptions {
     std::function<std::unique_ptr<VaultStorage>()> openStore;
     // The update driver; empty means the appcast driver.
     std::shared_ptr<UpdateDriver> updateDriver;
+    // Run as an instance of its own instead of handing a second start to the running one (the
+    // demo runs beside a real installation this way).
+    bool separateInstance = false;
 };
 
 // The installation's own options: the data folder is <prefix>/share/quorvane beside the
 // program's <prefix>/bin (a build tree has the same layout), unless QUORVANE_DATA_DIR names
-// another.
+// another; QUORVANE_SEPARATE_INSTANCE=1 asks for a separate instance.
 ShellOptions defaultOptions();
 
 }  // namespace quorvane
