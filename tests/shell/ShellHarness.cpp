@@ -151,6 +151,26 @@ boost::json::value ShellTest::roundTrip(const std::string& id, const std::string
     return error;
 }
 
+void ShellTest::screenshot(const std::filesystem::path& file)
+{
+    std::filesystem::create_directories(file.parent_path());
+    GtkWidget* window = GTK_WIDGET(shell().mainWindow()->window());
+    runFor(0.5);  // let the page and the window draw
+    GdkPaintable* paintable = gtk_widget_paintable_new(window);
+    int width = gtk_widget_get_width(window), height = gtk_widget_get_height(window);
+    GtkSnapshot* snapshot = gtk_snapshot_new();
+    gdk_paintable_snapshot(paintable, snapshot, width, height);
+    GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+    ASSERT_NE(node, nullptr);
+    GskRenderer* renderer = gtk_native_get_renderer(GTK_NATIVE(window));
+    graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(width), float(height));
+    GdkTexture* texture = gsk_renderer_render_texture(renderer, node, &bounds);
+    EXPECT_TRUE(gdk_texture_save_to_png(texture, file.c_str()));
+    g_object_unref(texture);
+    gsk_render_node_unref(node);
+    g_object_unref(paintable);
+}
+
 bool ShellTest::runsUntilQuit(double seconds)
 {
     struct Guard {

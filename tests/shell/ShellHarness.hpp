@@ -47,6 +47,9 @@ protected:
     // Posts a command and waits for its reply; the reply's error (null on success).
     boost::json::value roundTrip(const std::string& id, const std::string& command, const std::string& dataJSON = "");
 
+    // The main window as drawn (GTK's own rendering of it), as a PNG file.
+    void screenshot(const std::filesystem::path& file);
+
     // Runs the application's own main loop until it quits; false when it was still running
     // after `seconds` (the test then stops it).
     bool runsUntilQuit(double seconds);
