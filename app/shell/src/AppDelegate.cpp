@@ -392,15 +392,17 @@ void AppDelegate::publish(const ClientState& state)
 {
     if (!ready_)
         return;
+    double started = GLibScheduler::shared().now();
     latest_ = state;
     icon_.apply(state);
     applyAppearance(state);
-    send(state);
+    send(state, started);
 }
 
-void AppDelegate::send(const ClientState& state)
+void AppDelegate::send(const ClientState& state, double started)
 {
     StateTransport::Publication publication;
+    double encodeStarted = GLibScheduler::shared().now();
     try {
         publication = transport_.publish(state);
     } catch (const std::exception& error) {
@@ -409,7 +411,9 @@ void AppDelegate::send(const ClientState& state)
         return;
     }
     lastSent_ = publication.sequence;
-    const std::uint64_t sequence = publication.sequence;
+    auto timing = std::make_shared<PublicationTiming>(
+        PublicationTiming { publication.sequence, publication.complete, publication.text.size(),
+            GLibScheduler::shared().now() - encodeStarted, 0, 0 });
     const std::uint64_t document = document_;
     auto token = lifetime_.token();
     PageArguments arguments;
@@ -417,9 +421,10 @@ void AppDelegate::send(const ClientState& state)
     publication.text.clear();
     publication.text.shrink_to_fit();
     callInPage(view_->webView(), "return window.quorvaneStateTransport.apply(publication)", arguments,
-        [this, token, sequence, document](PageCallResult result) {
+        [this, token, timing, started, document](PageCallResult result) {
             if (token.expired() || document != document_)
                 return;
+            const std::uint64_t sequence = timing->sequence;
             bool accepted = false;
             if (!result.failed() && result.value && jsc_value_is_object(result.value.get())) {
                 auto value = GObjectPtr<JSCValue>::adopt(jsc_value_object_get_property(result.value.get(), "accepted"));
@@ -430,16 +435,22 @@ void AppDelegate::send(const ClientState& state)
                     g_warning("The interface page failed to take the state: %s", text.get());
                 }
             }
-            if (accepted)
+            if (accepted) {
+                if (onPublished) {
+                    timing->untilReceivedSeconds = GLibScheduler::shared().now() - started;
+                    onPublished(*timing);
+                }
                 return;
+            }
             // The page holds another base than the one this change was made against (or the call
             // failed): the newest publication is the one that counts; when it was this one, send
             // the newest state whole. A later publication that builds on this one is refused in
             // turn and lands here.
             transport_.reset();
             if (sequence == lastSent_ && ready_ && latest_)
-                send(*latest_);
+                send(*latest_, GLibScheduler::shared().now());
         });
+    timing->mainThreadSeconds = GLibScheduler::shared().now() - started;
 }
 
 void AppDelegate::applyAppearance(const ClientState& state)

@@ -81,6 +81,19 @@ public:
     void publish(const ClientState& state);
     void publishUpdate(const AppUpdateState& update);
 
+    // How one state publication went, for the benchmark: the main thread's share (icon,
+    // appearance, encoding and handing the text to WebKit) and the time until the page's
+    // receiveState had run.
+    struct PublicationTiming {
+        std::uint64_t sequence = 0;
+        bool complete = false;
+        std::size_t bytes = 0;
+        double encodeSeconds = 0;  // the transport's encoding alone
+        double mainThreadSeconds = 0;
+        double untilReceivedSeconds = 0;
+    };
+    std::function<void(const PublicationTiming&)> onPublished;
+
     // For tests and the benchmark.
     Controller* controller() const { return controller_.get(); }
     MainWindow* mainWindow() const { return window_.get(); }
@@ -103,7 +116,7 @@ private:
     void pageReady();
     void sendSnapshot();
     void applyAppearance(const ClientState& state);
-    void send(const ClientState& state);
+    void send(const ClientState& state, double started);
     void sendUpdate(const AppUpdateState& update);
     void chooseFile(WebKitFileChooserRequest* request);
     void flushDraftFinished(bool saved);
