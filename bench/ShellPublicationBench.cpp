@@ -181,23 +181,28 @@ int launch()
     options.dataDirectory = QUORVANE_BENCH_DATA_DIR;
     bool interfacePage = std::filesystem::exists(options.dataDirectory / "UI" / "index.html")
         && !std::getenv("QUORVANE_BENCH_TEST_PAGE_ONLY");
-    options.resourceRoot = interfacePage ? options.dataDirectory / "UI" : std::filesystem::path(QUORVANE_BENCH_TEST_PAGE);
+    options.resourceRoot
+        = interfacePage ? options.dataDirectory / "UI" : std::filesystem::path(QUORVANE_BENCH_TEST_PAGE);
     options.openURI = [](const std::string&) {};
     Application application(options);
     std::vector<AppDelegate::PublicationTiming> timings;
-    if (!g_application_register(G_APPLICATION(application.gtkApplication()), nullptr, nullptr) || !application.delegate())
+    if (!g_application_register(G_APPLICATION(application.gtkApplication()), nullptr, nullptr)
+        || !application.delegate())
         return 1;
     AppDelegate& shell = *application.delegate();
     shell.onPublished = [&](const AppDelegate::PublicationTiming& timing) { timings.push_back(timing); };
     g_application_activate(G_APPLICATION(application.gtkApplication()));
 
     // Start-up: until the page shows the last stored message.
-    std::string probe = std::string("return String(document.body && document.body.textContent.includes('") + kMarker + "'));";
-    bool shown = runUntil([&] {
-        if (!shell.ready())
-            return false;
-        return pageScript(shell.webView(), probe.c_str()) == "true";
-    }, 60);
+    std::string probe
+        = std::string("return String(document.body && document.body.textContent.includes('") + kMarker + "'));";
+    bool shown = runUntil(
+        [&] {
+            if (!shell.ready())
+                return false;
+            return pageScript(shell.webView(), probe.c_str()) == "true";
+        },
+        60);
     double startup = now() - launched;
     runUntil([&] { return !timings.empty(); }, 30);
     double firstComplete = 0, firstCompleteMain = 0, firstCompleteEncode = 0;

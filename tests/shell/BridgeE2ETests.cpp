@@ -16,8 +16,7 @@ struct Policy {
     friend void PrintTo(const Policy& policy, std::ostream* out) { *out << policy.name; }
 };
 
-class BridgeTest : public ShellTest, public ::testing::WithParamInterface<Policy> {
-};
+class BridgeTest : public ShellTest, public ::testing::WithParamInterface<Policy> { };
 
 // Every way a document other than the top frame of index.html can post: frames of every kind
 // (about:blank, srcdoc, data:, another file of the bundle, index.html itself) posting to their

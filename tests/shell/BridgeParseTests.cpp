@@ -78,12 +78,15 @@ TEST(InterfaceBridgeParse, OnlyTheBundlesIndexFileCounts)
 
 TEST(InterfaceBridgeParse, RefusesTextsOverTheLimit)
 {
-    std::string prefix = R"({"href":"file:///opt/quorvane/share/quorvane/UI/index.html","message":{"id":"1","command":"draft","data":{"text":")";
+    std::string prefix
+        = R"({"href":"file:///opt/quorvane/share/quorvane/UI/index.html","message":{"id":"1","command":"draft","data":{"text":")";
     std::string suffix = R"("}}})";
-    std::string atLimit = prefix + std::string(InterfaceBridge::kMessageByteLimit - prefix.size() - suffix.size(), 'a') + suffix;
+    std::string atLimit
+        = prefix + std::string(InterfaceBridge::kMessageByteLimit - prefix.size() - suffix.size(), 'a') + suffix;
     ASSERT_EQ(atLimit.size(), InterfaceBridge::kMessageByteLimit);
     EXPECT_TRUE(InterfaceBridge::parse(atLimit, kIndex).has_value());
-    std::string over = prefix + std::string(InterfaceBridge::kMessageByteLimit - prefix.size() - suffix.size() + 1, 'a') + suffix;
+    std::string over
+        = prefix + std::string(InterfaceBridge::kMessageByteLimit - prefix.size() - suffix.size() + 1, 'a') + suffix;
     EXPECT_FALSE(InterfaceBridge::parse(over, kIndex).has_value());
 }
 

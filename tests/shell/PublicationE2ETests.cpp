@@ -35,7 +35,8 @@ ClientState initialState(std::mt19937& random, int messages)
     state.appIconStyle = "quorvane";
     for (int i = 0; i < messages; ++i) {
         state.account.messages.push_back(message("m" + std::to_string(i), "dot",
-            "Message " + std::to_string(i) + " " + std::string(random() % 200, 'x') + " — “quoted” \\ \n end", 100.0 + i));
+            "Message " + std::to_string(i) + " " + std::string(random() % 200, 'x') + " — “quoted” \\ \n end",
+            100.0 + i));
     }
     state.accounts = { SavedAccount { state.account.id, "Dot connection 1", true } };
     return state;
@@ -86,7 +87,8 @@ TEST_F(PublicationTest, TheRebuiltStateEqualsAFullEncodingAfterEveryChange)
         switch (kind) {
         case 0:
         case 1:  // a message added
-            messages.push_back(message("m" + std::to_string(serial++), "dot", "new " + std::to_string(random()), 5000.0 + step));
+            messages.push_back(
+                message("m" + std::to_string(serial++), "dot", "new " + std::to_string(random()), 5000.0 + step));
             break;
         case 2:  // a message edited
             if (!messages.empty()) {
@@ -137,7 +139,8 @@ TEST_F(PublicationTest, TheRebuiltStateEqualsAFullEncodingAfterEveryChange)
         case 9: {  // another account
             ClientState other = initialState(random, int(random() % 60));
             state.account = other.account;
-            state.accounts.push_back(SavedAccount { state.account.id, "Dot connection " + std::to_string(state.accounts.size() + 1), true });
+            state.accounts.push_back(
+                SavedAccount { state.account.id, "Dot connection " + std::to_string(state.accounts.size() + 1), true });
             break;
         }
         case 10:  // the page reloads: it gets everything again
@@ -196,8 +199,9 @@ struct SignalCounter {
     SignalCounter()
     {
         bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        subscription = g_dbus_connection_signal_subscribe(bus, nullptr, dockicon::signalInterface,
-            dockicon::signalMember, dockicon::signalObjectPath, dockicon::notificationName, G_DBUS_SIGNAL_FLAGS_NONE,
+        subscription = g_dbus_connection_signal_subscribe(
+            bus, nullptr, dockicon::signalInterface, dockicon::signalMember, dockicon::signalObjectPath,
+            dockicon::notificationName, G_DBUS_SIGNAL_FLAGS_NONE,
             [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*, gpointer data) {
                 ++static_cast<SignalCounter*>(data)->count;
             },
@@ -223,7 +227,7 @@ struct FileStamp {
 
 FileStamp stamp(const std::filesystem::path& file)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(file.c_str(), &info) != 0)
         return {};
     return { true, info.st_ino, info.st_mtim };
@@ -281,8 +285,8 @@ TEST_F(PublicationTest, AThemeOtherThanSystemOverridesTheDesktop)
         bool systemDark;
         bool dark;
     };
-    const Case cases[] = { { "dark", false, true }, { "light", true, false }, { "system", true, true },
-        { "system", false, false } };
+    const Case cases[]
+        = { { "dark", false, true }, { "light", true, false }, { "system", true, true }, { "system", false, false } };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.theme) + (c.systemDark ? " on a dark desktop" : " on a light desktop"));
         state.theme = c.theme;

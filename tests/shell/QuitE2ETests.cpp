@@ -31,8 +31,7 @@ struct AlertAnswer {
     friend void PrintTo(const AlertAnswer& answer, std::ostream* out) { *out << answer.name; }
 };
 
-class DraftAlertTest : public ShellTest, public ::testing::WithParamInterface<AlertAnswer> {
-};
+class DraftAlertTest : public ShellTest, public ::testing::WithParamInterface<AlertAnswer> { };
 
 TEST_P(DraftAlertTest, AFailedDraftAsksTheUser)
 {

@@ -29,7 +29,8 @@ std::string jsonDifference(const boost::json::value& a, const boost::json::value
     if (a.kind() != b.kind()) {
         if (a.is_number() && b.is_number() && a.to_number<double>() == b.to_number<double>())
             return "";
-        return path + ": " + boost::json::serialize(a).substr(0, 200) + " ≠ " + boost::json::serialize(b).substr(0, 200);
+        return path + ": " + boost::json::serialize(a).substr(0, 200) + " ≠ "
+            + boost::json::serialize(b).substr(0, 200);
     }
     if (a.is_object()) {
         const auto& x = a.get_object();
@@ -58,7 +59,9 @@ std::string jsonDifference(const boost::json::value& a, const boost::json::value
         }
         return "";
     }
-    return a == b ? "" : path + ": " + boost::json::serialize(a).substr(0, 200) + " ≠ " + boost::json::serialize(b).substr(0, 200);
+    return a == b
+        ? ""
+        : path + ": " + boost::json::serialize(a).substr(0, 200) + " ≠ " + boost::json::serialize(b).substr(0, 200);
 }
 
 void ShellTest::SetUp()
@@ -104,7 +107,8 @@ boost::json::value ShellTest::page(const std::string& script)
         [](GObject* source, GAsyncResult* result, gpointer data) {
             auto* call = static_cast<Call*>(data);
             GError* error = nullptr;
-            JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            JSCValue* value
+                = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
             if (error) {
                 call->error = error->message;
                 g_error_free(error);
@@ -177,12 +181,15 @@ bool ShellTest::runsUntilQuit(double seconds)
         bool fired = false;
         GApplication* application;
     } guard { false, G_APPLICATION(application->gtkApplication()) };
-    guint timeout = g_timeout_add(guint(seconds * 1000), +[](gpointer data) -> gboolean {
-        auto* guard = static_cast<Guard*>(data);
-        guard->fired = true;
-        g_application_quit(guard->application);
-        return G_SOURCE_REMOVE;
-    }, &guard);
+    guint timeout = g_timeout_add(
+        guint(seconds * 1000),
+        +[](gpointer data) -> gboolean {
+            auto* guard = static_cast<Guard*>(data);
+            guard->fired = true;
+            g_application_quit(guard->application);
+            return G_SOURCE_REMOVE;
+        },
+        &guard);
     g_application_run(G_APPLICATION(application->gtkApplication()), 0, nullptr);
     if (!guard.fired)
         g_source_remove(timeout);

@@ -209,7 +209,8 @@ void AppDelegate::installActions()
     };
     auto add = [&](GActionMap* map, const Entry& entry) -> GSimpleAction* {
         GSimpleAction* action = g_simple_action_new(entry.name, nullptr);
-        g_signal_connect_data(action, "activate", G_CALLBACK(onActivate), new Target { token, this, entry.activate },
+        g_signal_connect_data(
+            action, "activate", G_CALLBACK(onActivate), new Target { token, this, entry.activate },
             [](gpointer data, GClosure*) { delete static_cast<Target*>(data); }, GConnectFlags(0));
         g_action_map_add_action(map, G_ACTION(action));
         g_object_unref(action);
@@ -333,8 +334,8 @@ void AppDelegate::reply(const std::string& id, const std::optional<std::string>&
     // WebKit takes strings and numbers as arguments, not booleans or null, so the error goes
     // as JSON text: "null" or the quoted sentence.
     PageArguments arguments;
-    arguments.add("id", id).add("error",
-        error ? boost::json::serialize(boost::json::value(*error)) : std::string("null"));
+    arguments.add("id", id).add(
+        "error", error ? boost::json::serialize(boost::json::value(*error)) : std::string("null"));
     callInPage(view_->webView(), "window.nativeResult(id, JSON.parse(error))", arguments, [](PageCallResult result) {
         if (result.failed())
             g_warning("nativeResult failed: %s", result.error.c_str());
@@ -411,9 +412,8 @@ void AppDelegate::send(const ClientState& state, double started)
         return;
     }
     lastSent_ = publication.sequence;
-    auto timing = std::make_shared<PublicationTiming>(
-        PublicationTiming { publication.sequence, publication.complete, publication.text.size(),
-            GLibScheduler::shared().now() - encodeStarted, 0, 0 });
+    auto timing = std::make_shared<PublicationTiming>(PublicationTiming { publication.sequence, publication.complete,
+        publication.text.size(), GLibScheduler::shared().now() - encodeStarted, 0, 0 });
     const std::uint64_t document = document_;
     auto token = lifetime_.token();
     PageArguments arguments;
@@ -429,7 +429,8 @@ void AppDelegate::send(const ClientState& state, double started)
             if (!result.failed() && result.value && jsc_value_is_object(result.value.get())) {
                 auto value = GObjectPtr<JSCValue>::adopt(jsc_value_object_get_property(result.value.get(), "accepted"));
                 accepted = value && jsc_value_to_boolean(value.get());
-                auto pageError = GObjectPtr<JSCValue>::adopt(jsc_value_object_get_property(result.value.get(), "error"));
+                auto pageError
+                    = GObjectPtr<JSCValue>::adopt(jsc_value_object_get_property(result.value.get(), "error"));
                 if (pageError && jsc_value_is_string(pageError.get())) {
                     GCharPtr text(jsc_value_to_string(pageError.get()));
                     g_warning("The interface page failed to take the state: %s", text.get());
@@ -506,23 +507,24 @@ void AppDelegate::chooseFile(WebKitFileChooserRequest* request)
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(dialog), TRUE);
     using Response = void (*)(GtkNativeDialog*, int, gpointer);
     Response onResponse = [](GtkNativeDialog* dialog, int response, gpointer data) {
-            auto* choice = static_cast<Choice*>(data);
-            G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-            GObjectPtr<GFile> file;
-            if (response == GTK_RESPONSE_ACCEPT)
-                file = GObjectPtr<GFile>::adopt(gtk_file_chooser_get_file(GTK_FILE_CHOOSER(dialog)));
-            G_GNUC_END_IGNORE_DEPRECATIONS
-            GCharPtr path(file ? g_file_get_path(file.get()) : nullptr);
-            if (path) {
-                const char* files[] = { path.get(), nullptr };
-                webkit_file_chooser_request_select_files(choice->request.get(), files);
-            } else {
-                webkit_file_chooser_request_cancel(choice->request.get());
-            }
-            // The dialog held itself for its answer; this lets it go.
-            GObjectPtr<GtkNativeDialog>::adopt(dialog);
-        };
-    g_signal_connect_data(dialog, "response", G_CALLBACK(onResponse),
+        auto* choice = static_cast<Choice*>(data);
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        GObjectPtr<GFile> file;
+        if (response == GTK_RESPONSE_ACCEPT)
+            file = GObjectPtr<GFile>::adopt(gtk_file_chooser_get_file(GTK_FILE_CHOOSER(dialog)));
+        G_GNUC_END_IGNORE_DEPRECATIONS
+        GCharPtr path(file ? g_file_get_path(file.get()) : nullptr);
+        if (path) {
+            const char* files[] = { path.get(), nullptr };
+            webkit_file_chooser_request_select_files(choice->request.get(), files);
+        } else {
+            webkit_file_chooser_request_cancel(choice->request.get());
+        }
+        // The dialog held itself for its answer; this lets it go.
+        GObjectPtr<GtkNativeDialog>::adopt(dialog);
+    };
+    g_signal_connect_data(
+        dialog, "response", G_CALLBACK(onResponse),
         new Choice { GObjectPtr<WebKitFileChooserRequest>::retain(request) },
         [](gpointer data, GClosure*) { delete static_cast<Choice*>(data); }, GConnectFlags(0));
     gtk_native_dialog_show(GTK_NATIVE_DIALOG(dialog));

@@ -88,10 +88,12 @@ void AppIconPublisher::installThemedIcon(const std::optional<Image>& icon)
         std::filesystem::create_directories(file.parent_path(), error);
         GErrorHolder writeError;
         if (!png || error
-            || !g_file_set_contents(file.c_str(), reinterpret_cast<const gchar*>(png->data()), gssize(png->size()),
-                writeError.out())) {
+            || !g_file_set_contents(
+                file.c_str(), reinterpret_cast<const gchar*>(png->data()), gssize(png->size()), writeError.out())) {
             g_warning("Could not install the application icon %s: %s", file.c_str(),
-                writeError ? writeError.get()->message : error ? error.message().c_str() : "no PNG");
+                writeError  ? writeError.get()->message
+                    : error ? error.message().c_str()
+                            : "no PNG");
         }
     }
     touch(themedRoot());

@@ -10,8 +10,8 @@ namespace quorvane {
 
 Application::Application(ShellOptions options)
     : options_(std::move(options))
-    , application_(GObjectPtr<AdwApplication>::adopt(adw_application_new(kApplicationID,
-          options_.separateInstance ? G_APPLICATION_NON_UNIQUE : G_APPLICATION_DEFAULT_FLAGS)))
+    , application_(GObjectPtr<AdwApplication>::adopt(adw_application_new(
+          kApplicationID, options_.separateInstance ? G_APPLICATION_NON_UNIQUE : G_APPLICATION_DEFAULT_FLAGS)))
 {
     connectWeakOwner(application_.get(), "startup", G_CALLBACK(&Application::onStartup), lifetime_, this);
     connectWeakOwner(application_.get(), "activate", G_CALLBACK(&Application::onActivate), lifetime_, this);
@@ -48,8 +48,10 @@ void Application::onStartup(GApplication* application, gpointer data)
         return G_SOURCE_CONTINUE;
     };
     auto destroy = +[](gpointer data) { delete static_cast<WeakOwner<Application>*>(data); };
-    g_unix_signal_add_full(G_PRIORITY_DEFAULT, SIGINT, signal, new WeakOwner<Application> { self->lifetime_.token(), self }, destroy);
-    g_unix_signal_add_full(G_PRIORITY_DEFAULT, SIGTERM, signal, new WeakOwner<Application> { self->lifetime_.token(), self }, destroy);
+    g_unix_signal_add_full(
+        G_PRIORITY_DEFAULT, SIGINT, signal, new WeakOwner<Application> { self->lifetime_.token(), self }, destroy);
+    g_unix_signal_add_full(
+        G_PRIORITY_DEFAULT, SIGTERM, signal, new WeakOwner<Application> { self->lifetime_.token(), self }, destroy);
 }
 
 void Application::onActivate(GApplication*, gpointer data)

@@ -42,7 +42,8 @@ struct DesktopAppearance::State {
     static bool settingsPreferDark()
     {
         GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-        GSettingsSchema* schema = source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE) : nullptr;
+        GSettingsSchema* schema
+            = source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE) : nullptr;
         if (!schema)
             return false;
         bool known = g_settings_schema_has_key(schema, "color-scheme");
@@ -158,8 +159,7 @@ void DesktopAppearance::observe(std::function<void(bool)> onChange)
 {
     state_->onChange = std::move(onChange);
     g_dbus_proxy_new_for_bus(G_BUS_TYPE_SESSION, G_DBUS_PROXY_FLAGS_DO_NOT_LOAD_PROPERTIES, nullptr, kPortalName,
-        kPortalPath, kSettingsInterface, state_->cancellable.get(), &onProxy,
-        new std::weak_ptr<State>(state_));
+        kPortalPath, kSettingsInterface, state_->cancellable.get(), &onProxy, new std::weak_ptr<State>(state_));
 }
 
 bool DesktopAppearance::prefersDark() const { return state_->dark; }

@@ -40,8 +40,7 @@ gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
         webkit_policy_decision_use(decision);
         return TRUE;
     }
-    auto* action
-        = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
     if (state && uri && type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION
         && InterfaceBridge::addressesFile(uri, state->options.indexFile)) {
@@ -103,10 +102,7 @@ gboolean onContextMenu(WebKitWebView*, WebKitContextMenu* menu, WebKitHitTestRes
     return FALSE;
 }
 
-void onDownloadStarted(WebKitNetworkSession*, WebKitDownload* download, gpointer)
-{
-    webkit_download_cancel(download);
-}
+void onDownloadStarted(WebKitNetworkSession*, WebKitDownload* download, gpointer) { webkit_download_cancel(download); }
 
 void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data)
 {
@@ -152,8 +148,8 @@ InterfaceView::InterfaceView(InterfaceViewOptions options)
     webkit_web_view_set_background_color(s.view.get(), &clear);
 
     auto connect = [&](const char* signal, GCallback callback) {
-        g_signal_connect_data(s.view.get(), signal, callback, newWeakData(state_), &deleteWeakClosureData<State>,
-            GConnectFlags(0));
+        g_signal_connect_data(
+            s.view.get(), signal, callback, newWeakData(state_), &deleteWeakClosureData<State>, GConnectFlags(0));
     };
     connect("decide-policy", G_CALLBACK(onDecidePolicy));
     connect("permission-request", G_CALLBACK(onPermissionRequest));

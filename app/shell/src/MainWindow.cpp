@@ -31,7 +31,8 @@ void installStyle()
 // A widget that takes no part in accessibility and is never the target of a pointer.
 GtkWidget* railBacking()
 {
-    GtkWidget* rail = GTK_WIDGET(g_object_new(GTK_TYPE_BOX, "accessible-role", GTK_ACCESSIBLE_ROLE_PRESENTATION, nullptr));
+    GtkWidget* rail
+        = GTK_WIDGET(g_object_new(GTK_TYPE_BOX, "accessible-role", GTK_ACCESSIBLE_ROLE_PRESENTATION, nullptr));
     gtk_widget_add_css_class(rail, "quorvane-rail");
     gtk_widget_set_size_request(rail, MainWindow::kRailWidth, -1);
     gtk_widget_set_hexpand(rail, FALSE);

@@ -45,8 +45,8 @@ public:
     static constexpr std::size_t kMessageByteLimit = 64u * 1024 * 1024;
 
     // Registers the handler and the relay on `manager`; `indexFile` is the bundle's index.html.
-    InterfaceBridge(WebKitUserContentManager* manager, std::filesystem::path indexFile,
-        std::function<void(PageMessage)> onMessage);
+    InterfaceBridge(
+        WebKitUserContentManager* manager, std::filesystem::path indexFile, std::function<void(PageMessage)> onMessage);
     ~InterfaceBridge();  // unregisters the handler; the relay stays but reaches nothing
     InterfaceBridge(const InterfaceBridge&) = delete;
     InterfaceBridge& operator=(const InterfaceBridge&) = delete;

@@ -23,7 +23,8 @@ struct WeakOwner {
 };
 
 template <class Owner>
-gulong connectWeakOwner(gpointer instance, const char* signal, GCallback callback, const Lifetime& lifetime, Owner* owner)
+gulong connectWeakOwner(
+    gpointer instance, const char* signal, GCallback callback, const Lifetime& lifetime, Owner* owner)
 {
     return g_signal_connect_data(instance, signal, callback, new WeakOwner<Owner> { lifetime.token(), owner },
         &WeakOwner<Owner>::destroy, GConnectFlags(0));
