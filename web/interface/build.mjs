@@ -29,7 +29,8 @@ await esbuild.build({
   entryPoints: { app: join(here, 'src/main.tsx') },
   outdir: out,
   bundle: true,
-  format: 'esm',
+  // A classic script: module scripts loaded from file:// URLs are refused as cross-origin.
+  format: 'iife',
   target: ['es2022'],
   minify: true,
   legalComments: 'none',

@@ -31,14 +31,13 @@ function BotRow({ bot, selected, unread, onSelect, error }: {
         aria-current={selected ? 'page' : undefined}
         data-bot-id={bot.id}
         onClick={() => onSelect(bot)}
-        aria-label={`${bot.name}${role ? `, ${role}` : ''}${unread ? ', unread replies' : ''}`}
       >
         <Avatar bot={bot} size={36} />
         <span class="bot-row-text">
           <span class="bot-name">{bot.name}</span>
           {role && <span class="bot-role">{role}</span>}
         </span>
-        {unread && <span class="unread-dot" aria-hidden="true" />}
+        {unread && <span class="unread-dot"><span class="visually-hidden">Unread replies</span></span>}
       </button>
       {error && <p class="inline-error" role="alert">{error}</p>}
     </li>
