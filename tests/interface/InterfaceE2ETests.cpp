@@ -118,8 +118,8 @@ TEST_F(InterfaceTest, UserActionsPostTheirCommands)
         return s;
     };
     auto busyScene = [] { return busyConversation(); };
-    const std::string failed = requestID(10), uncertain = requestID(11), waiting = requestID(12), queued = requestID(13),
-                      unconfirmed = requestID(9), outline = requestID(2) + "-reply";
+    const std::string unconfirmed = requestID(7), failed = requestID(8), uncertain = requestID(9), waiting = requestID(10),
+                      queued = requestID(11), outline = requestID(2) + "-reply";
     const std::string settings = "click('.sidebar-header button[aria-label=\"Settings\"]');";
     const std::vector<Action> actions {
         { "select a teammate", busyScene, "click('[data-bot-id=\"" + ada + "\"]');", "select", "{\"id\":\"" + ada + "\"}" },
@@ -223,10 +223,10 @@ struct Failure {
 
 TEST_F(InterfaceTest, FailureSentencesAppearWhereTheActionWasTaken)
 {
-    const std::string queued = requestID(13);
+    const std::string queued = requestID(11);
     const std::vector<Failure> failures {
         { "cancel", "button(msg('" + queued + "'), 'Cancel').click();", "cancel",
-            "This message may already be in Dot. It can\u2019t be cancelled here.", "[data-message-id=\"00000000-0000-4000-8000-000000000013\"]" },
+            "This message may already be in Dot. It can\u2019t be cancelled here.", "[data-message-id=\"00000000-0000-4000-8000-000000000011\"]" },
         { "send", "type('.composer textarea', 'Hello'); key('.composer textarea', 'Enter');", "send", "Connect your Dot first.", ".composer" },
         { "attachments", "click('.composer button[aria-label=\"Add attachment\"]');", "advanced",
             "Attachments aren\u2019t supported in this composer yet. Open Dot from Settings to use them there.", ".composer" },

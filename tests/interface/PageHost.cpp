@@ -105,6 +105,7 @@ PageHost::~PageHost()
 
 void PageHost::load()
 {
+    commands.clear();
     std::string uri = "file://" + pageFile().string();
     webkit_web_view_load_uri(view_, uri.c_str());
     if (!runUntil([&] { return !since(0, "ready").empty(); }, 20)) {

@@ -75,7 +75,7 @@ SceneState emptyCrew()
     return state;
 }
 
-SceneState busyConversation()
+SceneState buildBusyConversation()
 {
     Vault vault = Vault::fresh();
     Account& a = vault.account();
@@ -166,6 +166,13 @@ SceneState busyConversation()
     stray.date = kNow - 100;
     a.unassignedReplies = std::vector<UnassignedReply> { stray };
     return connected(std::move(vault));
+}
+
+// Built once: bot and account ids are random, and every test of a run must see the same ones.
+SceneState busyConversation()
+{
+    static const SceneState built = buildBusyConversation();
+    return built;
 }
 
 SceneState withLiveReply(const SceneState& base, std::size_t length)

@@ -38,21 +38,27 @@ export function botMessages(state: ClientState, botID: string): readonly ChatMes
   return messagesByBot(state.account.messages).get(botID) ?? emptyList;
 }
 
-// The selected bot's conversation as shown: stored messages, with the live replies for this bot
-// taking the place of a stored message of the same id or following the history.
+// The selected bot's conversation as shown: stored messages, with each live reply taking the
+// place of a stored message of the same id, or following the request it answers (id R-reply
+// after R), or else the history.
 export function conversation(stored: readonly ChatMessage[], live: readonly ChatMessage[], botID: string): readonly ChatMessage[] {
   const mine = live.filter((m) => m.botID === botID);
   if (mine.length === 0) return stored;
-  const replaced = new Map(mine.map((m) => [m.id, m]));
+  const pending = new Map(mine.map((m) => [m.id, m]));
   const out: ChatMessage[] = [];
+  const take = (id: string) => {
+    const m = pending.get(id);
+    if (m) {
+      pending.delete(id);
+      out.push(m);
+    }
+    return m !== undefined;
+  };
   for (const m of stored) {
-    const live = replaced.get(m.id);
-    if (live) {
-      out.push(live);
-      replaced.delete(m.id);
-    } else out.push(m);
+    if (!take(m.id)) out.push(m);
+    take(`${m.id}-reply`);
   }
-  for (const m of replaced.values()) out.push(m);
+  for (const m of pending.values()) out.push(m);
   return out;
 }
 

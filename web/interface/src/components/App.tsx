@@ -1,6 +1,6 @@
 // The whole window: sidebar, conversation (header, banners, unfiled replies, messages,
 // composer) and the modal dialogs.
-import { useCallback, useEffect, useMemo, useReducer, useRef, useState } from 'preact/hooks';
+import { useCallback, useEffect, useLayoutEffect, useMemo, useReducer, useRef, useState } from 'preact/hooks';
 import { send } from '../bridge';
 import { readReplies } from '../logic/read';
 import { botMessages, conversation, effectiveTheme, jobsByID } from '../model';
@@ -98,7 +98,14 @@ function useReadReceipts(state: ClientState, stored: readonly ChatMessage[], fol
 export function App() {
   const [, bump] = useReducer((n: number) => n + 1, 0);
   const redraw = () => bump(undefined);
-  useEffect(() => store.subscribe(redraw), []);
+  // Subscribed before the first paint, and catching up with a state that came in between:
+  // the shell answers "ready" with a state at once.
+  const drawn = store.state;
+  useLayoutEffect(() => {
+    const unsubscribe = store.subscribe(redraw);
+    if (store.state !== drawn) redraw();
+    return unsubscribe;
+  }, []);
   const state = store.state;
   const [dialog, setDialog] = useState<Dialog>(null);
   const [following, setFollowing] = useState(true);

@@ -26,14 +26,13 @@ export function Composer({ accountID, bot, quote, disabledReason }: Props) {
   const redraw = () => bump(undefined);
   const field = useRef<HTMLTextAreaElement>(null);
   const [sending, setSending] = useState(false);
+  const inFlight = useRef(false);
   const [error, setError] = useState<string | null>(null);
   const quoteCommand = useCommand();
-  const attach = useCommand();
 
-  useEffect(() => drafts.subscribe(redraw), []);
+  useLayoutEffect(() => drafts.subscribe(redraw), []);
   useEffect(() => {
     setError(null);
-    attach.clear();
     field.current?.focus();
   }, [bot.id]);
   // A draft failure found by a background save is shown here, where the text is.
@@ -54,12 +53,15 @@ export function Composer({ accountID, bot, quote, disabledReason }: Props) {
   }, [text, bot.id]);
 
   const submit = async () => {
-    if (sending || disabledReason) return;
+    if (inFlight.current || disabledReason) return;
+    // The store's text, not this render's: an Enter right after typing must send what was typed.
+    const text = drafts.text(bot.id);
     const trimmed = text.trim();
     if (trimmed === '') return;
     let clientID = clientIDs.get(bot.id);
     if (!clientID) clientIDs.set(bot.id, (clientID = newClientID()));
     drafts.hold(bot.id);
+    inFlight.current = true;
     setSending(true);
     setError(null);
     const data: Record<string, unknown> = { accountID, text, clientID, botID: bot.id };
@@ -68,6 +70,7 @@ export function Composer({ accountID, bot, quote, disabledReason }: Props) {
       if (quote.partID !== undefined) data['replyPart'] = quote.partID;
     }
     const result = await send('send', data);
+    inFlight.current = false;
     setSending(false);
     if (result === null) {
       clientIDs.delete(bot.id);
@@ -103,7 +106,7 @@ export function Composer({ accountID, bot, quote, disabledReason }: Props) {
       {quoteCommand.error && <p class="inline-error" role="alert">{quoteCommand.error}</p>}
       <div class={meter.over ? 'composer-box over' : 'composer-box'}>
         <button type="button" class="icon-button flat" aria-label="Add attachment" title="Add attachment"
-          onClick={() => void attach.run('advanced')}>
+          onClick={() => void send('advanced').then(setError)}>
           <Icon name="attach" />
         </button>
         <textarea
@@ -132,7 +135,7 @@ export function Composer({ accountID, bot, quote, disabledReason }: Props) {
         {disabledReason && !error && <span class="hint">{disabledReason}</span>}
         {!meter.visible && !disabledReason && <span class="hint">Enter to send · Shift+Enter for a new line</span>}
       </div>
-      {(error || attach.error) && <p class="inline-error" role="alert">{error ?? attach.error}</p>}
+      {error && <p class="inline-error" role="alert">{error}</p>}
     </form>
   );
 }

@@ -21,10 +21,11 @@ function Choice<T extends string>({ legend, name, value, options, onChange, erro
   onChange: (value: T) => void;
   error: string | null;
 }) {
+  const labelID = `choice-${name}`;
   return (
-    <fieldset class="settings-row">
-      <legend>{legend}</legend>
-      <div class="segmented">
+    <div class="settings-row">
+      <span id={labelID}>{legend}</span>
+      <div class="segmented" role="radiogroup" aria-labelledby={labelID}>
         {options.map((o) => (
           <label key={o.value} class={o.value === value ? 'segment checked' : 'segment'}>
             <input type="radio" name={name} value={o.value} checked={o.value === value} onChange={() => onChange(o.value)} />
@@ -33,7 +34,7 @@ function Choice<T extends string>({ legend, name, value, options, onChange, erro
         ))}
       </div>
       {error && <p class="inline-error" role="alert">{error}</p>}
-    </fieldset>
+    </div>
   );
 }
 

@@ -39,7 +39,7 @@ export function Unassigned({ replies, bots, accountID, selectedBot }: {
 }) {
   const active = bots.filter((b) => !b.archived);
   return (
-    <details class="unassigned" open>
+    <details class="unassigned">
       <summary>{replies.length === 1 ? '1 reply isn’t filed yet' : `${replies.length} replies aren’t filed yet`}</summary>
       <ul>
         {replies.map((r) => <Entry key={r.id} reply={r} bots={active} accountID={accountID} selectedBot={selectedBot} />)}
