@@ -48,6 +48,8 @@ const Screen kScreens[] = {
     { "settings", settingsScene, "document.querySelector('.sidebar-header button[aria-label=\"Settings\"]').click();" },
 };
 
+void PrintTo(const Screen& screen, std::ostream* out) { *out << screen.name; }
+
 std::string readFile(const char* path)
 {
     std::ifstream in(path, std::ios::binary);

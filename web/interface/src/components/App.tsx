@@ -124,6 +124,9 @@ export function App() {
   }, [theme]);
 
   const onFollowChange = useCallback((f: boolean) => setFollowing(f), []);
+  const openEditor = useCallback((botID?: string) => setDialog(botID ? { kind: 'editor', botID } : { kind: 'editor' }), []);
+  const onNewTeammate = useCallback(() => openEditor(), []);
+  const onSettings = useCallback(() => setDialog({ kind: 'settings' }), []);
   const account = state?.account;
   const bots = account?.bots;
   const botMap = useMemo(() => new Map((bots ?? []).map((b) => [b.id, b])), [bots]);
@@ -144,13 +147,12 @@ export function App() {
   }
 
   const role = roleOf(selectedBot);
-  const openEditor = (botID?: string) => setDialog(botID ? { kind: 'editor', botID } : { kind: 'editor' });
   const unassigned = account.unassignedReplies ?? [];
   const quote = account.draftReplies?.[selectedBot.id];
 
   return (
     <div class="window">
-      <Sidebar state={state} onNewTeammate={() => openEditor()} onSettings={() => setDialog({ kind: 'settings' })} />
+      <Sidebar state={state} onNewTeammate={onNewTeammate} onSettings={onSettings} />
       <main class="main" aria-label={`Conversation with ${selectedBot.name}`}>
         <header class="main-header">
           <Avatar bot={selectedBot} size={32} />
@@ -176,7 +178,7 @@ export function App() {
           jobs={jobsByID(account)}
           context={context}
           onFollowChange={onFollowChange}
-          empty={<EmptyConversation state={state} bot={selectedBot} onNewTeammate={() => openEditor()} />}
+          empty={<EmptyConversation state={state} bot={selectedBot} onNewTeammate={onNewTeammate} />}
         />
         <Composer accountID={account.id} bot={selectedBot} quote={quote} disabledReason={undefined} />
       </main>

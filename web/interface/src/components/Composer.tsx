@@ -1,6 +1,7 @@
 // The composer of the selected bot: its own draft, the quoted reply above it, Enter to send and
 // Shift+Enter for a new line, the length limit shown before it is reached, and the attachments
 // button that says where attachments work.
+import { memo } from 'preact/compat';
 import { useEffect, useLayoutEffect, useReducer, useRef, useState } from 'preact/hooks';
 import { send } from '../bridge';
 import { drafts } from '../drafts';
@@ -21,7 +22,7 @@ interface Props {
 // application queues the message once.
 const clientIDs = new Map<string, string>();
 
-export function Composer({ accountID, bot, quote, disabledReason }: Props) {
+function ComposerView({ accountID, bot, quote, disabledReason }: Props) {
   const [, bump] = useReducer((n: number) => n + 1, 0);
   const redraw = () => bump(undefined);
   const field = useRef<HTMLTextAreaElement>(null);
@@ -139,3 +140,5 @@ export function Composer({ accountID, bot, quote, disabledReason }: Props) {
     </form>
   );
 }
+
+export const Composer = memo(ComposerView);

@@ -8,9 +8,10 @@ import type { ChatMessage, PendingRequest } from '../state';
 import { Icon } from './Icon';
 import { MessageView, type MessageContext } from './MessageView';
 
-export const firstWindow = 30;
-export const maxWindow = 90;
-const step = 30;
+// A message is often longer than the view, so a dozen fill it several times over.
+export const firstWindow = 14;
+export const maxWindow = 70;
+const step = 14;
 const edge = 600; // pixels from an end at which the window moves
 const followSlack = 48; // pixels from the bottom that still count as "at the bottom"
 

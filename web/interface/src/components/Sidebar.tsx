@@ -1,6 +1,7 @@
 // The sidebar: the crew (primary bot first, then teammates) with roles and unread marks,
 // archived bots in their own section, the connection with the action that fixes it, and the
 // saved Dot connections.
+import { memo } from 'preact/compat';
 import { useState } from 'preact/hooks';
 import { send } from '../bridge';
 import { drafts } from '../drafts';
@@ -102,7 +103,7 @@ function Accounts({ state }: { state: ClientState }) {
   );
 }
 
-export function Sidebar({ state, onNewTeammate, onSettings }: {
+function SidebarView({ state, onNewTeammate, onSettings }: {
   state: ClientState;
   onNewTeammate: () => void;
   onSettings: () => void;
@@ -175,3 +176,13 @@ export function Sidebar({ state, onNewTeammate, onSettings }: {
     </nav>
   );
 }
+
+// Redrawn only when what it shows changed: a streaming reply leaves the sidebar alone.
+export const Sidebar = memo(SidebarView, (a, b) => {
+  const x = a.state;
+  const y = b.state;
+  return x.account.bots === y.account.bots && x.account.unreadBots === y.account.unreadBots &&
+    x.account.selectedBot === y.account.selectedBot && x.account.id === y.account.id && x.connection === y.connection &&
+    x.issue === y.issue && x.storageHealthy === y.storageHealthy && x.accounts === y.accounts &&
+    a.onNewTeammate === b.onNewTeammate && a.onSettings === b.onSettings;
+});
