@@ -54,11 +54,33 @@ SceneState connected(Vault vault)
     vault.account().connectedOnce = true;
     vault.account().dotURL = "https://dot.example/dots/home";
     state.vault = std::move(vault);
-    state.connection = "connected";
+    state.connection = ConnectionStatus::connected;
     return state;
 }
 
 }  // namespace
+
+ClientState clientState(const SceneState& scene)
+{
+    ClientState state;
+    state.account = scene.vault.account();
+    state.theme = scene.vault.theme;
+    state.appIconStyle = scene.vault.appIconStyle.value_or(Text("quorvane"));
+    state.connection = scene.connection;
+    state.issue = scene.issue;
+    state.storageHealthy = scene.storageHealthy;
+    for (std::size_t i = 0; i < scene.vault.accounts.size(); ++i) {
+        const Account& account = scene.vault.accounts[i];
+        Text name = account.label == Text("Your Dot") ? Text("Dot connection " + std::to_string(i + 1)) : account.label;
+        state.accounts.push_back({ account.id, name, account.id == scene.vault.activeAccount });
+    }
+    state.systemDark = scene.systemDark;
+    state.liveReply = scene.liveReply;
+    state.liveReplies = scene.liveReplies;
+    return state;
+}
+
+std::string encodeState(const SceneState& scene) { return encodePageJSON(clientState(scene)); }
 
 std::string requestID(std::size_t n)
 {
@@ -71,7 +93,7 @@ SceneState emptyCrew()
 {
     SceneState state;
     state.vault = Vault::fresh();
-    state.connection = "disconnected";
+    state.connection = ConnectionStatus::disconnected;
     return state;
 }
 
@@ -207,7 +229,7 @@ SceneState streamingReply(std::size_t length) { return withLiveReply(busyConvers
 SceneState signInNeeded()
 {
     SceneState state = busyConversation();
-    state.connection = "expired";
+    state.connection = ConnectionStatus::expired;
     return state;
 }
 

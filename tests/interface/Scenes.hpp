@@ -5,15 +5,30 @@
 // stopWaiting, archive…), then encoded as the ClientState the shell sends.
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "TemporaryClientState.hpp"
+#include "quorvane/Vault.hpp"
+#include "quorvane/controller/ClientState.hpp"
 
 namespace quorvane::testing {
 
-using SceneState = TemporaryClientState;
+// A vault and the controller's run-time fields, from which the ClientState is made.
+struct SceneState {
+    Vault vault;
+    ConnectionStatus connection = ConnectionStatus::connected;
+    std::string issue;
+    bool storageHealthy = true;
+    bool systemDark = false;
+    std::optional<ChatMessage> liveReply;
+    std::vector<ChatMessage> liveReplies;
+};
 
-inline std::string encodeState(const SceneState& state) { return encodeTemporaryClientState(state); }
+// The ClientState the controller publishes for this scene.
+ClientState clientState(const SceneState& scene);
+// Its page JSON, by the controller's own encoder.
+std::string encodeState(const SceneState& scene);
 
 // A request id the tests can predict: 00000000-0000-4000-8000-<n as 12 digits>.
 std::string requestID(std::size_t n);
