@@ -8,10 +8,11 @@ import type { ChatMessage, PendingRequest } from '../state';
 import { Icon } from './Icon';
 import { MessageView, type MessageContext } from './MessageView';
 
-// A message is often longer than the view, so a dozen fill it several times over.
-export const firstWindow = 14;
-export const maxWindow = 70;
-const step = 14;
+// A message is often longer than the view, so a few fill it several times over; the window grows
+// as the user scrolls up.
+export const firstWindow = 8;
+export const maxWindow = 60;
+const step = 10;
 const edge = 600; // pixels from an end at which the window moves
 const followSlack = 48; // pixels from the bottom that still count as "at the bottom"
 

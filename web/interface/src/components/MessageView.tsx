@@ -114,16 +114,19 @@ function AssistantMessage({ message, context, live }: Props) {
           {copied && <span class="chip">Teammate result</span>}
           <time dateTime={message.date}>{shortTime(message.date)}</time>
         </header>
+        {/* While a reply streams it is drawn as its plain text: each update is a text change, not a
+            new sanitising pass over growing HTML, and half-written markup never flickers. The
+            formatted reply takes its place once it is filed. */}
         {parts ? (
           parts.map((part) => (
             <section class="part" key={part.id} data-part-id={part.id}>
-              <RichText owner={part} html={part.html} text={part.text} />
+              <RichText owner={part} html={streaming ? undefined : part.html} text={part.text} />
               {!streaming && <ReplyTools message={message} part={part} context={context} />}
             </section>
           ))
         ) : (
           <section class="part">
-            <RichText owner={message} html={message.html} text={message.text} />
+            <RichText owner={message} html={streaming ? undefined : message.html} text={message.text} />
             {!streaming && <ReplyTools message={message} context={context} />}
           </section>
         )}
