@@ -56,8 +56,8 @@ double number(const std::string& json) { return boost::json::parse(json).to_numb
 // Counts the message elements the page holds right now.
 void countElements()
 {
-    mostElements = std::max(mostElements,
-        int(number(host().runInPage("return document.querySelectorAll('[data-message-id]').length;"))));
+    mostElements = std::max(
+        mostElements, int(number(host().runInPage("return document.querySelectorAll('[data-message-id]').length;"))));
 }
 
 // Hands the parsed state (kept in the page as window.__benchState) to receiveState and returns
@@ -75,8 +75,8 @@ constexpr const char* kTimedReceive = R"js(
 void InterfaceParse(benchmark::State& state)
 {
     for (auto _ : state) {
-        double ms = number(host().runInPage(
-            "const start = performance.now(); window.__benchParsed = JSON.parse(json); return performance.now() - start;",
+        double ms = number(host().runInPage("const start = performance.now(); window.__benchParsed = JSON.parse(json); "
+                                            "return performance.now() - start;",
             stateJSON()));
         state.SetIterationTime(ms / 1000);
     }
@@ -101,7 +101,8 @@ BENCHMARK(InterfaceFirstRender)->UseManualTime()->Iterations(1)->Unit(benchmark:
 void InterfaceLiveReply(benchmark::State& state)
 {
     host().load();
-    host().runInPage("window.__benchBase = JSON.parse(json); window.receiveState(window.__benchBase); window.__benchGrowth = 0; return true;",
+    host().runInPage("window.__benchBase = JSON.parse(json); window.receiveState(window.__benchBase); "
+                     "window.__benchGrowth = 0; return true;",
         stateJSON());
     host().settle();
     for (auto _ : state) {
@@ -124,7 +125,8 @@ BENCHMARK(InterfaceLiveReply)->UseManualTime()->Iterations(40)->Unit(benchmark::
 void InterfaceSwitchBot(benchmark::State& state)
 {
     host().load();
-    host().runInPage("window.__benchBase = JSON.parse(json); window.receiveState(window.__benchBase); window.__benchTurn = 0; return true;",
+    host().runInPage("window.__benchBase = JSON.parse(json); window.receiveState(window.__benchBase); "
+                     "window.__benchTurn = 0; return true;",
         stateJSON());
     host().settle();
     for (auto _ : state) {
@@ -141,7 +143,8 @@ void InterfaceSwitchBot(benchmark::State& state)
     }
     // Scrolling back through a long history keeps the window bounded too.
     for (int i = 0; i < 40; ++i) {
-        host().runInPage("const list = document.querySelector('.message-list'); list.scrollTop = 0; list.dispatchEvent(new Event('scroll')); return true;");
+        host().runInPage("const list = document.querySelector('.message-list'); list.scrollTop = 0; "
+                         "list.dispatchEvent(new Event('scroll')); return true;");
         host().settle();
         countElements();
     }

@@ -45,16 +45,22 @@ const Hostile kHostile[] = {
     { "object", "<object data=\"javascript:" PWN "\"></object><embed src=\"javascript:" PWN "\">" },
     { "style", "<style>body{display:none}</style><p style=\"position:fixed;inset:0;background:red\">cover</p>" },
     { "details toggle", "<details open ontoggle=\"" PWN "\"><summary>x</summary></details>" },
-    { "clobbering", "<img name=\"receiveState\"><form id=\"nativeResult\"></form><a id=\"flushDraft\"></a><img name=\"postMessage\"><a id=\"showSettings\" name=\"showSettings\"></a><img name=\"webkit\"><form name=\"quorvane\"></form>" },
-    { "clobbering document", "<img name=\"getElementById\"><img name=\"querySelector\"><form name=\"body\"></form><img id=\"app\">" },
+    { "clobbering",
+        "<img name=\"receiveState\"><form id=\"nativeResult\"></form><a id=\"flushDraft\"></a><img "
+        "name=\"postMessage\"><a id=\"showSettings\" name=\"showSettings\"></a><img name=\"webkit\"><form "
+        "name=\"quorvane\"></form>" },
+    { "clobbering document",
+        "<img name=\"getElementById\"><img name=\"querySelector\"><form name=\"body\"></form><img id=\"app\">" },
     { "noscript mxss", "<noscript><p title=\"</noscript><img src=x onerror=" PWN ">\"></noscript>" },
     { "svg style mxss", "<svg></p><style><a id=\"</style><img src=1 onerror=" PWN ">\">" },
     { "form mglyph mxss", "<form><math><mtext></form><form><mglyph><style></math><img src onerror=" PWN ">" },
-    { "math mtext table mxss", "<math><mtext><table><mglyph><style><!--</style><img title=\"--&gt;&lt;img src=1 onerror=" PWN "&gt;\">" },
+    { "math mtext table mxss",
+        "<math><mtext><table><mglyph><style><!--</style><img title=\"--&gt;&lt;img src=1 onerror=" PWN "&gt;\">" },
     { "template mxss", "<template><s><template><style><img src=x onerror=" PWN "></style></template></s></template>" },
     { "comment mxss", "<!--><img src=x onerror=" PWN ">-->" },
     { "textarea mxss", "<textarea><img src=x onerror=" PWN "></textarea>" },
-    { "namespace confusion", "<svg><foreignobject><p><style><img src=x onerror=" PWN "></style></p></foreignobject></svg>" },
+    { "namespace confusion",
+        "<svg><foreignobject><p><style><img src=x onerror=" PWN "></style></p></foreignobject></svg>" },
 };
 
 TEST(InterfaceHostileHTML, NoScriptNoBridgeMessageNoNavigation)
@@ -100,8 +106,9 @@ TEST(InterfaceHostileHTML, NoScriptNoBridgeMessageNoNavigation)
           return found.join(' ');)js");
         EXPECT_EQ(dangerous, "\"\"");
         // The page's own functions are intact: it still takes a state and still answers a click.
-        EXPECT_EQ(host.runInPage("return [typeof window.receiveState, typeof window.nativeResult, typeof window.flushDraft, "
-                                 "typeof window.showSettings, typeof window.postMessage].join();"),
+        EXPECT_EQ(
+            host.runInPage("return [typeof window.receiveState, typeof window.nativeResult, typeof window.flushDraft, "
+                           "typeof window.showSettings, typeof window.postMessage].join();"),
             "\"function,function,function,function,function\"");
     }
     std::size_t mark = host.commands.size();

@@ -25,10 +25,12 @@ std::string jsonString(const std::string& text) { return boost::json::serialize(
     for (const auto& [key, value] : expected) {
         const auto* found = actual.if_contains(key);
         if (!found)
-            return ::testing::AssertionFailure() << "no \"" << std::string(key) << "\" in " << boost::json::serialize(actual);
+            return ::testing::AssertionFailure()
+                << "no \"" << std::string(key) << "\" in " << boost::json::serialize(actual);
         if (*found != value)
-            return ::testing::AssertionFailure() << "\"" << std::string(key) << "\" is " << boost::json::serialize(*found)
-                                                 << ", expected " << boost::json::serialize(value);
+            return ::testing::AssertionFailure()
+                << "\"" << std::string(key) << "\" is " << boost::json::serialize(*found) << ", expected "
+                << boost::json::serialize(value);
     }
     return ::testing::AssertionSuccess();
 }
@@ -53,8 +55,9 @@ protected:
 
     std::string text(const std::string& selector)
     {
-        auto value = parse(host.run(
-            "const e = document.querySelector(JSON.parse(json)); return e ? e.textContent : null;", jsonString(selector)));
+        auto value
+            = parse(host.run("const e = document.querySelector(JSON.parse(json)); return e ? e.textContent : null;",
+                jsonString(selector)));
         return value.is_string() ? std::string(value.as_string()) : "<no element " + selector + ">";
     }
 
@@ -118,51 +121,94 @@ TEST_F(InterfaceTest, UserActionsPostTheirCommands)
         return s;
     };
     auto busyScene = [] { return busyConversation(); };
-    const std::string unconfirmed = requestID(7), failed = requestID(8), uncertain = requestID(9), waiting = requestID(10),
-                      queued = requestID(11), outline = requestID(2) + "-reply";
+    const std::string unconfirmed = requestID(7), failed = requestID(8), uncertain = requestID(9),
+                      waiting = requestID(10), queued = requestID(11), outline = requestID(2) + "-reply";
     const std::string settings = "click('.sidebar-header button[aria-label=\"Settings\"]');";
     const std::vector<Action> actions {
-        { "select a teammate", busyScene, "click('[data-bot-id=\"" + ada + "\"]');", "select", "{\"id\":\"" + ada + "\"}" },
-        { "cancel a queued message", busyScene, "button(msg('" + queued + "'), 'Cancel').click();", "cancel", "{\"id\":\"" + queued + "\"}" },
-        { "stop waiting", busyScene, "button(msg('" + waiting + "'), 'Stop waiting').click();", "stopWaiting", "{\"id\":\"" + waiting + "\"}" },
-        { "check delivery", busyScene, "button(msg('" + uncertain + "'), 'Check delivery').click();", "checkDelivery", "{\"id\":\"" + uncertain + "\"}" },
-        { "retry a failed message", busyScene, "button(msg('" + failed + "'), 'Try again').click();", "retry", "{\"id\":\"" + failed + "\"}" },
-        { "resend an unconfirmed message", busyScene, "button(msg('" + unconfirmed + "'), 'Send again').click();", "resend", "{\"id\":\"" + unconfirmed + "\"}" },
-        { "reply to a part", busyScene, "button('[data-part-id=\"page-msg-102\"]', 'Reply to this part').click();", "reply",
-            "{\"accountID\":\"" + account + "\",\"botID\":\"dot\",\"messageID\":\"" + outline + "\",\"partID\":\"page-msg-102\"}" },
-        { "copy a part", busyScene, "button('[data-part-id=\"page-msg-101\"]', 'Copy').click();", "copy", "{\"text\":\"Here is the outline.\"}" },
-        { "show a part in Dot", busyScene, "button('[data-part-id=\"page-msg-101\"]', 'Show in Dot').click();", "openSourceMessage", "{\"id\":\"page-msg-101\"}" },
-        { "drop the quote", busyScene, "button('.composer-quote', 'Remove quote').click();", "reply", "{\"accountID\":\"" + account + "\",\"botID\":\"dot\"}" },
-        { "send with Enter, quoting", busyScene, "type('.composer textarea', 'Ship it'); key('.composer textarea', 'Enter');", "send",
-            "{\"accountID\":\"" + account + "\",\"text\":\"Ship it\",\"botID\":\"dot\",\"replyTo\":\"" + outline + "\",\"replyPart\":\"page-msg-101\"}" },
-        { "save the draft while typing", busyScene, "type('.composer textarea', 'half a thought');", "draft", "{\"id\":\"dot\",\"text\":\"half a thought\"}" },
+        { "select a teammate", busyScene, "click('[data-bot-id=\"" + ada + "\"]');", "select",
+            "{\"id\":\"" + ada + "\"}" },
+        { "cancel a queued message", busyScene, "button(msg('" + queued + "'), 'Cancel').click();", "cancel",
+            "{\"id\":\"" + queued + "\"}" },
+        { "stop waiting", busyScene, "button(msg('" + waiting + "'), 'Stop waiting').click();", "stopWaiting",
+            "{\"id\":\"" + waiting + "\"}" },
+        { "check delivery", busyScene, "button(msg('" + uncertain + "'), 'Check delivery').click();", "checkDelivery",
+            "{\"id\":\"" + uncertain + "\"}" },
+        { "retry a failed message", busyScene, "button(msg('" + failed + "'), 'Try again').click();", "retry",
+            "{\"id\":\"" + failed + "\"}" },
+        { "resend an unconfirmed message", busyScene, "button(msg('" + unconfirmed + "'), 'Send again').click();",
+            "resend", "{\"id\":\"" + unconfirmed + "\"}" },
+        { "reply to a part", busyScene, "button('[data-part-id=\"page-msg-102\"]', 'Reply to this part').click();",
+            "reply",
+            "{\"accountID\":\"" + account + "\",\"botID\":\"dot\",\"messageID\":\"" + outline
+                + "\",\"partID\":\"page-msg-102\"}" },
+        { "copy a part", busyScene, "button('[data-part-id=\"page-msg-101\"]', 'Copy').click();", "copy",
+            "{\"text\":\"Here is the outline.\"}" },
+        { "show a part in Dot", busyScene, "button('[data-part-id=\"page-msg-101\"]', 'Show in Dot').click();",
+            "openSourceMessage", "{\"id\":\"page-msg-101\"}" },
+        { "drop the quote", busyScene, "button('.composer-quote', 'Remove quote').click();", "reply",
+            "{\"accountID\":\"" + account + "\",\"botID\":\"dot\"}" },
+        { "send with Enter, quoting", busyScene,
+            "type('.composer textarea', 'Ship it'); key('.composer textarea', 'Enter');", "send",
+            "{\"accountID\":\"" + account + "\",\"text\":\"Ship it\",\"botID\":\"dot\",\"replyTo\":\"" + outline
+                + "\",\"replyPart\":\"page-msg-101\"}" },
+        { "save the draft while typing", busyScene, "type('.composer textarea', 'half a thought');", "draft",
+            "{\"id\":\"dot\",\"text\":\"half a thought\"}" },
         { "attachments", busyScene, "click('.composer button[aria-label=\"Add attachment\"]');", "advanced", "{}" },
         { "file an unassigned reply", busyScene,
-            "const s = $('[data-unassigned-id=\"page-msg-900\"] select'); s.value = " + jsonString(muse) + "; s.dispatchEvent(new Event('change', {bubbles: true})); await new Promise(r => setTimeout(r, 50)); button('[data-unassigned-id=\"page-msg-900\"]', 'File').click();",
+            "const s = $('[data-unassigned-id=\"page-msg-900\"] select'); s.value = " + jsonString(muse)
+                + "; s.dispatchEvent(new Event('change', {bubbles: true})); await new Promise(r => setTimeout(r, 50)); "
+                  "button('[data-unassigned-id=\"page-msg-900\"]', 'File').click();",
             "assignReply", "{\"accountID\":\"" + account + "\",\"id\":\"page-msg-900\",\"botID\":\"" + muse + "\"}" },
-        { "dismiss an unassigned reply", busyScene, "button('[data-unassigned-id=\"page-msg-900\"]', 'Dismiss').click();", "dismissReply",
+        { "dismiss an unassigned reply", busyScene,
+            "button('[data-unassigned-id=\"page-msg-900\"]', 'Dismiss').click();", "dismissReply",
             "{\"accountID\":\"" + account + "\",\"id\":\"page-msg-900\"}" },
-        { "restore an archived bot", busyScene, "$('.archived').open = true; await new Promise(r => setTimeout(r, 30)); button('.archived', 'Restore Old Planner').click();", "restore",
-            "{\"id\":\"" + archived + "\"}" },
+        { "restore an archived bot", busyScene,
+            "$('.archived').open = true; await new Promise(r => setTimeout(r, 30)); button('.archived', 'Restore Old "
+            "Planner').click();",
+            "restore", "{\"id\":\"" + archived + "\"}" },
         { "add a teammate", busyScene,
-            "click('.new-teammate'); await new Promise(r => setTimeout(r, 30)); const inputs = document.querySelectorAll('.editor input[type=text]');"
-            "type('.editor .field:nth-of-type(1) input', 'Nova'); type('.editor .field:nth-of-type(2) input', 'Researcher');"
-            "type('.editor textarea', 'Curious and precise.'); click('.avatar-choice[aria-label=\"Astronaut\"]'); await new Promise(r => setTimeout(r, 30));"
+            "click('.new-teammate'); await new Promise(r => setTimeout(r, 30)); const inputs = "
+            "document.querySelectorAll('.editor input[type=text]');"
+            "type('.editor .field:nth-of-type(1) input', 'Nova'); type('.editor .field:nth-of-type(2) input', "
+            "'Researcher');"
+            "type('.editor textarea', 'Curious and precise.'); click('.avatar-choice[aria-label=\"Astronaut\"]'); "
+            "await new Promise(r => setTimeout(r, 30));"
             "click('.editor button[type=submit]');",
-            "saveBot", "{\"name\":\"Nova\",\"role\":\"Researcher\",\"personality\":\"Curious and precise.\",\"kind\":\"astronaut\"}" },
-        { "archive a teammate", [&] { SceneState s = busyConversation(); s.vault.account().selectedBot = Text(ada); return s; },
-            "click('.main-header button[aria-label=\"Edit Ada\"]'); await new Promise(r => setTimeout(r, 30)); button('.editor', 'Archive').click();",
+            "saveBot",
+            "{\"name\":\"Nova\",\"role\":\"Researcher\",\"personality\":\"Curious and "
+            "precise.\",\"kind\":\"astronaut\"}" },
+        { "archive a teammate",
+            [&] {
+                SceneState s = busyConversation();
+                s.vault.account().selectedBot = Text(ada);
+                return s;
+            },
+            "click('.main-header button[aria-label=\"Edit Ada\"]'); await new Promise(r => setTimeout(r, 30)); "
+            "button('.editor', 'Archive').click();",
             "archive", "{\"id\":\"" + ada + "\"}" },
-        { "theme", busyScene, settings + "await new Promise(r => setTimeout(r, 30)); click('input[name=theme][value=dark]');", "theme", "{\"theme\":\"dark\"}" },
-        { "app icon", busyScene, settings + "await new Promise(r => setTimeout(r, 30)); click('input[name=appIcon][value=dot]');", "appIcon", "{\"style\":\"dot\"}" },
-        { "open the Dot window", busyScene, settings + "await new Promise(r => setTimeout(r, 30)); button('.settings', 'Open Dot window').click();", "openDot", "{}" },
+        { "theme", busyScene,
+            settings + "await new Promise(r => setTimeout(r, 30)); click('input[name=theme][value=dark]');", "theme",
+            "{\"theme\":\"dark\"}" },
+        { "app icon", busyScene,
+            settings + "await new Promise(r => setTimeout(r, 30)); click('input[name=appIcon][value=dot]');", "appIcon",
+            "{\"style\":\"dot\"}" },
+        { "open the Dot window", busyScene,
+            settings + "await new Promise(r => setTimeout(r, 30)); button('.settings', 'Open Dot window').click();",
+            "openDot", "{}" },
         { "clear history", idle,
-            settings + "await new Promise(r => setTimeout(r, 30)); button('.settings', 'Clear history…').click(); await new Promise(r => setTimeout(r, 30)); button('.confirm', 'Clear history').click();",
+            settings
+                + "await new Promise(r => setTimeout(r, 30)); button('.settings', 'Clear history…').click(); await new "
+                  "Promise(r => setTimeout(r, 30)); button('.confirm', 'Clear history').click();",
             "clear", "{}" },
-        { "new connection", busyScene, "click('.account-button'); await new Promise(r => setTimeout(r, 30)); button('.account-list', 'New connection').click();", "switch", "{}" },
+        { "new connection", busyScene,
+            "click('.account-button'); await new Promise(r => setTimeout(r, 30)); button('.account-list', 'New "
+            "connection').click();",
+            "switch", "{}" },
         { "connect", [] { return emptyCrew(); }, "button('.empty', 'Connect your Dot').click();", "connect", "{}" },
-        { "sign in again", [] { return signInNeeded(); }, "button('.banner', 'Open Dot to sign in').click();", "openDot", "{}" },
-        { "retry storage", [] { return storageUnavailable(); }, "button('.banner', 'Try again').click();", "retryStorage", "{}" },
+        { "sign in again", [] { return signInNeeded(); }, "button('.banner', 'Open Dot to sign in').click();",
+            "openDot", "{}" },
+        { "retry storage", [] { return storageUnavailable(); }, "button('.banner', 'Try again').click();",
+            "retryStorage", "{}" },
     };
     for (const auto& action : actions) {
         SCOPED_TRACE(action.name);
@@ -174,7 +220,9 @@ TEST_F(InterfaceTest, UserActionsPostTheirCommands)
         ASSERT_NO_THROW(posted = host.waitFor(action.command, mark)) << action.name;
         EXPECT_TRUE(hasData(posted.data, parse(action.data).as_object()));
         // Close whatever the action opened, so the next one starts from the conversation.
-        act("document.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape'})); const m = document.querySelector('.modal'); if (m) m.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', bubbles: true})); return true;");
+        act("document.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape'})); const m = "
+            "document.querySelector('.modal'); if (m) m.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', "
+            "bubbles: true})); return true;");
     }
 }
 
@@ -183,7 +231,9 @@ TEST_F(InterfaceTest, SendUsesANewClientIDOncePerMessage)
     show(busyConversation());
     std::size_t mark = host.commands.size();
     host.held.insert("send");
-    act(kHelpers + "type('.composer textarea', 'Once'); key('.composer textarea', 'Enter'); key('.composer textarea', 'Enter'); click('.send-button');");
+    act(kHelpers
+        + "type('.composer textarea', 'Once'); key('.composer textarea', 'Enter'); key('.composer textarea', 'Enter'); "
+          "click('.send-button');");
     runFor(0.2);
     auto sends = host.since(mark, "send");
     ASSERT_EQ(sends.size(), 1u) << "a repeated send went out twice";
@@ -226,19 +276,30 @@ TEST_F(InterfaceTest, FailureSentencesAppearWhereTheActionWasTaken)
     const std::string queued = requestID(11);
     const std::vector<Failure> failures {
         { "cancel", "button(msg('" + queued + "'), 'Cancel').click();", "cancel",
-            "This message may already be in Dot. It can\u2019t be cancelled here.", "[data-message-id=\"00000000-0000-4000-8000-000000000011\"]" },
-        { "send", "type('.composer textarea', 'Hello'); key('.composer textarea', 'Enter');", "send", "Connect your Dot first.", ".composer" },
+            "This message may already be in Dot. It can\u2019t be cancelled here.",
+            "[data-message-id=\"00000000-0000-4000-8000-000000000011\"]" },
+        { "send", "type('.composer textarea', 'Hello'); key('.composer textarea', 'Enter');", "send",
+            "Connect your Dot first.", ".composer" },
         { "attachments", "click('.composer button[aria-label=\"Add attachment\"]');", "advanced",
-            "Attachments aren\u2019t supported in this composer yet. Open Dot from Settings to use them there.", ".composer" },
-        { "copy", "button('[data-part-id=\"page-msg-101\"]', 'Copy').click();", "copy", "That action isn\u2019t available.", "[data-part-id=\"page-msg-101\"]" },
-        { "role too long", "click('.new-teammate'); await new Promise(r => setTimeout(r, 30)); type('.editor .field:nth-of-type(1) input', 'Nova'); type('.editor textarea', 'Curious.'); click('.editor button[type=submit]');",
+            "Attachments aren\u2019t supported in this composer yet. Open Dot from Settings to use them there.",
+            ".composer" },
+        { "copy", "button('[data-part-id=\"page-msg-101\"]', 'Copy').click();", "copy",
+            "That action isn\u2019t available.", "[data-part-id=\"page-msg-101\"]" },
+        { "role too long",
+            "click('.new-teammate'); await new Promise(r => setTimeout(r, 30)); type('.editor .field:nth-of-type(1) "
+            "input', 'Nova'); type('.editor textarea', 'Curious.'); click('.editor button[type=submit]');",
             "saveBot", "Keep the short role to 48 characters or fewer.", "#editor-error-role" },
-        { "crew full", "click('.new-teammate'); await new Promise(r => setTimeout(r, 30)); type('.editor .field:nth-of-type(1) input', 'Nova'); type('.editor textarea', 'Curious.'); click('.editor button[type=submit]');",
+        { "crew full",
+            "click('.new-teammate'); await new Promise(r => setTimeout(r, 30)); type('.editor .field:nth-of-type(1) "
+            "input', 'Nova'); type('.editor textarea', 'Curious.'); click('.editor button[type=submit]');",
             "saveBot", "Your crew is full for now.", "#editor-error-form" },
-        { "switch", "click('.account-button'); await new Promise(r => setTimeout(r, 30)); button('.account-list', 'New connection').click();", "switch",
-            "Wait for pending replies before switching accounts.", ".accounts" },
+        { "switch",
+            "click('.account-button'); await new Promise(r => setTimeout(r, 30)); button('.account-list', 'New "
+            "connection').click();",
+            "switch", "Wait for pending replies before switching accounts.", ".accounts" },
         { "select", "click('.bot-row:not(.selected)');", "select", "Choose an active Dot.", ".bot-list" },
-        { "file a reply", "button('[data-unassigned-id=\"page-msg-900\"]', 'File').click();", "assignReply", "That reply is no longer available.", "[data-unassigned-id=\"page-msg-900\"]" },
+        { "file a reply", "button('[data-unassigned-id=\"page-msg-900\"]', 'File').click();", "assignReply",
+            "That reply is no longer available.", "[data-unassigned-id=\"page-msg-900\"]" },
     };
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.name);
@@ -251,7 +312,8 @@ TEST_F(InterfaceTest, FailureSentencesAppearWhereTheActionWasTaken)
         std::string shown = text(failure.where);
         EXPECT_NE(shown.find(failure.sentence), std::string::npos) << "shown: " << shown;
         host.failures.clear();
-        act("const m = document.querySelector('.modal'); if (m) m.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', bubbles: true})); return true;");
+        act("const m = document.querySelector('.modal'); if (m) m.dispatchEvent(new KeyboardEvent('keydown', {key: "
+            "'Escape', bubbles: true})); return true;");
     }
 }
 
@@ -293,7 +355,8 @@ TEST_F(InterfaceTest, ShowSettingsOpensTheSettings)
     PageCommand modal = host.waitFor("windowModal", mark);
     EXPECT_EQ(modal.data.at("open"), true);
     mark = host.commands.size();
-    act("document.querySelector('.modal').dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', bubbles: true}));");
+    act("document.querySelector('.modal').dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', bubbles: "
+        "true}));");
     modal = host.waitFor("windowModal", mark);
     EXPECT_EQ(modal.data.at("open"), false);
 }

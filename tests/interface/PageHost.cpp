@@ -232,8 +232,8 @@ void PageHost::showSettings() { runInPage("window.showSettings?.()"); }
 void PageHost::startFlushDraft()
 {
     flushResult.reset();
-    webkit_web_view_call_async_javascript_function(view_, "return await window.flushDraft?.()", -1, nullptr, nullptr,
-        nullptr, nullptr,
+    webkit_web_view_call_async_javascript_function(
+        view_, "return await window.flushDraft?.()", -1, nullptr, nullptr, nullptr, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
             auto* host = static_cast<PageHost*>(data);
             GError* error = nullptr;

@@ -11,8 +11,8 @@ namespace {
 
 constexpr Date kNow = 820000000.0;  // 2026-12-26, so every date renders the same way
 
-std::string teammate(Account& account, const std::string& name, const std::string& kind,
-    const std::string& personality, const std::string& role = "")
+std::string teammate(Account& account, const std::string& name, const std::string& kind, const std::string& personality,
+    const std::string& role = "")
 {
     BotEdit edit;
     edit.name = name;
@@ -26,8 +26,8 @@ std::string teammate(Account& account, const std::string& name, const std::strin
 
 // One question and its answer, as the run loop would file them.
 void exchange(Account& account, std::size_t& counter, const std::string& botID, const std::string& question,
-    const std::string& reply, const std::optional<std::string>& html, const std::optional<std::vector<ReplyPart>>& parts,
-    Date when)
+    const std::string& reply, const std::optional<std::string>& html,
+    const std::optional<std::vector<ReplyPart>>& parts, Date when)
 {
     std::string id = requestID(++counter);
     account.enqueue(question, id, false, Text(botID), std::nullopt, std::nullopt, when);
@@ -102,37 +102,49 @@ SceneState buildBusyConversation()
     Vault vault = Vault::fresh();
     Account& a = vault.account();
     std::size_t n = 0;
-    std::string ceo = teammate(a, "Ada", "coder", "A careful senior engineer. Explains trade-offs plainly and writes small, tested code.", "Staff engineer");
-    std::string muse = teammate(a, "Muse", "muse", "Playful and imaginative. Finds unexpected angles and creative connections.");
-    std::string coach = teammate(a, "Coach Rio", "coach", "Encouraging, practical, keeps plans realistic.", "Fitness coach");
+    std::string ceo = teammate(a, "Ada", "coder",
+        "A careful senior engineer. Explains trade-offs plainly and writes small, tested code.", "Staff engineer");
+    std::string muse
+        = teammate(a, "Muse", "muse", "Playful and imaginative. Finds unexpected angles and creative connections.");
+    std::string coach
+        = teammate(a, "Coach Rio", "coach", "Encouraging, practical, keeps plans realistic.", "Fitness coach");
     std::string old = teammate(a, "Old Planner", "planner", "Plans trips in detail.", "Travel planner");
     a.archive(old);
     a.selectedBot = "dot";
 
     exchange(a, n, "dot", "What should I focus on this week?",
         "Three things stand out.\n\nShip the onboarding fix first.",
-        std::string("<p>Three things stand out:</p><ol><li><strong>Ship the onboarding fix</strong> &mdash; it blocks the release.</li>"
+        std::string("<p>Three things stand out:</p><ol><li><strong>Ship the onboarding fix</strong> &mdash; it blocks "
+                    "the release.</li>"
                     "<li>Review Ada&rsquo;s <code>sync</code> patch.</li><li>Block two hours for the roadmap.</li></ol>"
                     "<p>Want me to draft the roadmap outline?</p>"),
         std::nullopt, kNow - 7200);
-    std::vector<ReplyPart> parts { part("page-msg-101", "Here is the outline.", "<p>Here is the outline:</p><ul><li>Goals</li><li>Risks</li></ul>"),
+    std::vector<ReplyPart> parts { part("page-msg-101", "Here is the outline.",
+                                       "<p>Here is the outline:</p><ul><li>Goals</li><li>Risks</li></ul>"),
         part("page-msg-102", "And a table of owners.",
-            "<table><tr><th>Area</th><th>Owner</th></tr><tr><td>Sync</td><td>Ada</td></tr><tr><td>Design</td><td>Muse</td></tr></table>") };
-    exchange(a, n, "dot", "Yes please, draft it.", "Here is the outline.\n\nAnd a table of owners.", std::nullopt, parts, kNow - 7000);
+            "<table><tr><th>Area</th><th>Owner</th></tr><tr><td>Sync</td><td>Ada</td></tr><tr><td>Design</td><td>Muse</"
+            "td></tr></table>") };
+    exchange(a, n, "dot", "Yes please, draft it.", "Here is the outline.\n\nAnd a table of owners.", std::nullopt,
+        parts, kNow - 7000);
     exchange(a, n, ceo, "Is the sync patch safe to merge?", "Mostly. One race remains.",
-        std::string("<p>Mostly. One race remains in <code>flush()</code>:</p><pre><code>if (pending) {\n  await save();\n}</code></pre>"
+        std::string("<p>Mostly. One race remains in <code>flush()</code>:</p><pre><code>if (pending) {\n  await "
+                    "save();\n}</code></pre>"
                     "<p>See <a href=\"https://example.com/race\">the write-up</a>.</p>"),
         std::nullopt, kNow - 6000);
-    exchange(a, n, muse, "Give me a tagline for the launch.", "“Your crew, one conversation away.”", std::nullopt, std::nullopt, kNow - 5000);
-    exchange(a, n, coach, "Plan a light week of training.", "Monday: 30 minutes easy run.", std::nullopt, std::nullopt, kNow - 4000);
+    exchange(a, n, muse, "Give me a tagline for the launch.", "“Your crew, one conversation away.”", std::nullopt,
+        std::nullopt, kNow - 5000);
+    exchange(a, n, coach, "Plan a light week of training.", "Monday: 30 minutes easy run.", std::nullopt, std::nullopt,
+        kNow - 4000);
 
     // A task the user hands to Muse from the primary bot's conversation; Muse's answer is copied
     // back into Dot's conversation, marked as written by Muse.
     std::string handoff = requestID(++n);
-    a.enqueue("@Muse three names for the new feature", handoff, false, Text("dot"), std::nullopt, std::nullopt, kNow - 3600);
+    a.enqueue(
+        "@Muse three names for the new feature", handoff, false, Text("dot"), std::nullopt, std::nullopt, kNow - 3600);
     for (std::size_t guard = 0; guard < 4 && !a.jobs.empty(); ++guard) {
         PendingRequest job = a.jobs.front();
-        std::string reply = job.botID == Text(muse) ? "Crewline, Relay, Chorus." : "Muse suggests Crewline, Relay or Chorus.";
+        std::string reply
+            = job.botID == Text(muse) ? "Crewline, Relay, Chorus." : "Muse suggests Crewline, Relay or Chorus.";
         a.acceptResponse(job.id, reply, std::nullopt, std::nullopt, false, kNow - 3500);
     }
 
@@ -246,9 +258,11 @@ SceneState largeHistory(std::size_t total, std::size_t bots, std::size_t bytes)
     Vault vault = Vault::fresh();
     Account& a = vault.account();
     std::vector<std::string> ids { "dot" };
-    static const char* kinds[] = { "coder", "muse", "coach", "scientist", "chef", "pilot", "writer", "robot", "reader" };
+    static const char* kinds[]
+        = { "coder", "muse", "coach", "scientist", "chef", "pilot", "writer", "robot", "reader" };
     for (std::size_t b = 1; b < bots; ++b)
-        ids.push_back(teammate(a, "Teammate " + std::to_string(b), kinds[b % 9], "A helpful teammate number " + std::to_string(b) + "."));
+        ids.push_back(teammate(
+            a, "Teammate " + std::to_string(b), kinds[b % 9], "A helpful teammate number " + std::to_string(b) + "."));
     a.selectedBot = "dot";
     std::size_t n = 0;
     std::string paragraph = "<p>Here is a paragraph of a long answer with <strong>some emphasis</strong>, a "

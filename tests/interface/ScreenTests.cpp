@@ -58,15 +58,15 @@ std::string readFile(const char* path)
     return buffer.str();
 }
 
-class MainScreen : public ::testing::TestWithParam<Screen> {
-};
+class MainScreen : public ::testing::TestWithParam<Screen> { };
 
 TEST_P(MainScreen, IsAccessibleAndPhotographedInBothThemes)
 {
     const Screen& screen = GetParam();
     PageHost host;
     host.load();
-    host.receiveUpdateState(R"({"configured":true,"status":"current","version":"0.1.0","automaticallyChecks":true,"canCheck":true})");
+    host.receiveUpdateState(
+        R"({"configured":true,"status":"current","version":"0.1.0","automaticallyChecks":true,"canCheck":true})");
     ASSERT_EQ(host.run(readFile(QUORVANE_AXE_SCRIPT) + "\nreturn typeof window.axe;"), "\"object\"");
     for (const char* theme : { "light", "dark" }) {
         SCOPED_TRACE(theme);
@@ -80,19 +80,21 @@ TEST_P(MainScreen, IsAccessibleAndPhotographedInBothThemes)
         }
         runFor(0.5);  // let entrance animations finish
         host.settle();
-        host.screenshot(std::filesystem::path(QUORVANE_TEST_ARTIFACTS) / (std::string(screen.name) + "-" + theme + ".png"));
+        host.screenshot(
+            std::filesystem::path(QUORVANE_TEST_ARTIFACTS) / (std::string(screen.name) + "-" + theme + ".png"));
         std::string violations = host.run(R"js(
           const result = await axe.run(document, { resultTypes: ['violations'] });
           return result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
             .map((v) => v.id + ' (' + v.impact + '): ' + v.nodes.slice(0, 3).map((n) => n.target.join(' ') + ' ' + (n.failureSummary || '').replace(/\s+/g, ' ')).join(' | '));)js");
         EXPECT_EQ(violations, "[]") << screen.name << " in " << theme;
         if (*screen.open)
-            host.run("document.querySelector('.modal')?.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', bubbles: true})); return true;");
+            host.run("document.querySelector('.modal')?.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', "
+                     "bubbles: true})); return true;");
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Interface, MainScreen, ::testing::ValuesIn(kScreens),
-    [](const ::testing::TestParamInfo<Screen>& info) {
+INSTANTIATE_TEST_SUITE_P(
+    Interface, MainScreen, ::testing::ValuesIn(kScreens), [](const ::testing::TestParamInfo<Screen>& info) {
         std::string name = info.param.name;
         for (char& c : name)
             if (c == '-')
