@@ -45,7 +45,7 @@ void Account::setStatus(std::string_view id, std::string_view status)
 {
     auto message = std::find_if(messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == id; });
     if (message != messages.end())
-        message->status = status;
+        messages.mutableAt(static_cast<std::size_t>(message - messages.begin())).status = status;
 }
 
 }  // namespace quorvane

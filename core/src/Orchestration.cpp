@@ -310,7 +310,7 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
         return false;
 
     Text root = rootOf(job);
-    std::size_t rootHandoffs = handoffs ? static_cast<std::size_t>(std::count_if(handoffs->cbegin(), handoffs->cend(),
+    std::size_t rootHandoffs = handoffs ? static_cast<std::size_t>(std::count_if(handoffs->begin(), handoffs->end(),
                                    [&](const Handoff& h) { return h.rootRequestID == root; }))
                                         : 0;
     if (rootHandoffs + assignments.size() > kMaxHandoffsPerRoot)
@@ -340,8 +340,8 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     std::optional<QuotedReply> quote;
     if (directMention) {
         auto rootMessage
-            = std::find_if(messages.cbegin(), messages.cend(), [&](const ChatMessage& m) { return m.id == root; });
-        if (rootMessage != messages.cend())
+            = std::find_if(messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == root; });
+        if (rootMessage != messages.end())
             quote = rootMessage->quotedReply;
     }
     std::vector<Handoff> newHandoffs;
@@ -391,8 +391,8 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     setStatus(job.id, "delegated");
     if (!handoffs)
         handoffs.emplace();
-    handoffs->insert(handoffs->cend(), newHandoffs.begin(), newHandoffs.end());
-    messages.insert(messages.cend(), newMessages.begin(), newMessages.end());
+    handoffs->insert(handoffs->end(), newHandoffs.begin(), newHandoffs.end());
+    messages.insert(messages.end(), newMessages.begin(), newMessages.end());
     // Teammates run before other waiting requests.
     auto firstQueued
         = std::find_if(jobs.begin(), jobs.end(), [](const PendingRequest& j) { return j.phase == JobPhase::queued; });
@@ -412,7 +412,7 @@ void Account::finishHandoffStatuses(std::string_view rootID)
         std::size_t passes = handoffs->size();
         for (std::size_t pass = 0; pass < passes; ++pass) {
             // Read through const access so that an unchanged list stays shared with its copies.
-            const auto& settled = std::as_const(*handoffs);
+            const auto& settled = *handoffs;
             for (std::size_t i = 0; i < settled.size(); ++i) {
                 const Handoff& handoff = settled[i];
                 if (handoff.rootRequestID != root || handoff.status != "working")
@@ -430,7 +430,7 @@ void Account::finishHandoffStatuses(std::string_view rootID)
                 if (childWorking)
                     continue;
                 Text id = handoff.id;
-                (*handoffs)[i].status = childStopped ? "stopped" : "complete";
+                handoffs->mutableAt(i).status = childStopped ? "stopped" : "complete";
                 setStatus(id, childStopped ? "unconfirmed" : "sent");
             }
         }
@@ -439,7 +439,7 @@ void Account::finishHandoffStatuses(std::string_view rootID)
     bool stillWorking = false;
     bool anyStopped = false;
     if (handoffs) {
-        for (const auto& handoff : std::as_const(*handoffs)) {
+        for (const auto& handoff : *handoffs) {
             if (handoff.rootRequestID != root)
                 continue;
             stillWorking = stillWorking || handoff.status == "working";
@@ -478,7 +478,7 @@ bool Account::isRedundantHandoffReport(const PendingRequest& job) const
 {
     if (!job.isReport.value_or(false) || !job.rootRequestID || !handoffs)
         return false;
-    return std::any_of(handoffs->cbegin(), handoffs->cend(),
+    return std::any_of(handoffs->begin(), handoffs->end(),
         [&](const Handoff& h) { return h.rootRequestID == *job.rootRequestID && h.sourceBotID == job.botID; });
 }
 
@@ -486,7 +486,7 @@ void Account::retireRedundantHandoffReports()
 {
     std::vector<PendingRequest> redundant;
     if (replyWatches)
-        for (const auto& watch : std::as_const(*replyWatches))
+        for (const auto& watch : *replyWatches)
             if (isRedundantHandoffReport(watch.job))
                 redundant.push_back(watch.job);
     for (const auto& job : jobs)
@@ -523,9 +523,9 @@ void Account::retireRedundantHandoffReports()
             continue;
         setStatus(*report.rootRequestID, "sent");
         for (std::size_t i = 0; i < handoffs->size(); ++i) {
-            const Handoff& handoff = std::as_const(*handoffs)[i];
+            const Handoff& handoff = (*handoffs)[i];
             if (handoff.rootRequestID == *report.rootRequestID && handoff.status == "working")
-                (*handoffs)[i].status = "complete";
+                handoffs->mutableAt(i).status = "complete";
         }
     }
 }

@@ -767,7 +767,7 @@ void Account::removeRequestEchoes()
                 remove = isEnvelopeText(message.text);
             } else {
                 std::vector<ReplyPart> remaining;
-                for (const ReplyPart& part : std::as_const(*message.parts)) {
+                for (const ReplyPart& part : *message.parts) {
                     if (isEchoPart(part))
                         droppedPartIDs.insert(part.id);
                     else

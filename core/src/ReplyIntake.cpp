@@ -172,8 +172,8 @@ private:
 void Account::acceptResponse(std::string_view id, std::string_view reply, const std::optional<Text>& html,
     const std::optional<std::vector<ReplyPart>>& parts, bool directMention, Date now)
 {
-    auto found = findByID(std::as_const(jobs), id);
-    if (found == jobs.cend() || !findBot(*this, found->botID))
+    auto found = findByID(jobs, id);
+    if (found == jobs.end() || !findBot(*this, found->botID))
         return;
     const PendingRequest job = *found;
     if (job.roleTargets) {
@@ -191,16 +191,16 @@ void Account::acceptResponse(std::string_view id, std::string_view reply, const 
     else
         complete(job.id, reply, html, parts, now);
     auto filed = findByID(messages, job.id + "-reply");
-    if (filed != messages.end())
-        filed->replyToID = job.parentRequestID;
+    if (filed != messages.end() && filed->replyToID != job.parentRequestID)
+        messages.mutableAt(static_cast<std::size_t>(filed - messages.begin())).replyToID = job.parentRequestID;
     finishHandoffStatuses(root);
 }
 
 void Account::complete(std::string_view id, std::string_view reply, const std::optional<Text>& html,
     const std::optional<std::vector<ReplyPart>>& parts, Date now)
 {
-    auto found = findByID(std::as_const(jobs), id);
-    if (found == jobs.cend())
+    auto found = findByID(jobs, id);
+    if (found == jobs.end())
         return;
     const PendingRequest job = *found;
     applyObservedReply(job, reply, html, parts, now);
@@ -234,8 +234,8 @@ void Account::applyObservedReply(const PendingRequest& job, std::string_view rep
     }
 
     for (ChatMessage& projected : projectedReplies(message, job)) {
-        auto existing = findByID(std::as_const(messages), projected.id);
-        if (existing == messages.cend()) {
+        auto existing = findByID(messages, projected.id);
+        if (existing == messages.end()) {
             Text botID = projected.botID;
             messages.push_back(std::move(projected));
             markUnread(*this, botID);
@@ -249,7 +249,7 @@ void Account::applyObservedReply(const PendingRequest& job, std::string_view rep
         bool contentChanged = projected.text != existing->text || projected.html != existing->html
             || allAttachments(projected) != allAttachments(*existing);
         Text botID = projected.botID;
-        messages[static_cast<std::size_t>(existing - messages.cbegin())] = std::move(projected);
+        messages.mutableAt(static_cast<std::size_t>(existing - messages.begin())) = std::move(projected);
         if (contentChanged)
             markUnread(*this, botID);
     }
@@ -299,7 +299,7 @@ void Account::trackReply(const PendingRequest& job, const std::vector<DotMessage
 {
     if (!replyWatches)
         replyWatches.emplace();
-    const auto& watches = std::as_const(*replyWatches);
+    const auto& watches = *replyWatches;
     if (std::any_of(watches.begin(), watches.end(), [&](const ReplyWatch& w) { return w.job.id == job.id; }))
         return;
     std::set<Text> ids;
@@ -318,7 +318,7 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
     MessageIndex local(*this);
 
     std::unordered_set<std::string_view> bots;
-    for (const auto& watch : std::as_const(*replyWatches))
+    for (const auto& watch : *replyWatches)
         bots.insert(watch.job.botID.view());
     for (const auto& job : jobs)
         bots.insert(job.botID.view());
@@ -337,7 +337,7 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
 
     for (std::size_t w = 0; w < replyWatches->size(); ++w) {
         // Most watches do not change on a page change, so a watch is copied only once it does.
-        const ReplyWatch& stored = std::as_const(*replyWatches)[w];
+        const ReplyWatch& stored = (*replyWatches)[w];
         std::optional<ReplyWatch> changed;
         auto change = [&]() -> ReplyWatch& {
             if (!changed)
@@ -455,7 +455,7 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
         ReplyWatch updated = watch;
         updated.assistantIDs.assign(ids.begin(), ids.end());
         if (updated != stored)
-            (*replyWatches)[w] = std::move(updated);
+            replyWatches->mutableAt(w) = std::move(updated);
     }
 }
 
@@ -466,7 +466,7 @@ void Account::retryUnconfirmed(std::string_view id)
     bool queued = std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == id; });
     const ReplyWatch* watch = nullptr;
     if (replyWatches)
-        for (const auto& w : std::as_const(*replyWatches))
+        for (const auto& w : *replyWatches)
             if (w.job.id == id) {
                 watch = &w;
                 break;
@@ -488,14 +488,14 @@ void Account::retryUnconfirmed(std::string_view id)
     setStatus(id, "queued");
     if (handoffs)
         if (auto handoff = findByID(*handoffs, id); handoff != handoffs->end())
-            handoff->status = "working";
+            handoffs->mutableAt(static_cast<std::size_t>(handoff - handoffs->begin())).status = "working";
 }
 
 void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessages, Date now)
 {
     std::vector<const PendingRequest*> tracked;
     if (replyWatches)
-        for (const auto& watch : std::as_const(*replyWatches))
+        for (const auto& watch : *replyWatches)
             tracked.push_back(&watch.job);
     for (const auto& job : jobs)
         tracked.push_back(&job);
@@ -554,7 +554,7 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
     // account for every reply on the page.
     auto allKnown = [&] { return known.size() == candidates.size(); };
     if (replyWatches)
-        for (const auto& watch : std::as_const(*replyWatches))
+        for (const auto& watch : *replyWatches)
             for (const auto& id : watch.assistantIDs)
                 mark(id);
     if (!allKnown())
@@ -661,17 +661,17 @@ void Account::importAssignedReply(const DotMessage& message, std::string_view bo
     imported.parts
         = CowVector<ReplyPart> { ReplyPart { message.id, cleaned.text, cleaned.html, date, cleaned.attachments } };
 
-    auto existing = findByID(std::as_const(messages), imported.id);
-    if (existing == messages.cend()) {
+    auto existing = findByID(messages, imported.id);
+    if (existing == messages.end()) {
         messages.push_back(std::move(imported));
         markUnread(*this, Text(botID));
         return;
     }
     imported.date = existing->date;
-    (*imported.parts)[0].date = existing->date;
+    imported.parts->mutableAt(0).date = existing->date;
     if (imported == *existing)
         return;
-    messages[static_cast<std::size_t>(existing - messages.cbegin())] = std::move(imported);
+    messages.mutableAt(static_cast<std::size_t>(existing - messages.begin())) = std::move(imported);
     markUnread(*this, Text(botID));
 }
 

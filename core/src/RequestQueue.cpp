@@ -63,13 +63,12 @@ void stopHandoffs(Account& account, const PendingRequest& job)
         std::vector<Text> visited { job.id };
         Text current = job.id;
         while (true) {
-            const auto& list = std::as_const(*account.handoffs);
+            auto& list = *account.handoffs;
             auto found = std::find_if(list.begin(), list.end(), [&](const Handoff& h) { return h.id == current; });
             if (found == list.end())
                 break;
-            std::size_t index = static_cast<std::size_t>(found - list.begin());
             std::optional<Text> parent = found->parentRequestID;
-            (*account.handoffs)[index].status = "stopped";
+            list.mutableAt(static_cast<std::size_t>(found - list.begin())).status = "stopped";
             if (!parent || std::find(visited.begin(), visited.end(), *parent) != visited.end())
                 break;
             current = *parent;
@@ -198,8 +197,7 @@ void Account::archive(std::string_view botID)
     if (std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.botID == botID; }))
         throw AppFailure("Wait for this Dot\u2019s pending messages before archiving it.");
     if (handoffs) {
-        const auto& list = std::as_const(*handoffs);
-        bool working = std::any_of(list.begin(), list.end(), [&](const Handoff& h) {
+        bool working = std::any_of(handoffs->begin(), handoffs->end(), [&](const Handoff& h) {
             return h.status == "working" && (h.sourceBotID == botID || h.targetBotID == botID);
         });
         if (working)
@@ -235,11 +233,10 @@ void Account::recover()
         const std::string requestID(replyID.substr(0, replyID.size() - std::string_view("-reply").size()));
         if (std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == requestID; }))
             continue;
-        if (handoffs) {
-            const auto& list = std::as_const(*handoffs);
-            if (std::any_of(list.begin(), list.end(), [&](const Handoff& h) { return h.parentRequestID == requestID; }))
-                continue;
-        }
+        if (handoffs && std::any_of(handoffs->begin(), handoffs->end(), [&](const Handoff& h) {
+                return h.parentRequestID == requestID;
+            }))
+            continue;
         const auto& history = messages.elements();
         auto user = std::find_if(history.begin(), history.end(),
             [&](const ChatMessage& m) { return m.id == requestID && m.role == "user"; });

@@ -25,7 +25,7 @@ protected:
         account = accountWith({ makeBot("nova", "Nova", "Plans launches."), makeBot("rex", "Rex", "Reviews code.") });
         for (const char* id : { "R1", "R2", "R3" }) {
             account.messages.push_back(makeMessage(id, "nova", "user", std::string("text of ") + id));
-            account.messages.back().status = "queued";
+            account.messages.mutableAt(account.messages.size() - 1).status = "queued";
             PendingRequest job = PendingRequest::make(id, botNamed(account, "nova"), std::string("text of ") + id);
             account.configurePayload(job, botNamed(account, "nova"), *job.inputText);
             account.jobs.push_back(job);
@@ -75,7 +75,7 @@ TEST_F(PrepareConversationContext, KeepsAnExistingTokenAndDropsASetupNoLongerNee
 TEST_F(PrepareConversationContext, ReadsTheTextFromTheMessageWhenTheJobHasNone)
 {
     job(1).inputText.reset();
-    account.messages[1].text = "edited text";
+    account.messages.mutableAt(1).text = "edited text";
     account.prepareConversationContext("R2");
     EXPECT_TRUE(account.jobs[1].payload.ends_with("[User message]\nedited text"));
     EXPECT_EQ(account.jobs[1].inputText, Text("edited text"));

@@ -60,13 +60,15 @@ struct HandoffScene {
 
     ChatMessage& message(std::string_view id)
     {
-        return *std::find_if(
-            account.messages.begin(), account.messages.end(), [&](const ChatMessage& m) { return m.id == id; });
+        auto& list = account.messages;
+        auto found = std::find_if(list.begin(), list.end(), [&](const ChatMessage& m) { return m.id == id; });
+        return list.mutableAt(static_cast<std::size_t>(found - list.begin()));
     }
     Handoff& handoff(std::string_view id)
     {
-        return *std::find_if(
-            account.handoffs->begin(), account.handoffs->end(), [&](const Handoff& h) { return h.id == id; });
+        auto& list = *account.handoffs;
+        auto found = std::find_if(list.begin(), list.end(), [&](const Handoff& h) { return h.id == id; });
+        return list.mutableAt(static_cast<std::size_t>(found - list.begin()));
     }
 
     Account account;
@@ -184,7 +186,7 @@ TEST(IsDirectMention, UsesTheRecordedFlagOrRecognisesTheMentionMessage)
         std::function<void(Account&, Handoff&)> arrange;
         bool direct;
     };
-    auto root = [](Account& a) -> ChatMessage& { return a.messages.front(); };
+    auto root = [](Account& a) -> ChatMessage& { return a.messages.mutableAt(0); };
     const Case cases[] = {
         { "mention message", [](Account&, Handoff&) {}, true },
         { "recorded as direct",

@@ -256,7 +256,7 @@ TEST(ReplyIntake, RetryingAnUnconfirmedRequestQueuesItAgain)
         "This message\u2019s status changed. Check the latest reply before trying again.");
 
     c.account.setStatus("R", "deliveryMissing");
-    (*c.account.replyWatches)[0].job = job;
+    c.account.replyWatches->mutableAt(0).job = job;
     c.account.retryUnconfirmed("R");
     const PendingRequest* again = findJob(c.account, "R");
     ASSERT_TRUE(again);

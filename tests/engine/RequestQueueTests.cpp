@@ -246,7 +246,7 @@ TEST(Archive, GuardsThePrimaryBotAndWorkInFlight)
     delegating.handoffs = std::vector<Handoff> { { "H", "R", "B1", "B2", "task", "working", "R", std::nullopt } };
     expectRefusal(
         delegating, [](Account& a) { a.archive("B2"); }, "Wait for this Dot\u2019s handoffs before archiving it.");
-    (*delegating.handoffs)[0].status = "complete";
+    delegating.handoffs->mutableAt(0).status = "complete";
     delegating.selectedBot = "B2";
     delegating.archive("B2");
     EXPECT_TRUE(delegating.bots[2].archived);

@@ -255,7 +255,7 @@ TEST_F(HandoffAcceptance, DirectMentionCarriesTheUsersQuoteIntoTheTask)
         SCOPED_TRACE(c.name);
         SetUp();
         if (c.quoted)
-            account.messages.front().quotedReply = quote;
+            account.messages.mutableAt(0).quotedReply = quote;
         ASSERT_TRUE(account.acceptHandoff(
             job, fenced(listDirective(kRequest, { { "beta", "Refine it" } })), c.directMention, kNow));
         const Handoff& h = account.handoffs->front();
