@@ -9,6 +9,7 @@
 
 namespace {
 
+using quorvane::MessageStatus;
 using quorvane::Vault;
 
 const Vault& sampleVault()
@@ -35,7 +36,7 @@ void VaultCopyChangeAndCompare(benchmark::State& state)
         Vault copy = vault;
         // The last message changes, so the comparison walks the whole history.
         auto& messages = copy.account().messages;
-        messages.mutableAt(messages.size() - 1).status = "streaming";
+        messages.mutableAt(messages.size() - 1).status = MessageStatus::streaming;
         bool same = copy == vault;
         benchmark::DoNotOptimize(same);
     }

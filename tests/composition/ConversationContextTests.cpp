@@ -24,8 +24,8 @@ protected:
     {
         account = accountWith({ makeBot("nova", "Nova", "Plans launches."), makeBot("rex", "Rex", "Reviews code.") });
         for (const char* id : { "R1", "R2", "R3" }) {
-            account.messages.push_back(makeMessage(id, "nova", "user", std::string("text of ") + id));
-            account.messages.mutableAt(account.messages.size() - 1).status = "queued";
+            account.messages.push_back(makeMessage(id, "nova", MessageRole::user, std::string("text of ") + id));
+            account.messages.mutableAt(account.messages.size() - 1).status = MessageStatus::queued;
             PendingRequest job = PendingRequest::make(id, botNamed(account, "nova"), std::string("text of ") + id);
             account.configurePayload(job, botNamed(account, "nova"), *job.inputText);
             account.jobs.push_back(job);
@@ -121,8 +121,8 @@ TEST_F(PrepareConversationContext, FailsARequestThatCannotFitWithItsCrewSetup)
     EXPECT_EQ(failed.phase, JobPhase::failed);
     EXPECT_EQ(failed.note, "The crew setup and message are too long. Return this message to draft and shorten it.");
     EXPECT_GT(characterCount(failed.payload), kPayloadCharacterLimit);
-    EXPECT_EQ(account.messages[1].status, "failed");
-    EXPECT_EQ(account.messages[0].status, "queued");
+    EXPECT_EQ(account.messages[1].status, MessageStatus::failed);
+    EXPECT_EQ(account.messages[0].status, MessageStatus::queued);
     EXPECT_EQ(account.jobs[0].phase, JobPhase::queued);
     EXPECT_EQ(account.jobs[2].phase, JobPhase::queued);
 }

@@ -762,7 +762,7 @@ void Account::removeRequestEchoes()
         const ChatMessage& message = current[i];
         bool remove = false;
         std::optional<ChatMessage> replacement;
-        if (message.role == "assistant"sv) {
+        if (message.role == MessageRole::assistant) {
             if (!message.parts || message.parts->empty()) {
                 remove = isEnvelopeText(message.text);
             } else {

@@ -204,7 +204,7 @@ void Account::complete(std::string_view id, std::string_view reply, const std::o
         return;
     const PendingRequest job = *found;
     applyObservedReply(job, reply, html, parts, now);
-    setStatus(id, "sent");
+    setStatus(id, MessageStatus::sent);
     std::erase_if(jobs, [&](const PendingRequest& j) { return j.id == id; });
 }
 
@@ -219,10 +219,10 @@ void Account::applyObservedReply(const PendingRequest& job, std::string_view rep
     ChatMessage message;
     message.id = replyID;
     message.botID = job.botID;
-    message.role = "assistant";
+    message.role = MessageRole::assistant;
     message.text = reply;
     message.date = job.submitted.value_or(now);
-    message.status = "sent";
+    message.status = MessageStatus::sent;
     message.html = html;
     message.replyToID = job.parentRequestID;
     if (parts) {
@@ -361,8 +361,10 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
                 if (stored.job.userMessageID != candidates.front())
                     change().job.userMessageID = candidates.front();
                 const ChatMessage* user = local.find(stored.job.id);
-                if (user && (user->status == "deliveryUnknown" || user->status == "deliveryMissing"))
-                    setStatus(stored.job.id, "sent");
+                if (user
+                    && (user->status == MessageStatus::deliveryUnknown
+                        || user->status == MessageStatus::deliveryMissing))
+                    setStatus(stored.job.id, MessageStatus::sent);
             }
         }
         const ReplyWatch& watch = changed ? *changed : stored;
@@ -445,7 +447,7 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
                 && existing->parts->elements() == merged;
             if (!unchanged) {
                 applyObservedReply(job, text, htmlValue, merged, now);
-                setStatus(job.id, "sent");
+                setStatus(job.id, MessageStatus::sent);
             }
         }
 
@@ -462,7 +464,8 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
 void Account::retryUnconfirmed(std::string_view id)
 {
     const ChatMessage* message = findMessage(*this, id);
-    bool unconfirmed = message && (message->status == "deliveryMissing" || message->status == "deliveryUnknown");
+    bool unconfirmed = message
+        && (message->status == MessageStatus::deliveryMissing || message->status == MessageStatus::deliveryUnknown);
     bool queued = std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == id; });
     const ReplyWatch* watch = nullptr;
     if (replyWatches)
@@ -485,10 +488,10 @@ void Account::retryUnconfirmed(std::string_view id)
     job.note = Text();
     erase_if(*replyWatches, [&](const ReplyWatch& w) { return w.job.id == id; });
     jobs.push_back(std::move(job));
-    setStatus(id, "queued");
+    setStatus(id, MessageStatus::queued);
     if (handoffs)
         if (auto handoff = findByID(*handoffs, id); handoff != handoffs->end())
-            handoffs->mutableAt(static_cast<std::size_t>(handoff - handoffs->begin())).status = "working";
+            handoffs->mutableAt(static_cast<std::size_t>(handoff - handoffs->begin())).status = HandoffStatus::working;
 }
 
 void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessages, Date now)
@@ -512,7 +515,7 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
         if (!userIDs) {
             userIDs.emplace();
             for (const auto& message : messages.elements())
-                if (message.role == "user")
+                if (message.role == MessageRole::user)
                     userIDs->insert(message.id.view());
         }
         return userIDs->count(id) > 0;
@@ -653,11 +656,11 @@ void Account::importAssignedReply(const DotMessage& message, std::string_view bo
     ChatMessage imported;
     imported.id = "remote-" + message.id;
     imported.botID = botID;
-    imported.role = "assistant";
+    imported.role = MessageRole::assistant;
     imported.text = cleaned.text;
     imported.html = cleaned.html;
     imported.date = date;
-    imported.status = "sent";
+    imported.status = MessageStatus::sent;
     imported.parts
         = CowVector<ReplyPart> { ReplyPart { message.id, cleaned.text, cleaned.html, date, cleaned.attachments } };
 
