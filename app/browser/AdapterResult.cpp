@@ -8,18 +8,10 @@
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/Json.hpp"
 #include "quorvane/ReplyCorrelation.hpp"
-#include "quorvane/async/GObjectPtr.hpp"
+#include "quorvane/holders/GLibHolders.hpp"
+#include "quorvane/holders/GObjectPtr.hpp"
 
 namespace quorvane {
-
-namespace {
-
-struct GFreeDeleter {
-    void operator()(char* text) const { g_free(text); }
-};
-using GString = std::unique_ptr<char, GFreeDeleter>;
-
-}  // namespace
 
 void requireAdapterValue(JSCValue* value)
 {
@@ -30,7 +22,7 @@ void requireAdapterValue(JSCValue* value)
 DotSnapshot snapshotFromAdapter(JSCValue* value)
 {
     requireAdapterValue(value);
-    GString json(jsc_value_to_json(value, 0));
+    GCharPtr json(jsc_value_to_json(value, 0));
     if (!json) {
         JSCContext* context = jsc_value_get_context(value);
         JSCException* exception = context ? jsc_context_get_exception(context) : nullptr;
@@ -57,7 +49,7 @@ void checkAdapterOutcome(JSCValue* value)
     if (jsc_value_object_has_property(value, "reason")) {
         auto reason = GObjectPtr<JSCValue>::adopt(jsc_value_object_get_property(value, "reason"));
         if (reason && jsc_value_is_string(reason.get())) {
-            GString text(jsc_value_to_string(reason.get()));
+            GCharPtr text(jsc_value_to_string(reason.get()));
             throw NotSubmitted(text ? text.get() : "");
         }
     }

@@ -5,6 +5,7 @@
 #include <glib.h>
 
 #include "quorvane/TextRules.hpp"
+#include "quorvane/UserFolders.hpp"
 
 namespace quorvane {
 
@@ -28,8 +29,10 @@ BrowserProfile BrowserProfile::forAccount(std::string_view profile)
     BrowserProfile result;
     result.identifier = parseProfileUUID(profile).value_or(newUUID());
     auto folder = std::filesystem::path("Quorvane") / "profiles" / result.identifier;
-    result.dataDirectory = std::filesystem::path(g_get_user_data_dir()) / folder;
-    result.cacheDirectory = std::filesystem::path(g_get_user_cache_dir()) / folder;
+    // Without a home folder of its own, GLib's answer (which ends in the temporary folder) is
+    // still better than a path relative to wherever the application was started.
+    result.dataDirectory = userDataHome().value_or(g_get_user_data_dir()) / folder;
+    result.cacheDirectory = userCacheHome().value_or(g_get_user_cache_dir()) / folder;
     return result;
 }
 

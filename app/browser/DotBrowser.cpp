@@ -8,6 +8,7 @@
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/DotService.hpp"
 #include "quorvane/browser/AdapterResult.hpp"
+#include "quorvane/holders/GLibHolders.hpp"
 
 namespace quorvane {
 
@@ -68,12 +69,12 @@ void trustConfiguredCertificate(WebKitNetworkSession* session)
     }
     if (!service->trustedCertificate)
         return;
-    GError* error = nullptr;
+    GErrorHolder error;
     auto certificate = GObjectPtr<GTlsCertificate>::adopt(
-        g_tls_certificate_new_from_file(service->trustedCertificate->c_str(), &error));
+        g_tls_certificate_new_from_file(service->trustedCertificate->c_str(), error.out()));
     if (!certificate) {
-        g_warning("The Dot certificate %s couldn’t be read: %s", service->trustedCertificate->c_str(), error->message);
-        g_clear_error(&error);
+        g_warning(
+            "The Dot certificate %s couldn’t be read: %s", service->trustedCertificate->c_str(), error.get()->message);
         return;
     }
     webkit_network_session_allow_tls_certificate_for_host(
@@ -206,8 +207,9 @@ std::shared_ptr<const std::string> DotBrowser::State::loadAdapter()
     GError* error = nullptr;
     if (!g_file_get_contents(file.c_str(), &contents, &length, &error))
         GLibError::raise(error);
+    GCharPtr owned(contents);
     std::string text(contents, length);
-    g_free(contents);
+    owned.reset();
     if (!g_utf8_validate(text.data(), gssize(text.size()), nullptr))
         throw GLibError(G_CONVERT_ERROR, G_CONVERT_ERROR_ILLEGAL_SEQUENCE, file.string() + " is not UTF-8 text.");
     adapterScript = std::make_shared<const std::string>(std::move(text));

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "DotBrowserState.hpp"
+#include "quorvane/holders/GLibHolders.hpp"
 
 namespace quorvane {
 
@@ -88,10 +89,8 @@ void onFileChooserResponse(GtkNativeDialog* dialog, int response, gpointer data)
         std::vector<std::string> paths;
         for (guint i = 0; i < g_list_model_get_n_items(files.get()); ++i) {
             auto file = GObjectPtr<GFile>::adopt(G_FILE(g_list_model_get_item(files.get(), i)));
-            if (char* path = g_file_get_path(file.get())) {
-                paths.emplace_back(path);
-                g_free(path);
-            }
+            if (GCharPtr path { g_file_get_path(file.get()) })
+                paths.emplace_back(path.get());
         }
         std::vector<const char*> list;
         for (const auto& p : paths)

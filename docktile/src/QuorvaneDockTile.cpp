@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 
@@ -11,20 +12,16 @@
 #include <gmodule.h>
 
 #include "quorvane/docktile/DockTilePlugIn.hpp"
+#include "quorvane/holders/GLibHolders.hpp"
+#include "quorvane/holders/GObjectPtr.hpp"
 #include "quorvane/icons/DockIconContract.hpp"
 
 namespace quorvane::docktile {
 namespace {
 
-struct GObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T>
-using GObjectHolder = std::unique_ptr<T, GObjectUnref>;
-
 // The icon fitted into the tile, keeping its proportions (enlarged or reduced) and centred
 // on a transparent image of the tile's size.
-GObjectHolder<GdkPixbuf> fittedToTile(GdkPixbuf* icon, TileSize size)
+GObjectPtr<GdkPixbuf> fittedToTile(GdkPixbuf* icon, TileSize size)
 {
     const int tileWidth = std::max(size.width, 1);
     const int tileHeight = std::max(size.height, 1);
@@ -36,9 +33,9 @@ GObjectHolder<GdkPixbuf> fittedToTile(GdkPixbuf* icon, TileSize size)
     const int height = std::clamp(static_cast<int>(std::lround(iconHeight * scale)), 1, tileHeight);
     const int x = (tileWidth - width) / 2;
     const int y = (tileHeight - height) / 2;
-    GObjectHolder<GdkPixbuf> content(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, tileWidth, tileHeight));
+    auto content = GObjectPtr<GdkPixbuf>::adopt(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, tileWidth, tileHeight));
     if (!content)
-        return nullptr;
+        return {};
     gdk_pixbuf_fill(content.get(), 0);
     gdk_pixbuf_scale(icon, content.get(), x, y, width, height, x, y, static_cast<double>(width) / iconWidth,
         static_cast<double>(height) / iconHeight, GDK_INTERP_HYPER);
@@ -80,11 +77,13 @@ public:
         const std::shared_ptr<DockTile> tile = currentTile();
         if (!tile)
             return;
-        GObjectHolder<GdkPixbuf> content;
-        // A missing or unreadable file simply means no custom icon.
-        if (GObjectHolder<GdkPixbuf> icon { gdk_pixbuf_new_from_file(dockicon::iconFilePath().c_str(), nullptr) }) {
+        GObjectPtr<GdkPixbuf> content;
+        // A missing or unreadable file (or no home folder to find it in) means no custom icon.
+        const std::filesystem::path file = dockicon::iconFilePath();
+        auto icon
+            = GObjectPtr<GdkPixbuf>::adopt(file.empty() ? nullptr : gdk_pixbuf_new_from_file(file.c_str(), nullptr));
+        if (icon)
             content = fittedToTile(icon.get(), tile->size());
-        }
         tile->setContentImage(content.get());
         tile->display();
     }
@@ -107,11 +106,10 @@ private:
     void observe()
     {
         if (!bus_) {
-            GError* error = nullptr;
-            bus_.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error));
+            GErrorHolder error;
+            bus_ = GObjectPtr<GDBusConnection>::adopt(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, error.out()));
             if (!bus_) {
-                g_warning("The Dock tile cannot follow icon changes: %s", error->message);
-                g_error_free(error);
+                g_warning("The Dock tile cannot follow icon changes: %s", error.get()->message);
                 return;
             }
         }
@@ -132,7 +130,7 @@ private:
 
     std::mutex mutex_;  // guards tile_, which the signal handler may read from another thread
     std::shared_ptr<DockTile> tile_;
-    GObjectHolder<GDBusConnection> bus_;
+    GObjectPtr<GDBusConnection> bus_;
     guint subscription_ = 0;
 };
 

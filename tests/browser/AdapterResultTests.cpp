@@ -8,8 +8,8 @@
 
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/Json.hpp"
-#include "quorvane/async/GObjectPtr.hpp"
 #include "quorvane/browser/AdapterResult.hpp"
+#include "quorvane/holders/GObjectPtr.hpp"
 
 namespace quorvane {
 namespace {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "quorvane/UserFolders.hpp"
 #include "quorvane/browser/BrowserProfile.hpp"
 
 namespace quorvane {
@@ -32,10 +33,8 @@ TEST(BrowserProfileTest, FoldersAreNamedAfterTheProfileOrAFreshUUID)
 {
     auto profile = BrowserProfile::forAccount("0f8fad5b-d9cb-469f-a165-70867728950e");
     EXPECT_EQ(profile.identifier, "0F8FAD5B-D9CB-469F-A165-70867728950E");
-    EXPECT_EQ(profile.dataDirectory,
-        std::filesystem::path(g_get_user_data_dir()) / "Quorvane/profiles/0F8FAD5B-D9CB-469F-A165-70867728950E");
-    EXPECT_EQ(profile.cacheDirectory,
-        std::filesystem::path(g_get_user_cache_dir()) / "Quorvane/profiles/0F8FAD5B-D9CB-469F-A165-70867728950E");
+    EXPECT_EQ(profile.dataDirectory, *userDataHome() / "Quorvane/profiles/0F8FAD5B-D9CB-469F-A165-70867728950E");
+    EXPECT_EQ(profile.cacheDirectory, *userCacheHome() / "Quorvane/profiles/0F8FAD5B-D9CB-469F-A165-70867728950E");
 
     auto first = BrowserProfile::forAccount("not a uuid");
     auto second = BrowserProfile::forAccount("not a uuid");

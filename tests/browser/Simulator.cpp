@@ -10,7 +10,7 @@
 #include <boost/json/parse.hpp>
 #include <libsoup/soup.h>
 
-#include "quorvane/async/GObjectPtr.hpp"
+#include "quorvane/holders/GObjectPtr.hpp"
 
 namespace quorvane::testing {
 

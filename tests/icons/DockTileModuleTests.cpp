@@ -101,7 +101,7 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(create_, nullptr);
-        std::filesystem::remove_all(dockicon::userDataHome());
+        std::filesystem::remove_all(*userDataHome());
     }
 
     std::unique_ptr<DockTilePlugIn> newPlugIn() { return std::unique_ptr<DockTilePlugIn>(create_()); }
@@ -167,7 +167,7 @@ TEST_F(DockTileModuleTest, ShowsNoCustomContentWithoutAReadableFile)
     };
     for (const Case& c : { Case { "no file", nullptr }, Case { "not a PNG", "not a picture" }, Case { "empty", "" } }) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove_all(dockicon::userDataHome());
+        std::filesystem::remove_all(*userDataHome());
         if (c.fileContents) {
             std::filesystem::create_directories(dockicon::iconFilePath().parent_path());
             std::ofstream(dockicon::iconFilePath()) << c.fileContents;

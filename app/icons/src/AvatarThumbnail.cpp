@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "GHolders.hpp"
 #include "PixelSurfaces.hpp"
+#include "quorvane/holders/CairoHolders.hpp"
 #include "quorvane/icons/Image.hpp"
 
 namespace quorvane {

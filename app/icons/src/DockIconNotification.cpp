@@ -1,6 +1,7 @@
 #include "quorvane/icons/DockIconNotification.hpp"
 
-#include "GHolders.hpp"
+#include "quorvane/holders/GLibHolders.hpp"
+#include "quorvane/holders/GObjectPtr.hpp"
 
 namespace quorvane {
 
@@ -23,7 +24,7 @@ bool postDockIconChanged(GDBusConnection* connection)
 bool postDockIconChanged()
 {
     GErrorHolder error;
-    GObjectHolder<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, error.out()));
+    auto bus = GObjectPtr<GDBusConnection>::adopt(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, error.out()));
     if (!bus) {
         g_warning("Could not post the Dock icon change: %s", error.get()->message);
         return false;

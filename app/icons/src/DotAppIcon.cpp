@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <numbers>
 
-#include "GHolders.hpp"
 #include "PixelSurfaces.hpp"
 #include "ShadowBlur.hpp"
+#include "quorvane/holders/CairoHolders.hpp"
 
 namespace quorvane {
 namespace {

@@ -2,7 +2,8 @@
 
 #include <utility>
 
-#include "GHolders.hpp"
+#include "quorvane/holders/GLibHolders.hpp"
+#include "quorvane/holders/GObjectPtr.hpp"
 
 namespace quorvane {
 
@@ -22,7 +23,7 @@ std::optional<Image> Image::decode(std::span<const std::uint8_t> bytes)
 {
     if (bytes.empty())
         return std::nullopt;
-    GObjectHolder<GdkPixbufLoader> loader(gdk_pixbuf_loader_new());
+    auto loader = GObjectPtr<GdkPixbufLoader>::adopt(gdk_pixbuf_loader_new());
     GErrorHolder error;
     if (!gdk_pixbuf_loader_write(loader.get(), bytes.data(), bytes.size(), error.out())) {
         // The loader must still be closed; its own error is of no further interest.
@@ -48,7 +49,7 @@ std::optional<std::vector<std::uint8_t>> Image::encodePNG() const
     if (!gdk_pixbuf_save_to_buffer(pixbuf_, &buffer, &length, "png", nullptr, nullptr)) {
         return std::nullopt;
     }
-    GCharHolder owned(buffer);
+    GCharPtr owned(buffer);
     const auto* first = reinterpret_cast<const std::uint8_t*>(buffer);
     return std::vector<std::uint8_t>(first, first + length);
 }

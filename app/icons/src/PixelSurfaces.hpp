@@ -7,7 +7,7 @@
 #include <cairo.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
-#include "GHolders.hpp"
+#include "quorvane/holders/CairoHolders.hpp"
 #include "quorvane/icons/Image.hpp"
 
 namespace quorvane {

@@ -7,8 +7,8 @@
 #include <iterator>
 #include <vector>
 
-#include "GHolders.hpp"
 #include "PixelSurfaces.hpp"
+#include "quorvane/holders/CairoHolders.hpp"
 
 namespace quorvane {
 namespace {

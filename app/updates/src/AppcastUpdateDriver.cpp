@@ -9,15 +9,12 @@
 #include <gio/gio.h>
 #include <libsoup/soup.h>
 
-#include "GLibHolders.hpp"
-#include "quorvane/async/GObjectPtr.hpp"
+#include "quorvane/holders/GLibHolders.hpp"
+#include "quorvane/holders/GObjectPtr.hpp"
 #include "quorvane/updates/Appcast.hpp"
 
 namespace quorvane {
 namespace {
-
-using updates_detail::ErrorHolder;
-using updates_detail::SourceHolder;
 
 constexpr guint defaultCheckInterval = 24 * 60 * 60;
 constexpr guint shortestCheckInterval = 60 * 60;
@@ -86,7 +83,7 @@ public:
         auto session = GObjectPtr<SoupSession>::adopt(soup_session_new_with_options("timeout", fetchTimeoutSeconds,
             "idle-timeout", fetchTimeoutSeconds, "user-agent", userAgent.c_str(), nullptr));
         if (options_.trustedCertificates) {
-            ErrorHolder error;
+            GErrorHolder error;
             auto database = GObjectPtr<GTlsDatabase>::adopt(
                 g_tls_file_database_new(options_.trustedCertificates->c_str(), error.out()));
             if (!database)
@@ -151,7 +148,7 @@ private:
     void scheduleChecks() { timer_ = schedule(g_timeout_source_new_seconds(checkInterval_), true); }
 
     // Attaches a background-check source that holds this controller weakly.
-    SourceHolder schedule(GSource* source, bool repeating = false)
+    GSourceHolder schedule(GSource* source, bool repeating = false)
     {
         struct Scheduled {
             Token token;
@@ -168,7 +165,7 @@ private:
             },
             new Scheduled { alive_, repeating }, [](gpointer data) { delete static_cast<Scheduled*>(data); });
         g_source_attach(source, g_main_context_get_thread_default());
-        return SourceHolder(source);
+        return GSourceHolder(source);
     }
 
     void runCheck(bool userInitiated)
@@ -197,7 +194,7 @@ private:
     static void sent(GObject* source, GAsyncResult* result, gpointer data)
     {
         std::unique_ptr<PendingFetch> pending(static_cast<PendingFetch*>(data));
-        ErrorHolder error;
+        GErrorHolder error;
         auto body
             = GObjectPtr<GInputStream>::adopt(soup_session_send_finish(SOUP_SESSION(source), result, error.out()));
         AppcastController* self = alive(pending->token);
@@ -227,7 +224,7 @@ private:
     static void read(GObject* source, GAsyncResult* result, gpointer data)
     {
         std::unique_ptr<PendingFetch> pending(static_cast<PendingFetch*>(data));
-        ErrorHolder error;
+        GErrorHolder error;
         gssize size = g_output_stream_splice_finish(G_OUTPUT_STREAM(source), result, error.out());
         AppcastController* self = alive(pending->token);
         if (!self)
@@ -316,8 +313,8 @@ private:
     bool showingUpdate_ = false;
     GObjectPtr<SoupSession> session_;
     GObjectPtr<GCancellable> cancellable_;
-    SourceHolder timer_;
-    SourceHolder launchCheck_;
+    GSourceHolder timer_;
+    GSourceHolder launchCheck_;
     // The weak token every callback holds; it goes first when the controller is destroyed.
     std::shared_ptr<AppcastController*> alive_ = std::make_shared<AppcastController*>(this);
 };

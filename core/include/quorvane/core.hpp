@@ -4,6 +4,7 @@
 
 #include "quorvane/Account.hpp"
 #include "quorvane/AppFailure.hpp"
+#include "quorvane/Base64.hpp"
 #include "quorvane/ConversationContext.hpp"
 #include "quorvane/CowVector.hpp"
 #include "quorvane/Date.hpp"

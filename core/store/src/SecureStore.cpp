@@ -10,7 +10,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/Json.hpp"
+#include "quorvane/UserFolders.hpp"
 
 namespace quorvane {
 
@@ -331,19 +331,11 @@ SecureStore::~SecureStore() { OPENSSL_cleanse(key.data(), key.size()); }
 
 std::filesystem::path SecureStore::defaultDirectory()
 {
-    // Per the XDG base directory rules a relative XDG_DATA_HOME is ignored.
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    if (dataHome && dataHome[0] == '/')
-        return std::filesystem::path(dataHome) / "Quorvane";
-    const char* home = std::getenv("HOME");
-    if (!home || home[0] != '/') {
-        const passwd* user = ::getpwuid(::getuid());
-        home = user ? user->pw_dir : nullptr;
-    }
-    if (!home || home[0] != '/')
+    auto dataHome = userDataHome();
+    if (!dataHome)
         throw StorageError(
             StorageError::Kind::fileSystem, "The storage folder could not be found (there is no home folder).");
-    return std::filesystem::path(home) / ".local" / "share" / "Quorvane";
+    return *dataHome / "Quorvane";
 }
 
 Vault SecureStore::load()

@@ -27,9 +27,9 @@
 #include <gio/gio.h>
 
 #include "quorvane/async/GLibError.hpp"
-#include "quorvane/async/GObjectPtr.hpp"
 #include "quorvane/async/Lifetime.hpp"
 #include "quorvane/async/Task.hpp"
+#include "quorvane/holders/GObjectPtr.hpp"
 
 namespace quorvane {
 

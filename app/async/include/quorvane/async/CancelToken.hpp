@@ -18,7 +18,7 @@
 
 #include <gio/gio.h>
 
-#include "quorvane/async/GObjectPtr.hpp"
+#include "quorvane/holders/GObjectPtr.hpp"
 
 namespace quorvane {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <utility>
 
-#include <glib.h>
+#include <glib-object.h>  // GClosure, for deleteWeakClosureData
 
 namespace quorvane {
 

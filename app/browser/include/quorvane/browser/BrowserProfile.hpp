@@ -11,7 +11,7 @@
 
 #include <webkit/webkit.h>
 
-#include "quorvane/async/GObjectPtr.hpp"
+#include "quorvane/holders/GObjectPtr.hpp"
 
 namespace quorvane {
 

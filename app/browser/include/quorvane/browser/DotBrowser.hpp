@@ -29,7 +29,7 @@
 
 #include <webkit/webkit.h>
 
-#include "quorvane/browser/DotTransport.hpp"
+#include "quorvane/transport/DotTransport.hpp"
 
 namespace quorvane {
 

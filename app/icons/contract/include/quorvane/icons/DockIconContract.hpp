@@ -3,12 +3,9 @@
 // current icon lives and which session-bus signal says it changed. Header-only on purpose,
 // so the module can use it without linking any of the application.
 
-#include <cstdlib>
 #include <filesystem>
-#include <string>
 
-#include <pwd.h>
-#include <unistd.h>
+#include "quorvane/UserFolders.hpp"
 
 namespace quorvane::dockicon {
 
@@ -19,24 +16,12 @@ inline constexpr const char* signalInterface = "local.vemir.quorvane.DockIcon";
 inline constexpr const char* signalMember = "Changed";
 inline constexpr const char* signalObjectPath = "/local/vemir/quorvane/DockIcon";
 
-// The user's data home: $XDG_DATA_HOME when it holds an absolute path (relative values
-// are invalid and ignored), otherwise ~/.local/share. Read on every call rather than
-// cached, so both sides always follow the environment they run in.
-inline std::filesystem::path userDataHome()
+// The PNG that the Dock tile shows; absent while the bundled icon applies. Empty when the user
+// has no home folder, so nothing is ever read from or written to the working directory.
+inline std::filesystem::path iconFilePath()
 {
-    if (const char* dataHome = std::getenv("XDG_DATA_HOME"); dataHome && dataHome[0] == '/') {
-        return dataHome;
-    }
-    std::string home;
-    if (const char* env = std::getenv("HOME"); env && env[0] != '\0') {
-        home = env;
-    } else if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) {
-        home = entry->pw_dir;
-    }
-    return std::filesystem::path(home) / ".local" / "share";
+    auto dataHome = userDataHome();
+    return dataHome ? *dataHome / "Quorvane" / "DockIcon.png" : std::filesystem::path();
 }
-
-// The PNG that the Dock tile shows; absent while the bundled icon applies.
-inline std::filesystem::path iconFilePath() { return userDataHome() / "Quorvane" / "DockIcon.png"; }
 
 }  // namespace quorvane::dockicon

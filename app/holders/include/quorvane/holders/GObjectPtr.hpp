@@ -1,7 +1,8 @@
 #pragma once
 
-// A move-only owner of one GObject reference (or of any reference-counted C object whose
-// ref/unref functions are given), so no unref call is ever written by hand.
+// A move-only owner of one GObject reference, so no g_object_unref is ever written by hand.
+// GObjects only: other reference-counted C objects (GSource, GBytes, Cairo surfaces) have
+// their own holders beside this one, because their ref and unref functions differ.
 
 #include <utility>
 
@@ -9,7 +10,7 @@
 
 namespace quorvane {
 
-template <class T, void (*Unref)(gpointer) = g_object_unref>
+template <class T>
 class GObjectPtr {
 public:
     GObjectPtr() = default;
@@ -44,7 +45,7 @@ public:
     void reset(T* object = nullptr)
     {
         if (T* old = std::exchange(object_, object))
-            Unref(old);
+            g_object_unref(old);
     }
 
 private:

@@ -1,7 +1,8 @@
 #pragma once
 
-// The controller's only way to read and drive the Dot page. DotBrowser is the real one; tests
-// of the controller stand in their own.
+// The controller's only way to read and drive the Dot page. DotBrowser (app/browser) is the real
+// one; tests of the controller stand in their own. It lives apart from the browser so that the
+// controller can drive a page without linking WebKit or GTK.
 //
 // Page operations are Tasks (lazy: they start when awaited). They fail with NotSubmitted when the
 // page refused the action (nothing reached the conversation), and with any other exception when

@@ -1,0 +1,134 @@
+// The controller's construction and life cycle: opening the store, the first transport, start,
+// stop, connect, and the reset after an account switch.
+
+#include "quorvane/controller/Controller.hpp"
+
+#include "Sentences.hpp"
+#include "quorvane/AppFailure.hpp"
+#include "quorvane/SecureStore.hpp"
+
+namespace quorvane {
+
+std::unique_ptr<VaultStorage> openDefaultStore() { return std::make_unique<SecureStore>(); }
+
+Controller::Controller(ControllerServices services)
+    : services_(std::move(services))
+{
+    openStorage();
+    browser_ = services_.transports.make(vault_.account().browserProfile);
+    attachTransport();
+    const Account& account = vault_.account();
+    if (account.connectedOnce && storageHealthy_) {
+        browser_->open(account.dotURL);
+        observing = true;
+        connection = ConnectionStatus::connecting;
+    }
+}
+
+Controller::~Controller() = default;
+
+// Load, tidy, save. Nothing here writes unless the load worked, and the only write is the
+// store's own atomic save, so a failed start leaves the file as it was.
+void Controller::openStorage()
+{
+    auto fail = [&] {
+        storageHealthy_ = false;
+        issue = sentences::historyCouldNotBeOpened;
+    };
+    Vault loaded;
+    try {
+        store_ = services_.openStore ? services_.openStore() : nullptr;
+        if (!store_)
+            throw AppFailure(sentences::historyCouldNotBeOpened);
+        loaded = store_->load();
+        // A store that hands back no account at all has nothing a controller could show.
+        if (loaded.accounts.empty())
+            throw AppFailure(sentences::historyCouldNotBeOpened);
+    } catch (...) {
+        store_.reset();
+        // Never saved: without a store every transaction and retry is refused.
+        vault_ = Vault::fresh();
+        fail();
+        return;
+    }
+
+    vault_ = loaded;
+    try {
+        Vault tidied = loaded;
+        for (Account& account : tidied.accounts) {
+            account.removeUnusedStarterBots();
+            account.recover();
+        }
+        vault_ = std::move(tidied);
+        store_->save(vault_);
+    } catch (...) {
+        fail();
+    }
+}
+
+void Controller::attachTransport()
+{
+    browser_->setOnChange(weakCallback(lifetime_.token(), [this] { tasks_.spawn(cycle()); }));
+}
+
+void Controller::start()
+{
+    if (loop_.running())
+        return;
+    loop_ = tasks_.spawn(runLoop());
+}
+
+void Controller::stop()
+{
+    observing = false;
+    // Page-change turns end with the loop: after stop nothing may act on the page any more.
+    tasks_.cancelAll();
+    loop_ = {};
+    avatarTask_ = {};
+    browser_->shutdown();
+}
+
+void Controller::connect()
+{
+    if (!storageHealthy_) {
+        publish(false);
+        return;
+    }
+    browser_->open(vault_.account().dotURL);
+    showDot();
+    observing = true;
+    connection = ConnectionStatus::connecting;
+    issue.clear();
+    publish(false);
+}
+
+void Controller::showDot() { browser_->show(); }
+
+void Controller::resetForActiveAccount()
+{
+    recoveryStarted.reset();
+    recoveryAttempts = 0;
+    nextRecovery = kDistantPast;
+    lastRemoteDraft.clear();
+    cancelAvatarSync();
+
+    browser_->shutdown();
+    browser_ = services_.transports.make(vault_.account().browserProfile);
+    attachTransport();
+    candidate.clear();
+    liveReply.reset();
+    avatarSource.clear();
+    lastRemoteMessages.reset();
+    lastWatchCount = -1;
+    loadingSince.reset();
+    power_.reset();
+
+    connection = ConnectionStatus::disconnected;
+    issue.clear();
+    observing = false;
+    lastState = snapshot();
+    if (onChange)
+        onChange(*lastState);
+}
+
+}  // namespace quorvane
