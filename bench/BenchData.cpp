@@ -81,10 +81,10 @@ Vault makeVault(std::size_t messages)
         ChatMessage message;
         message.id = uuid(n, 1) + "-reply";
         message.botID = botIDs[n % 3];
-        message.role = "assistant";
+        message.role = MessageRole::assistant;
         message.text = prose(2000, n);
         message.date = 786000000.0 + static_cast<double>(n) * 37.25;
-        message.status = "sent";
+        message.status = MessageStatus::sent;
         message.html = "<div class=\"reply\"><p>" + prose(2580, n + 1) + "</p></div>";
         ReplyPart part;
         part.id = uuid(n, 2);

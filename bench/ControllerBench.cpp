@@ -104,7 +104,9 @@ void TransactionChangingOneMessage(benchmark::State& state)
     bool flip = false;
     for (auto _ : state) {
         flip = !flip;
-        controller.transaction([&](Vault& vault) { vault.account().setStatus(last, flip ? "streaming" : "sent"); });
+        controller.transaction([&](Vault& vault) {
+            vault.account().setStatus(last, flip ? MessageStatus::streaming : MessageStatus::sent);
+        });
     }
     if (setup().publications < static_cast<int>(state.iterations()))
         state.SkipWithError("a transaction did not publish");
@@ -119,7 +121,7 @@ void CopyFloorOfTransaction(benchmark::State& state)
     for (auto _ : state) {
         flip = !flip;
         Vault copy = vault;
-        copy.account().messages.mutableElements().back().status = flip ? "streaming" : "sent";
+        copy.account().messages.mutableElements().back().status = flip ? MessageStatus::streaming : MessageStatus::sent;
         benchmark::DoNotOptimize(copy);
     }
 }

@@ -61,7 +61,8 @@ const Scenario& scenario()
             s.page.push_back(reply);
             job.userMessageID = turn.id;
 
-            ChatMessage user { id, job.botID, "user", bench::prose(300, n), job.submitted.value(), "sent" };
+            ChatMessage user { id, job.botID, MessageRole::user, bench::prose(300, n), job.submitted.value(),
+                MessageStatus::sent };
             s.account.messages.push_back(user);
             s.account.replyWatches->push_back(ReplyWatch { job, { reply.id }, false });
         }
