@@ -13,9 +13,9 @@
 //
 // The commands are matched exactly, in the order of kCommands. The arguments are read with
 // CommandArguments: a key whose value has another type than the command expects is absent.
-// Commands marked "for the active account only" carry "accountID" and are ignored unless it
+// "assignReply", "dismissReply", "reply" and "read" carry "accountID" and are ignored unless it
 // names the active account, so a command the page issued before a switch never lands in the
-// account that replaced it.
+// account that replaced it ("send" refuses instead, so that the user knows to send again).
 
 #include <algorithm>
 #include <array>
@@ -58,10 +58,10 @@ auto firstJob(Jobs& jobs, std::string_view id) -> decltype(&jobs.front())
     return found == jobs.end() ? nullptr : &*found;
 }
 
-bool hasBot(const Account& account, std::string_view id, bool activeOnly)
+const Bot* findBot(const Account& account, std::string_view id)
 {
-    return std::any_of(account.bots.begin(), account.bots.end(),
-        [&](const Bot& bot) { return bot.id == id && !(activeOnly && bot.archived); });
+    auto found = std::find_if(account.bots.begin(), account.bots.end(), [&](const Bot& bot) { return bot.id == id; });
+    return found == account.bots.end() ? nullptr : &*found;
 }
 
 bool hasMessage(const Account& account, std::string_view id)
@@ -148,7 +148,8 @@ Outcome select(Controller& controller, const CommandArguments& arguments)
     const Text id = arguments.string("id", "");
     controller.transaction([&](Vault& vault) {
         Account& account = vault.account();
-        if (!hasBot(account, id, true))
+        const Bot* bot = findBot(account, id);
+        if (!bot || bot->archived)
             throw AppFailure(sentences::chooseActiveDot);
         account.selectedBot = id;
     });
@@ -163,8 +164,8 @@ Outcome draft(Controller& controller, const CommandArguments& arguments)
         throw AppFailure(sentences::shortenDraft);
     controller.transaction([&](Vault& vault) {
         Account& account = vault.account();
-        // An empty draft is kept as an entry: the page tells "cleared" from "never typed".
-        if (hasBot(account, id, false))
+        // An emptied draft stays as an empty entry, as sending leaves it.
+        if (findBot(account, id))
             account.drafts[id.str()] = text;
     });
     return Outcome::done;
