@@ -239,14 +239,6 @@ protected:
                 EXPECT_TRUE(ids.insert(job.id.str()).second) << "two requests share the id " << job.id;
         }
     }
-
-    void restart()
-    {
-        controller.reset();
-        transports.pages.clear();
-        store = std::make_shared<StoreRecord>();
-        start(chance(75) ? Queue::busy : Queue::quiet);
-    }
 };
 
 TEST_F(CommandFuzzTest, RandomCommandsLeaveTheVaultAloneUnlessTheyAreValid)
@@ -256,7 +248,7 @@ TEST_F(CommandFuzzTest, RandomCommandsLeaveTheVaultAloneUnlessTheyAreValid)
     int ignored = 0;
     for (int step = 0; step < 3000; ++step) {
         if (step % 40 == 0)
-            restart();
+            restart(chance(75) ? Queue::busy : Queue::quiet);
         const std::string command = pick(kCommandNames);
         const boost::json::object data = anyData(command);
         SCOPED_TRACE(

@@ -252,7 +252,6 @@ TEST_F(CommandRulesTest, SwitchWithoutAnIdCreatesAnAccountWithAFreshPage)
 {
     start();
     const Text first = controller->vault().activeAccount;
-    FakePage& oldPage = page();
     controller->liveReply = ChatMessage { .id = "gone-reply", .botID = "dot", .role = "assistant", .text = "Half" };
     controller->candidate = "Half";
     controller->avatarSource = "https://files.dotcontent.example/old.png";
@@ -273,8 +272,9 @@ TEST_F(CommandRulesTest, SwitchWithoutAnIdCreatesAnAccountWithAFreshPage)
     EXPECT_EQ(store->saves, saves + 1);
     EXPECT_EQ(encoded(*store->saved), encoded(vault));
 
-    // A fresh page for the new account's own browser profile; the old one is shut down.
-    EXPECT_TRUE(oldPage.isShutDown);
+    // A fresh page for the new account's own browser profile (the old one is gone with its
+    // account's page state).
+    EXPECT_EQ(transports.pages.size(), 2u);
     EXPECT_EQ(page().profile, vault.account().browserProfile);
     EXPECT_EQ(page().opened, std::vector<std::string> { "" });
     EXPECT_EQ(controller->connection, ConnectionStatus::connecting);

@@ -50,7 +50,7 @@ protected:
     {
         for (const Row& row : rows) {
             SCOPED_TRACE(row.command + " " + row.data.substr(0, 200));
-            restart(row);
+            restart(row.queue, row.adjust);
             const Vault before = controller->vault();
             const std::string beforeJSON = encoded(before);
             const CommandResult result = perform(row.command, row.data);
@@ -86,16 +86,6 @@ protected:
             if (row.expect.effects)
                 row.expect.effects();
         }
-    }
-
-private:
-    void restart(const Row& row)
-    {
-        controller.reset();
-        transports.pages.clear();
-        store = std::make_shared<StoreRecord>();
-        pasteboard.contents.reset();
-        start(row.queue, row.adjust);
     }
 };
 

@@ -78,6 +78,16 @@ protected:
         published.clear();
     }
 
+    // start() again on a new controller over a new store.
+    void restart(Queue queue = Queue::quiet, const std::function<void(Vault&)>& adjust = {})
+    {
+        controller.reset();
+        transports.pages.clear();
+        store = std::make_shared<StoreRecord>();
+        pasteboard.contents.reset();
+        start(queue, adjust);
+    }
+
     // The command with `data` given as JSON text, "{name}" standing for the ids above.
     CommandResult perform(std::string_view command, std::string_view data)
     {
