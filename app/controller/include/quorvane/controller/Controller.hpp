@@ -78,7 +78,7 @@ public:
     // CommandDispatcher.cpp). A command that was carried out publishes the state, forced, even
     // when nothing changed; one that no longer applies (another account, a repeated send, a
     // stale read) returns quietly without publishing; a refused one throws the sentence to show
-    // (AppFailure, or the store's error for "retryStorage") and changes nothing.
+    // (AppFailure, or the store's error for "retryStorage") and leaves the vault as it was.
     void perform(std::string_view command, const boost::json::object& data);
 
     // Makes the account `id` active, or a new account when `id` is absent, with a fresh Dot page
