@@ -163,6 +163,7 @@ TEST_F(CommandTableTest, AssigningDismissingShowingQuotingAndReadingReplies)
         return [this, pageID] {
             EXPECT_EQ(page().calls.back(), std::string("showMessage ") + pageID);
             EXPECT_EQ(page().count(std::string("showMessage ") + pageID), 1u);
+            EXPECT_EQ(page().shownAt, std::vector<std::string> { kConversation });
         };
     };
     auto quoted = [this](std::string messageID, std::optional<Text> partID, const char* author, const char* text) {

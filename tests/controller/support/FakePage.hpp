@@ -71,6 +71,7 @@ public:
     int inspections = 0;
     bool isShutDown = false;
     std::vector<std::string> opened;  // every address given to open()
+    std::vector<std::string> shownAt;  // the conversation address given with each showMessage()
 
     // Appends a page message; its id is "m<n>", unique on this page.
     const DotMessage& add(std::string role, std::string text, std::optional<std::string> html = std::nullopt)
@@ -125,9 +126,10 @@ public:
         log("show");
         visible = true;
     }
-    void showMessage(std::string id, std::string) override
+    void showMessage(std::string id, std::string url) override
     {
         log("showMessage " + id);
+        shownAt.push_back(std::move(url));
         visible = true;
     }
     void shutdown() override
