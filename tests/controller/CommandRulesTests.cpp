@@ -252,6 +252,8 @@ TEST_F(CommandRulesTest, SwitchWithoutAnIdCreatesAnAccountWithAFreshPage)
 {
     start();
     const Text first = controller->vault().activeAccount;
+    bool oldShutDown = false;
+    page().onShutdown = [&] { oldShutDown = true; };
     controller->liveReply = ChatMessage { .id = "gone-reply", .botID = "dot", .role = "assistant", .text = "Half" };
     controller->candidate = "Half";
     controller->avatarSource = "https://files.dotcontent.example/old.png";
@@ -272,8 +274,8 @@ TEST_F(CommandRulesTest, SwitchWithoutAnIdCreatesAnAccountWithAFreshPage)
     EXPECT_EQ(store->saves, saves + 1);
     EXPECT_EQ(encoded(*store->saved), encoded(vault));
 
-    // A fresh page for the new account's own browser profile (the old one is gone with its
-    // account's page state).
+    // A fresh page for the new account's own browser profile; the old one was shut down.
+    EXPECT_TRUE(oldShutDown);
     EXPECT_EQ(transports.pages.size(), 2u);
     EXPECT_EQ(page().profile, vault.account().browserProfile);
     EXPECT_EQ(page().opened, std::vector<std::string> { "" });

@@ -201,7 +201,8 @@ TEST_F(ConstructionTest, StopEndsTheLoopAndTheTransport)
 TEST_F(ConstructionTest, ResetAfterSwitchGivesTheNewAccountAFreshPage)
 {
     make(connectedVault());
-    FakePage& old = page();
+    bool oldShutDown = false;
+    page().onShutdown = [&] { oldShutDown = true; };
     controller->lastRemoteMessages = std::vector<DotMessage> {};
     controller->lastWatchCount = 3;
     controller->candidate = "reading";
@@ -215,7 +216,7 @@ TEST_F(ConstructionTest, ResetAfterSwitchGivesTheNewAccountAFreshPage)
     published.clear();
 
     controller->resetForActiveAccount();
-    EXPECT_TRUE(old.isShutDown);
+    EXPECT_TRUE(oldShutDown);
     ASSERT_EQ(transports.pages.size(), 2u);
     EXPECT_EQ(page().profile, controller->vault().account().browserProfile);
     EXPECT_FALSE(controller->lastRemoteMessages);

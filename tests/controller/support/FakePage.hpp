@@ -64,6 +64,9 @@ public:
     double deadline = 10;  // when a hung action gives up
     std::function<void(const std::string& text)> onSent;  // runs after a send reached the page
     std::function<void(const std::string& url)> onOpen;  // runs after open()
+    // Runs in shutdown(): the controller may destroy the page right after, so a test that wants
+    // to know must hear it here rather than read the page later.
+    std::function<void()> onShutdown;
 
     // ---- What happened ----
     std::vector<std::string> calls;
@@ -137,6 +140,8 @@ public:
         log("shutdown");
         isShutDown = true;
         onChange_ = nullptr;
+        if (onShutdown)
+            onShutdown();
         // Pending calls end from the scheduler, not inside shutdown().
         for (auto& weak : pending_)
             if (auto pending = weak.lock())
@@ -256,9 +261,13 @@ private:
             throw NotSubmitted(refusal);
         case Outcome::unknown:
             throw std::runtime_error(kUnknownOutcome);
-        case Outcome::hang:
-            co_await Wait { *this };
+        case Outcome::hang: {
+            // A named awaiter: GCC 12 destroys a braced aggregate temporary twice when its
+            // await_resume throws, as this one always does.
+            Wait wait { *this };
+            co_await wait;
             co_return;
+        }
         case Outcome::lost:
             if (action == "send")
                 state.draft = "";
