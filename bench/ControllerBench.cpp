@@ -44,27 +44,6 @@ private:
     Vault vault_;
 };
 
-// A page that is never asked anything in these benchmarks.
-class QuietPage final : public DotTransport {
-public:
-    bool loading() const override { return false; }
-    const std::string& error() const override { return error_; }
-    void setOnChange(std::function<void()>) override { }
-    void open(std::string_view) override { }
-    void show() override { }
-    void showMessage(std::string, std::string) override { }
-    void shutdown() override { }
-    Task<DotSnapshot> inspect() override { co_return DotSnapshot {}; }
-    Task<void> prepare(std::string, std::string) override { co_return; }
-    Task<void> send(std::string, std::string) override { co_return; }
-    Task<void> clearDraft(std::string, std::string) override { co_return; }
-    bool windowVisible() const override { return false; }
-    void hideWindow() override { }
-
-private:
-    std::string error_;
-};
-
 // A page that answers every snapshot at once with what `next` gives.
 class ScriptedPage final : public DotTransport {
 public:
@@ -94,9 +73,7 @@ private:
 struct Platform final : TransportFactory, PowerActivity, Pasteboard, AvatarFetcher {
     std::unique_ptr<DotTransport> make(std::string_view) override
     {
-        if (pages)
-            return std::make_unique<ScriptedPage>(pages);
-        return std::make_unique<QuietPage>();
+        return std::make_unique<ScriptedPage>(pages ? pages : [] { return DotSnapshot {}; });
     }
     std::function<DotSnapshot()> pages;
     std::unique_ptr<Hold> hold(std::string_view) override { return std::make_unique<Hold>(); }

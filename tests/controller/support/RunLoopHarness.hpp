@@ -17,6 +17,19 @@ namespace quorvane::testing {
 
 class RunLoopTest : public ControllerTest {
 protected:
+    // A connected account with the teammate Muse, a poet, beside the primary bot.
+    static Vault vaultWithMuse()
+    {
+        Vault vault = connectedVault();
+        Bot muse;
+        muse.id = "muse";
+        muse.name = "Muse";
+        muse.kind = "robot";
+        muse.personality = "A poet who answers in verse.";
+        vault.account().bots.push_back(muse);
+        return vault;
+    }
+
     // Starts the loop on a connected account at `url`; the page shows `pageURL` (the same by
     // default). The first turn runs at once.
     void startConnected(Vault vault = connectedVault(), std::optional<std::string> pageURL = std::nullopt)
