@@ -82,10 +82,10 @@ Vault makeVault(std::size_t messages)
         ChatMessage message;
         message.id = uuid(n, 1) + "-reply";
         message.botID = botIDs[n % 3];
-        message.role = "assistant";
+        message.role = MessageRole::assistant;
         message.text = prose(2000, n);
         message.date = 786000000.0 + static_cast<double>(n) * 37.25;
-        message.status = "sent";
+        message.status = MessageStatus::sent;
         message.html = "<div class=\"reply\"><p>" + prose(2580, n + 1) + "</p></div>";
         ReplyPart part;
         part.id = uuid(n, 2);
@@ -209,7 +209,7 @@ WatchedConversation makeWatchedConversation(std::size_t requests, std::size_t lo
         s.page.push_back(reply);
         job.userMessageID = turn.id;
 
-        ChatMessage user { id, job.botID, "user", prose(300, n), job.submitted.value(), "sent" };
+        ChatMessage user { id, job.botID, MessageRole::user, prose(300, n), job.submitted.value(), MessageStatus::sent };
         s.account.messages.push_back(user);
         s.account.replyWatches->push_back(ReplyWatch { job, { reply.id }, false });
     }

@@ -122,7 +122,9 @@ void TransactionChangingOneMessage(benchmark::State& state)
     bool flip = false;
     for (auto _ : state) {
         flip = !flip;
-        controller.transaction([&](Vault& vault) { vault.account().setStatus(last, flip ? "streaming" : "sent"); });
+        controller.transaction([&](Vault& vault) {
+            vault.account().setStatus(last, flip ? MessageStatus::streaming : MessageStatus::sent);
+        });
     }
     if (setup().publications < static_cast<int>(state.iterations()))
         state.SkipWithError("a transaction did not publish");
@@ -137,7 +139,7 @@ void CopyFloorOfTransaction(benchmark::State& state)
     for (auto _ : state) {
         flip = !flip;
         Vault copy = vault;
-        copy.account().messages.mutableElements().back().status = flip ? "streaming" : "sent";
+        copy.account().messages.mutableElements().back().status = flip ? MessageStatus::streaming : MessageStatus::sent;
         benchmark::DoNotOptimize(copy);
     }
 }
@@ -219,7 +221,7 @@ struct LoopSetup {
             live.submitted = 800'000'000.0;
             conversation.account.jobs = { live };
             conversation.account.messages.push_back(
-                ChatMessage { "LIVE", "dot", "user", "Tell me more", 800'000'000.0, "waiting" });
+                ChatMessage { "LIVE", "dot", MessageRole::user, "Tell me more", 800'000'000.0, MessageStatus::waiting });
             conversation.page.push_back(DotMessage { "turn-live", "user", live.payload });
         }
         vault.accounts = { conversation.account };

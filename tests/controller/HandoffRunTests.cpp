@@ -77,7 +77,7 @@ TEST_F(HandoffRunTest, TeammateRunsAndItsAnswerReachesTheDelegatingBot)
     EXPECT_EQ(statusOf(root), "sent");
     const auto& handoffs = controller->vault().account().handoffs;
     ASSERT_TRUE(handoffs && handoffs->size() == 1);
-    EXPECT_EQ((*handoffs)[0].status, "complete");
+    EXPECT_EQ((*handoffs)[0].status, HandoffStatus::complete);
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ protected:
     std::string statusOf(std::string_view id) const
     {
         const ChatMessage* found = message(id);
-        return found ? found->status.str() : "(no message)";
+        return found ? std::string(toString(found->status)) : "(no message)";
     }
     std::string tagOf(std::string_view id) const
     {
