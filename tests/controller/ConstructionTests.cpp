@@ -18,16 +18,6 @@ constexpr const char* kCouldNotOpen = "Your local history couldn\u2019t be opene
 constexpr const char* kReopen = "Reopen Quorvane after unlocking your keyring.";
 constexpr const char* kUnavailable = "Local storage is unavailable. Reopen Quorvane before continuing.";
 
-std::string failureOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 class ConstructionTest : public ControllerTest { };
 
 // Three ways a start fails; each leaves the controller showing the sentence, refusing changes,

@@ -23,6 +23,7 @@
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/TextRules.hpp"
 #include "quorvane/async/Scheduler.hpp"
+#include "quorvane/async/Sleep.hpp"
 #include "quorvane/async/Task.hpp"
 #include "quorvane/transport/DotTransport.hpp"
 
@@ -35,6 +36,7 @@ public:
         refuse,  // NotSubmitted: nothing reached the conversation
         unknown,  // another error, and nothing happened
         sentUnknown,  // the action happened, but the answer was lost (an unknown outcome)
+        lost,  // answers success, but the page dropped it: a sent text leaves the composer, no turn appears
         hang,  // never answers; the deadline ends it with an unknown outcome
     };
 
@@ -55,6 +57,8 @@ public:
     std::string errorText;
     bool visible = false;
     std::optional<std::string> inspectFailure;  // inspect() throws this (an unknown failure)
+    double inspectDelay = 0;  // inspect() answers this long after it was asked
+    std::optional<std::string> fault;  // loading() throws std::logic_error with this (a bug)
     std::deque<Outcome> prepareOutcomes, sendOutcomes, clearOutcomes;  // next outcome first; empty: succeed
     std::string refusal = "Something went wrong while sending your message. Please try again.";
     double deadline = 10;  // when a hung action gives up
@@ -63,6 +67,7 @@ public:
 
     // ---- What happened ----
     std::vector<std::string> calls;
+    std::vector<double> callTimes;  // the scheduler's time of each call
     int inspections = 0;
     bool isShutDown = false;
     std::vector<std::string> opened;  // every address given to open()
@@ -88,32 +93,46 @@ public:
     {
         return std::count_if(calls.begin(), calls.end(), [&](const std::string& c) { return c == call; });
     }
+    // The scheduler's times of every call of this name.
+    std::vector<double> timesOf(std::string_view call) const
+    {
+        std::vector<double> times;
+        for (std::size_t i = 0; i < calls.size(); ++i)
+            if (calls[i] == call)
+                times.push_back(callTimes[i]);
+        return times;
+    }
 
     // ---- DotTransport ----
-    bool loading() const override { return isLoading; }
+    bool loading() const override
+    {
+        if (fault)
+            throw std::logic_error(*fault);
+        return isLoading;
+    }
     const std::string& error() const override { return errorText; }
     void setOnChange(std::function<void()> onChange) override { onChange_ = std::move(onChange); }
 
     void open(std::string_view url) override
     {
-        calls.push_back("open");
+        log("open");
         opened.emplace_back(url);
         if (onOpen)
             onOpen(std::string(url));
     }
     void show() override
     {
-        calls.push_back("show");
+        log("show");
         visible = true;
     }
     void showMessage(std::string id, std::string) override
     {
-        calls.push_back("showMessage " + id);
+        log("showMessage " + id);
         visible = true;
     }
     void shutdown() override
     {
-        calls.push_back("shutdown");
+        log("shutdown");
         isShutDown = true;
         onChange_ = nullptr;
         // Pending calls end from the scheduler, not inside shutdown().
@@ -124,14 +143,16 @@ public:
     bool windowVisible() const override { return visible; }
     void hideWindow() override
     {
-        calls.push_back("hide");
+        log("hide");
         visible = false;
     }
 
     Task<DotSnapshot> inspect() override
     {
-        calls.push_back("inspect");
+        log("inspect");
         ++inspections;
+        if (inspectDelay > 0)
+            co_await sleepFor(scheduler_, inspectDelay);
         if (isShutDown)
             throw std::runtime_error(kStopped);
         if (inspectFailure)
@@ -166,6 +187,12 @@ public:
     }
 
 private:
+    void log(std::string call)
+    {
+        calls.push_back(std::move(call));
+        callTimes.push_back(scheduler_.now());
+    }
+
     // One page call that waits: it resumes with an error when its timer fires (the deadline, or
     // a shutdown), or with TaskCancelled when its task is cancelled.
     struct Pending {
@@ -213,7 +240,7 @@ private:
 
     Task<void> act(std::string action, std::deque<Outcome>& outcomes, std::string text, std::string url)
     {
-        calls.push_back(action);
+        log(action);
         actionURLs_.emplace_back(action, url);
         if (isShutDown)
             throw std::runtime_error(kStopped);
@@ -229,6 +256,10 @@ private:
             throw std::runtime_error(kUnknownOutcome);
         case Outcome::hang:
             co_await Wait { *this };
+            co_return;
+        case Outcome::lost:
+            if (action == "send")
+                state.draft = "";
             co_return;
         case Outcome::succeed:
         case Outcome::sentUnknown:

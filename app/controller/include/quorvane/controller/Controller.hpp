@@ -154,9 +154,21 @@ private:
     void startAvatarSync(std::string source);
     void cancelAvatarSync();
 
+    // The run loop (one turn: cycle; its steps: turn, advanceQueued, sendFirst, observe).
     Task<void> runLoop();
+    Task<void> guardedCycle();
     Task<void> cycle();
+    Task<void> turn();
+    Task<void> advanceQueued(const PendingRequest& first, const DotSnapshot& snapshot);
+    Task<void> sendFirst(std::string id, bool alreadyPlaced);
+    Task<void> observe(const PendingRequest& first, const DotSnapshot& snapshot);
+    template <class Body>
+    void turnTransaction(Body&& body);
+    void repairConnection();
+    bool composerBlocksReload() const;
     void endTurn();
+    void updatePowerActivity();
+    void noteUnexpected(const std::string& message);
 
     ControllerServices services_;
     Vault vault_;
@@ -166,6 +178,7 @@ private:
     std::unique_ptr<PowerActivity::Hold> power_;
     TaskHandle loop_;
     TaskHandle avatarTask_;
+    std::unordered_set<std::string> unexpectedFailures_;  // logged once each
     Lifetime lifetime_;  // the transport's change callback holds its token
     TaskScope tasks_;  // last, so its tasks go first when the controller is destroyed
 };
