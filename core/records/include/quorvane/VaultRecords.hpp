@@ -3,15 +3,62 @@
 // The leaf records of the vault: a bot of the crew and the messages of its local conversation.
 // Records are plain values: field-by-field equality, and JSON keys equal to the field names.
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "quorvane/Date.hpp"
 #include "quorvane/Json.hpp"
+#include "quorvane/NamedEnum.hpp"
 #include "quorvane/Text.hpp"
 
 namespace quorvane {
+
+// The id of the primary bot, Dot: it is always in the crew, has no personality of its own and
+// never takes part in the crew roster.
+inline constexpr std::string_view kPrimaryBotID = "dot";
+
+// Who a local message is from; stored as its name.
+enum class MessageRole {
+    user,  // the user's own message
+    assistant,  // a reply
+    handoff,  // a task handed to a teammate, in the teammate's conversation
+    event,  // a routing notice in the delegating bot's conversation
+};
+
+template <>
+struct EnumNames<MessageRole> {
+    static constexpr std::string_view what = "message role";
+    static constexpr std::array<std::string_view, 4> names = { "user", "assistant", "handoff", "event" };
+};
+
+// The delivery state a message shows; stored as its name.
+enum class MessageStatus {
+    queued,  // waiting in the queue
+    sending,  // being placed in the Dot composer
+    composing,  // waiting for the user to send it in the Dot page
+    waiting,  // submitted, reply awaited
+    delayed,  // on the page, but no reply in time
+    uncertain,  // delivery not known, for example after a restart
+    replyPending,  // outcomes of the run loop's delivery checks:
+    deliveryObserved,
+    deliveryMissing,
+    deliveryUnknown,
+    streaming,  // a reply still growing, shown live
+    delegated,  // handed to teammates
+    sent,  // reply filed
+    unconfirmed,  // the user stopped waiting, or a chain was stopped
+    failed,  // will not be sent
+};
+
+template <>
+struct EnumNames<MessageStatus> {
+    static constexpr std::string_view what = "message status";
+    static constexpr std::array<std::string_view, 15> names
+        = { "queued", "sending", "composing", "waiting", "delayed", "uncertain", "replyPending", "deliveryObserved",
+              "deliveryMissing", "deliveryUnknown", "streaming", "delegated", "sent", "unconfirmed", "failed" };
+};
 
 struct MessageAttachment {
     Text id {};
@@ -47,10 +94,10 @@ BOOST_DESCRIBE_STRUCT(QuotedReply, (), (messageID, partID, author, text))
 struct ChatMessage {
     Text id {};
     Text botID {};
-    Text role {};
+    MessageRole role = MessageRole::user;
     Text text {};
     Date date = 0;
-    Text status {};
+    MessageStatus status = MessageStatus::queued;
     std::optional<Text> html {};
     std::optional<CowVector<ReplyPart>> parts {};
     std::optional<Text> sourceBotID {};

@@ -10,7 +10,7 @@ Vault Vault::fresh()
 {
     Vault vault;
     vault.version = 1;
-    vault.theme = "light";
+    vault.theme = Theme::light;
     vault.accounts = { Account::fresh() };
     vault.activeAccount = vault.accounts.front().id;
     return vault;

@@ -5,6 +5,7 @@
 // finishHandoffStatuses, replyDestinations, isRedundantHandoffReport,
 // retireRedundantHandoffReports, explicitTeammate) are declared with the account.
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +37,12 @@ struct HandoffEnvelope {
     enum class Kind { valid, none, incomplete, invalid };
     Kind kind = Kind::none;
     std::optional<HandoffDirective> directive;  // present exactly when kind is valid
+};
+
+template <>
+struct EnumNames<HandoffEnvelope::Kind> {
+    static constexpr std::string_view what = "handoff envelope";
+    static constexpr std::array<std::string_view, 4> names = { "valid", "none", "incomplete", "invalid" };
 };
 
 HandoffEnvelope handoffEnvelope(std::string_view text);

@@ -13,13 +13,13 @@ Account Account::fresh()
     account.browserProfile = newUUID();
     account.label = "Your Dot";
     account.bots = { Bot::starters().front() };
-    account.selectedBot = "dot";
+    account.selectedBot = kPrimaryBotID;
     return account;
 }
 
 void Account::removeUnusedStarterBots()
 {
-    auto primary = std::find_if(bots.begin(), bots.end(), [](const Bot& bot) { return bot.id == "dot"; });
+    auto primary = std::find_if(bots.begin(), bots.end(), [](const Bot& bot) { return bot.id == kPrimaryBotID; });
     if (primary != bots.end())
         primary->personality = Text();
 
@@ -32,20 +32,21 @@ void Account::removeUnusedStarterBots()
     };
     const auto& starters = Bot::starters();
     std::erase_if(bots, [&](const Bot& bot) {
-        return bot.id != "dot" && std::find(starters.begin(), starters.end(), bot) != starters.end() && !used(bot);
+        return bot.id != kPrimaryBotID && std::find(starters.begin(), starters.end(), bot) != starters.end()
+            && !used(bot);
     });
 
     bool selectionRemains
         = std::any_of(bots.begin(), bots.end(), [&](const Bot& bot) { return bot.id == selectedBot; });
     if (!selectionRemains)
-        selectedBot = "dot";
+        selectedBot = kPrimaryBotID;
 }
 
-void Account::setStatus(std::string_view id, std::string_view status)
+void Account::setStatus(std::string_view id, MessageStatus status)
 {
     auto message = std::find_if(messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == id; });
     if (message != messages.end())
-        message->status = status;
+        messages.mutableAt(static_cast<std::size_t>(message - messages.begin())).status = status;
 }
 
 }  // namespace quorvane

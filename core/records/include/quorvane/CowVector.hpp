@@ -1,7 +1,7 @@
 #pragma once
 
 // CowVector: a std::vector with copy-on-write value semantics, for the long lists of an account
-// (its message history and its reply watches).
+// (its message history, its handoffs and its reply watches) and for request baselines.
 //
 // Every vault transaction copies the whole vault and compares the copy with the original, and the
 // engine copies an account on every page change. With a CowVector a copy shares the elements; the
@@ -9,11 +9,12 @@
 // elements hold shared Text, so even that copies no characters). Two lists that still share their
 // elements compare equal at once.
 //
-// Reading through a const reference never copies. Calling a non-const member (begin(), operator[],
-// push_back, …) on a shared list first makes it unique, like any copy-on-write container; so
-// prefer const access (std::as_const, cbegin) where nothing changes. As with std::vector, a
-// reference or iterator obtained from a non-const call is invalidated by a later change of the
-// list, and must not be used after the list was copied.
+// Reading never copies: begin(), operator[], front() and the rest are const whether or not the list
+// is, so a loop or a look-up over a list that changes nothing keeps it shared. Changing is always
+// an explicit call: mutableAt(i) or mutableElements() for an element in place, and push_back,
+// insert, erase, erase_if, clear for the list itself; each makes the elements unique first when
+// they are shared. As with std::vector, a reference or iterator obtained from a changing call is
+// invalidated by a later change of the list, and must not be used after the list was copied.
 
 #include <algorithm>
 #include <cstddef>
@@ -76,12 +77,8 @@ public:
     const T& front() const { return elements().front(); }
     const T& back() const { return elements().back(); }
 
-    iterator begin() { return mutableElements().begin(); }
-    iterator end() { return mutableElements().end(); }
-    T& operator[](size_type i) { return mutableElements()[i]; }
-    T& at(size_type i) { return mutableElements().at(i); }
-    T& front() { return mutableElements().front(); }
-    T& back() { return mutableElements().back(); }
+    // The element at `i`, for changing in place (bounds-checked like at()).
+    T& mutableAt(size_type i) { return mutableElements().at(i); }
 
     void push_back(const T& value) { mutableElements().push_back(value); }
     void push_back(T&& value) { mutableElements().push_back(std::move(value)); }
@@ -95,7 +92,7 @@ public:
     void resize(size_type n) { mutableElements().resize(n); }
     void clear() { rep_.reset(); }
 
-    // Positions may come from either begin() or cbegin(): they are turned into an index before
+    // Positions come from begin() or cbegin() of this list: they are turned into an index before
     // the elements are made unique, so an iterator into shared elements stays meaningful.
     iterator insert(const_iterator pos, const T& value)
     {

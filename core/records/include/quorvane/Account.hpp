@@ -68,7 +68,7 @@ struct Account {
     void removeUnusedStarterBots();
 
     // Sets the status of the first message with this id; no such message, no change.
-    void setStatus(std::string_view id, std::string_view status);
+    void setStatus(std::string_view id, MessageStatus status);
 
     // ---- Request queue and crew roster (RequestQueue.cpp) -------------------------------------
 

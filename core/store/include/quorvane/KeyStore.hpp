@@ -8,11 +8,14 @@
 // holds no such item. A keyring that is locked, absent or failing must report `unavailable`,
 // never `notFound`, because "not found" is what allows a new key to be made.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "quorvane/NamedEnum.hpp"
 
 namespace quorvane {
 
@@ -28,6 +31,12 @@ struct KeyLookup {
     Status status = Status::unavailable;
     std::vector<std::uint8_t> data;
     std::string detail;  // why it was unavailable, for diagnostics only
+};
+
+template <>
+struct EnumNames<KeyLookup::Status> {
+    static constexpr std::string_view what = "key lookup status";
+    static constexpr std::array<std::string_view, 3> names = { "found", "notFound", "unavailable" };
 };
 
 class KeyStore {

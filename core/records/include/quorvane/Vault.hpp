@@ -2,6 +2,7 @@
 
 // The whole persisted state: display settings and the accounts.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,10 +13,28 @@
 
 namespace quorvane {
 
+// The interface's appearance; stored as its name.
+enum class Theme { light, dark, system };
+
+template <>
+struct EnumNames<Theme> {
+    static constexpr std::string_view what = "theme";
+    static constexpr std::array<std::string_view, 3> names = { "light", "dark", "system" };
+};
+
+// The application icon: Quorvane's own, or one drawn from the primary bot's avatar.
+enum class AppIconStyle { quorvane, dot };
+
+template <>
+struct EnumNames<AppIconStyle> {
+    static constexpr std::string_view what = "app icon style";
+    static constexpr std::array<std::string_view, 2> names = { "quorvane", "dot" };
+};
+
 struct Vault {
-    std::optional<Text> appIconStyle {};  // "quorvane" or "dot"; absent: the default icon
+    std::optional<AppIconStyle> appIconStyle {};  // absent: the default icon
     std::int64_t version = 1;  // the only format version written and accepted
-    Text theme {};  // "light", "dark" or "system"
+    Theme theme = Theme::light;
     Text activeAccount {};
     std::vector<Account> accounts {};
 

@@ -128,7 +128,7 @@ void Account::applyRoleLabels(const PendingRequest& job, std::string_view reply)
         const RoleTarget& target = *std::find_if(targets.begin(), targets.end(), named);
         auto bot = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == entry.id; });
         // A label made for an older personality, or for a bot with a role of the user's own, is not used.
-        if (bot == bots.end() || bot->id == "dot" || bot->roleSource() != target.source.view())
+        if (bot == bots.end() || bot->id == kPrimaryBotID || bot->roleSource() != target.source.view())
             continue;
         if (bot->role && !trimmed(*bot->role).empty())
             continue;

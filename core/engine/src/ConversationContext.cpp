@@ -42,7 +42,6 @@ constexpr std::string_view kRevisionSalt = "crew-v2-replies\n";
 constexpr std::string_view kRevisionMarkerStart = "[Crew revision: ";
 constexpr std::string_view kTeammateResultsStart = "Earlier teammate results for this request (reference context):\n";
 constexpr std::string_view kAssignmentStart = "\nYour assignment:\n";
-constexpr std::string_view kPrimaryBotID = "dot";
 
 // Longest personality sent per crew entry, tried in order until the setup fits; 0 leaves the
 // personality out.
@@ -343,7 +342,7 @@ void Account::prepareConversationContext(std::string_view id)
     }
     jobs[position] = std::move(job);
     if (tooLong)
-        setStatus(id, "failed");
+        setStatus(id, MessageStatus::failed);
 }
 
 void Account::observeCrewSetup(const PendingRequest& job, const std::vector<DotMessage>& messages)
@@ -393,14 +392,14 @@ void Account::prepareHandoffContext(std::string_view id)
 
     std::unordered_set<std::string> siblingReplies;
     for (const auto& sibling : allHandoffs)
-        if (sibling.rootRequestID == handoff->rootRequestID && sibling.status == "complete")
+        if (sibling.rootRequestID == handoff->rootRequestID && sibling.status == HandoffStatus::complete)
             siblingReplies.insert(sibling.id + "-reply");
 
     // Walk back from the newest so that, when space runs out, the latest results are the ones kept.
     std::string context;
     std::int64_t budget = kTeammateResultsBudget;
     for (auto message = history.rbegin(); message != history.rend() && budget >= 1; ++message) {
-        if (message->role != "assistant" || !siblingReplies.contains(message->id.str()))
+        if (message->role != MessageRole::assistant || !siblingReplies.contains(message->id.str()))
             continue;
         auto author = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == message->botID; });
         std::string entry
@@ -438,7 +437,7 @@ bool Account::isDirectMention(const Handoff& handoff) const
         return false;
     auto root = std::find_if(
         messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == handoff.rootRequestID; });
-    if (root == messages.end() || root->role != "user")
+    if (root == messages.end() || root->role != MessageRole::user)
         return false;
     auto target = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == handoff.targetBotID; });
     if (target == bots.end())
@@ -453,7 +452,8 @@ bool Account::isDirectMention(const Handoff& handoff) const
 QuotedReply Account::quotedMessage(std::string_view id, const std::optional<Text>& partID, std::string_view botID) const
 {
     auto message = std::find_if(messages.begin(), messages.end(), [&](const ChatMessage& m) {
-        return m.id == id && m.botID == botID && (m.role == "user" || m.role == "assistant" || m.role == "handoff")
+        return m.id == id && m.botID == botID
+            && (m.role == MessageRole::user || m.role == MessageRole::assistant || m.role == MessageRole::handoff)
             && !m.isRouting.value_or(false);
     });
     if (message == messages.end())
@@ -489,7 +489,7 @@ QuotedReply Account::quotedMessage(std::string_view id, const std::optional<Text
     }
 
     std::string author;
-    if (message->role == "user") {
+    if (message->role == MessageRole::user) {
         author = "You";
     } else {
         const Text& authorID = message->sourceBotID ? *message->sourceBotID : message->botID;

@@ -310,7 +310,7 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
         return false;
 
     Text root = rootOf(job);
-    std::size_t rootHandoffs = handoffs ? static_cast<std::size_t>(std::count_if(handoffs->cbegin(), handoffs->cend(),
+    std::size_t rootHandoffs = handoffs ? static_cast<std::size_t>(std::count_if(handoffs->begin(), handoffs->end(),
                                    [&](const Handoff& h) { return h.rootRequestID == root; }))
                                         : 0;
     if (rootHandoffs + assignments.size() > kMaxHandoffsPerRoot)
@@ -329,7 +329,7 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     std::vector<const Bot*> targetBots;
     for (const auto& assignment : assignments) {
         const Bot* target = botOf(assignment.to);
-        if (!target || target->id == job.botID || target->id == "dot" || target->archived)
+        if (!target || target->id == job.botID || target->id == kPrimaryBotID || target->archived)
             return false;
         if (trimmed(assignment.task).empty() || characterCount(assignment.task) > kMaxTaskCharacters)
             return false;
@@ -340,8 +340,8 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     std::optional<QuotedReply> quote;
     if (directMention) {
         auto rootMessage
-            = std::find_if(messages.cbegin(), messages.cend(), [&](const ChatMessage& m) { return m.id == root; });
-        if (rootMessage != messages.cend())
+            = std::find_if(messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == root; });
+        if (rootMessage != messages.end())
             quote = rootMessage->quotedReply;
     }
     std::vector<Handoff> newHandoffs;
@@ -352,16 +352,16 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
         const Bot& target = *targetBots[i];
         Text handoffID(newUUID());
 
-        newHandoffs.push_back(
-            Handoff { handoffID, root, job.botID, target.id, Text(assignment.task), "working", job.id, directMention });
+        newHandoffs.push_back(Handoff { handoffID, root, job.botID, target.id, Text(assignment.task),
+            HandoffStatus::working, job.id, directMention });
 
         ChatMessage note;
         note.id = assignments.size() == 1 ? job.id + "-handoff" : handoffID + "-handoff";
         note.botID = job.botID;
-        note.role = "event";
+        note.role = MessageRole::event;
         note.text = "Asked " + target.name + " to help.";
         note.date = now;
-        note.status = "delegated";
+        note.status = MessageStatus::delegated;
         note.replyToID = root;
         note.handoffID = handoffID;
         newMessages.push_back(std::move(note));
@@ -378,21 +378,21 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
         ChatMessage task;
         task.id = handoffID;
         task.botID = target.id;
-        task.role = "handoff";
+        task.role = MessageRole::handoff;
         task.text = assignment.task;
         task.date = now;
-        task.status = "queued";
+        task.status = MessageStatus::queued;
         task.sourceBotID = job.botID;
         task.replyToID = root;
         newMessages.push_back(std::move(task));
     }
 
     std::erase_if(jobs, [&](const PendingRequest& j) { return j.id == job.id; });
-    setStatus(job.id, "delegated");
+    setStatus(job.id, MessageStatus::delegated);
     if (!handoffs)
         handoffs.emplace();
-    handoffs->insert(handoffs->cend(), newHandoffs.begin(), newHandoffs.end());
-    messages.insert(messages.cend(), newMessages.begin(), newMessages.end());
+    handoffs->insert(handoffs->end(), newHandoffs.begin(), newHandoffs.end());
+    messages.insert(messages.end(), newMessages.begin(), newMessages.end());
     // Teammates run before other waiting requests.
     auto firstQueued
         = std::find_if(jobs.begin(), jobs.end(), [](const PendingRequest& j) { return j.phase == JobPhase::queued; });
@@ -412,10 +412,10 @@ void Account::finishHandoffStatuses(std::string_view rootID)
         std::size_t passes = handoffs->size();
         for (std::size_t pass = 0; pass < passes; ++pass) {
             // Read through const access so that an unchanged list stays shared with its copies.
-            const auto& settled = std::as_const(*handoffs);
+            const auto& settled = *handoffs;
             for (std::size_t i = 0; i < settled.size(); ++i) {
                 const Handoff& handoff = settled[i];
-                if (handoff.rootRequestID != root || handoff.status != "working")
+                if (handoff.rootRequestID != root || handoff.status != HandoffStatus::working)
                     continue;
                 if (std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == handoff.id; }))
                     continue;
@@ -424,14 +424,14 @@ void Account::finishHandoffStatuses(std::string_view rootID)
                 for (const auto& child : settled) {
                     if (child.parentRequestID != handoff.id)
                         continue;
-                    childWorking = childWorking || child.status == "working";
-                    childStopped = childStopped || child.status == "stopped";
+                    childWorking = childWorking || child.status == HandoffStatus::working;
+                    childStopped = childStopped || child.status == HandoffStatus::stopped;
                 }
                 if (childWorking)
                     continue;
                 Text id = handoff.id;
-                (*handoffs)[i].status = childStopped ? "stopped" : "complete";
-                setStatus(id, childStopped ? "unconfirmed" : "sent");
+                handoffs->mutableAt(i).status = childStopped ? HandoffStatus::stopped : HandoffStatus::complete;
+                setStatus(id, childStopped ? MessageStatus::unconfirmed : MessageStatus::sent);
             }
         }
     }
@@ -439,17 +439,17 @@ void Account::finishHandoffStatuses(std::string_view rootID)
     bool stillWorking = false;
     bool anyStopped = false;
     if (handoffs) {
-        for (const auto& handoff : std::as_const(*handoffs)) {
+        for (const auto& handoff : *handoffs) {
             if (handoff.rootRequestID != root)
                 continue;
-            stillWorking = stillWorking || handoff.status == "working";
-            anyStopped = anyStopped || handoff.status == "stopped";
+            stillWorking = stillWorking || handoff.status == HandoffStatus::working;
+            anyStopped = anyStopped || handoff.status == HandoffStatus::stopped;
         }
     }
     if (stillWorking
         || std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return rootOf(j) == root; }))
         return;
-    setStatus(root, anyStopped ? "unconfirmed" : "sent");
+    setStatus(root, anyStopped ? MessageStatus::unconfirmed : MessageStatus::sent);
 }
 
 std::vector<Text> Account::replyDestinations(const PendingRequest& job) const
@@ -478,7 +478,7 @@ bool Account::isRedundantHandoffReport(const PendingRequest& job) const
 {
     if (!job.isReport.value_or(false) || !job.rootRequestID || !handoffs)
         return false;
-    return std::any_of(handoffs->cbegin(), handoffs->cend(),
+    return std::any_of(handoffs->begin(), handoffs->end(),
         [&](const Handoff& h) { return h.rootRequestID == *job.rootRequestID && h.sourceBotID == job.botID; });
 }
 
@@ -486,7 +486,7 @@ void Account::retireRedundantHandoffReports()
 {
     std::vector<PendingRequest> redundant;
     if (replyWatches)
-        for (const auto& watch : std::as_const(*replyWatches))
+        for (const auto& watch : *replyWatches)
             if (isRedundantHandoffReport(watch.job))
                 redundant.push_back(watch.job);
     for (const auto& job : jobs)
@@ -521,11 +521,11 @@ void Account::retireRedundantHandoffReports()
     for (const auto& report : redundant) {
         if (!report.rootRequestID)
             continue;
-        setStatus(*report.rootRequestID, "sent");
+        setStatus(*report.rootRequestID, MessageStatus::sent);
         for (std::size_t i = 0; i < handoffs->size(); ++i) {
-            const Handoff& handoff = std::as_const(*handoffs)[i];
-            if (handoff.rootRequestID == *report.rootRequestID && handoff.status == "working")
-                (*handoffs)[i].status = "complete";
+            const Handoff& handoff = (*handoffs)[i];
+            if (handoff.rootRequestID == *report.rootRequestID && handoff.status == HandoffStatus::working)
+                handoffs->mutableAt(i).status = HandoffStatus::complete;
         }
     }
 }
@@ -541,7 +541,7 @@ std::optional<Bot> Account::explicitTeammate(std::string_view text, std::string_
         = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     const Bot* candidate = nullptr;
     for (const auto& bot : bots) {
-        if (bot.archived || bot.id == "dot" || bot.id == excludingBotID)
+        if (bot.archived || bot.id == kPrimaryBotID || bot.id == excludingBotID)
             continue;
         // The pattern holds the bot's name, so it is compiled per bot; a crew is small and this
         // runs once per message the user sends.

@@ -63,20 +63,19 @@ void stopHandoffs(Account& account, const PendingRequest& job)
         std::vector<Text> visited { job.id };
         Text current = job.id;
         while (true) {
-            const auto& list = std::as_const(*account.handoffs);
+            auto& list = *account.handoffs;
             auto found = std::find_if(list.begin(), list.end(), [&](const Handoff& h) { return h.id == current; });
             if (found == list.end())
                 break;
-            std::size_t index = static_cast<std::size_t>(found - list.begin());
             std::optional<Text> parent = found->parentRequestID;
-            (*account.handoffs)[index].status = "stopped";
+            list.mutableAt(static_cast<std::size_t>(found - list.begin())).status = HandoffStatus::stopped;
             if (!parent || std::find(visited.begin(), visited.end(), *parent) != visited.end())
                 break;
             current = *parent;
             visited.push_back(current);
         }
     }
-    account.setStatus(job.rootRequestID.value_or(job.id), "unconfirmed");
+    account.setStatus(job.rootRequestID.value_or(job.id), MessageStatus::unconfirmed);
 }
 
 // {"request_id":…,"task":…,"to":…}: the block a bot would write to hand the task to one teammate.
@@ -124,10 +123,10 @@ void Account::enqueue(std::string_view text, std::string_view id, bool manual, c
     ChatMessage user;
     user.id = id;
     user.botID = bot.id;
-    user.role = "user";
+    user.role = MessageRole::user;
     user.text = manual && message.empty() ? std::string_view("Message from Dot\u2019s full composer") : message;
     user.date = now;
-    user.status = "queued";
+    user.status = MessageStatus::queued;
     user.quotedReply = quote;
     messages.push_back(std::move(user));
 
@@ -187,20 +186,19 @@ void Account::stopWaiting(std::string_view id)
     const PendingRequest job = *found;
     trackReply(job, {}, true);
     stopHandoffs(*this, job);
-    setStatus(id, "unconfirmed");
+    setStatus(id, MessageStatus::unconfirmed);
     std::erase_if(jobs, [&](const PendingRequest& j) { return j.id == id; });
 }
 
 void Account::archive(std::string_view botID)
 {
-    if (botID == "dot")
+    if (botID == kPrimaryBotID)
         throw AppFailure("Your primary Dot stays in the sidebar.");
     if (std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.botID == botID; }))
         throw AppFailure("Wait for this Dot\u2019s pending messages before archiving it.");
     if (handoffs) {
-        const auto& list = std::as_const(*handoffs);
-        bool working = std::any_of(list.begin(), list.end(), [&](const Handoff& h) {
-            return h.status == "working" && (h.sourceBotID == botID || h.targetBotID == botID);
+        bool working = std::any_of(handoffs->begin(), handoffs->end(), [&](const Handoff& h) {
+            return h.status == HandoffStatus::working && (h.sourceBotID == botID || h.targetBotID == botID);
         });
         if (working)
             throw AppFailure("Wait for this Dot\u2019s handoffs before archiving it.");
@@ -209,7 +207,7 @@ void Account::archive(std::string_view botID)
     if (bot != bots.end())
         bot->archived = true;
     if (selectedBot == botID)
-        selectedBot = "dot";
+        selectedBot = kPrimaryBotID;
 }
 
 void Account::restore(std::string_view botID)
@@ -228,21 +226,20 @@ void Account::recover()
     // stopped in between) is taken back, and its request waits for it again.
     std::vector<Text> delegatingReplies;
     for (const auto& message : messages.elements())
-        if (message.role == "assistant" && message.id.ends_with("-reply")
+        if (message.role == MessageRole::assistant && message.id.ends_with("-reply")
             && handoffEnvelope(message.text).kind == HandoffEnvelope::Kind::valid)
             delegatingReplies.push_back(message.id);
     for (const Text& replyID : delegatingReplies) {
         const std::string requestID(replyID.substr(0, replyID.size() - std::string_view("-reply").size()));
         if (std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == requestID; }))
             continue;
-        if (handoffs) {
-            const auto& list = std::as_const(*handoffs);
-            if (std::any_of(list.begin(), list.end(), [&](const Handoff& h) { return h.parentRequestID == requestID; }))
-                continue;
-        }
+        if (handoffs && std::any_of(handoffs->begin(), handoffs->end(), [&](const Handoff& h) {
+                return h.parentRequestID == requestID;
+            }))
+            continue;
         const auto& history = messages.elements();
         auto user = std::find_if(history.begin(), history.end(),
-            [&](const ChatMessage& m) { return m.id == requestID && m.role == "user"; });
+            [&](const ChatMessage& m) { return m.id == requestID && m.role == MessageRole::user; });
         if (user == history.end())
             continue;
         auto bot = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == user->botID; });
@@ -259,11 +256,11 @@ void Account::recover()
     for (auto& job : jobs) {
         if (wasInFlight(job.phase)) {
             job.phase = JobPhase::uncertain;
-            setStatus(job.id, "uncertain");
+            setStatus(job.id, MessageStatus::uncertain);
         } else if (job.phase == JobPhase::preparing) {
             job.phase = JobPhase::queued;
             job.note = Text();
-            setStatus(job.id, "queued");
+            setStatus(job.id, MessageStatus::queued);
         }
     }
 }
@@ -296,7 +293,7 @@ void Account::saveBot(const BotEdit& edit)
     auto existing
         = edit.id ? std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == *edit.id; }) : bots.end();
     if (existing != bots.end()) {
-        if (existing->id == "dot")
+        if (existing->id == kPrimaryBotID)
             throw AppFailure("Create a new Dot to use a custom personality.");
         existing->name = name;
         existing->kind = kind;

@@ -3,6 +3,7 @@
 // Work in flight: a request ("job") that must be typed into the Dot conversation and whose reply
 // must be collected, and the records an account keeps about such work.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -25,12 +26,25 @@ enum class JobPhase {
     failed,  // will not be sent; `note` says why
 };
 
-std::string_view toString(JobPhase phase);
-std::optional<JobPhase> jobPhaseFromString(std::string_view name);
-void decodeInto(const boost::json::value& value, JobPhase& out);
-void appendJSON(std::string& out, JobPhase phase);
-void tag_invoke(boost::json::value_from_tag, boost::json::value& value, JobPhase phase);
-JobPhase tag_invoke(boost::json::value_to_tag<JobPhase>, const boost::json::value& value);
+template <>
+struct EnumNames<JobPhase> {
+    static constexpr std::string_view what = "job phase";
+    static constexpr std::array<std::string_view, 8> names
+        = { "queued", "preparing", "composing", "submitting", "waiting", "delayed", "uncertain", "failed" };
+};
+
+// Where a handoff stands; stored as its name.
+enum class HandoffStatus {
+    working,  // the teammate's request is queued or running, or its own teammates are working
+    complete,  // finished
+    stopped,  // the user stopped it, or a teammate below it
+};
+
+template <>
+struct EnumNames<HandoffStatus> {
+    static constexpr std::string_view what = "handoff status";
+    static constexpr std::array<std::string_view, 3> names = { "working", "complete", "stopped" };
+};
 
 struct RoleTarget {
     Text botID {};
@@ -87,7 +101,7 @@ struct Handoff {
     Text sourceBotID {};
     Text targetBotID {};
     Text task {};
-    Text status {};  // "working", "complete" or "stopped"
+    HandoffStatus status = HandoffStatus::working;
     std::optional<Text> parentRequestID {};
     std::optional<bool> directMention {};
 

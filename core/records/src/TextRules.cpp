@@ -1,9 +1,11 @@
 #include "quorvane/TextRules.hpp"
 
+#include <cerrno>
 #include <memory>
 #include <stdexcept>
 
-#include <openssl/rand.h>
+#include <sys/random.h>
+
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
@@ -195,9 +197,16 @@ std::string lowercased(std::string_view text)
 
 std::string newUUID()
 {
+    // The kernel's random source, which blocks only until it is seeded at boot.
     unsigned char bytes[16];
-    if (RAND_bytes(bytes, sizeof bytes) != 1)
-        throw std::runtime_error("The system random source failed");
+    for (std::size_t filled = 0; filled < sizeof bytes;) {
+        ssize_t got = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            throw std::runtime_error("The system random source failed");
+        filled += static_cast<std::size_t>(got);
+    }
     bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
     bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
     static constexpr char kHex[] = "0123456789ABCDEF";

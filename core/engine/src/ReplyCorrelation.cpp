@@ -762,12 +762,12 @@ void Account::removeRequestEchoes()
         const ChatMessage& message = current[i];
         bool remove = false;
         std::optional<ChatMessage> replacement;
-        if (message.role == "assistant"sv) {
+        if (message.role == MessageRole::assistant) {
             if (!message.parts || message.parts->empty()) {
                 remove = isEnvelopeText(message.text);
             } else {
                 std::vector<ReplyPart> remaining;
-                for (const ReplyPart& part : std::as_const(*message.parts)) {
+                for (const ReplyPart& part : *message.parts) {
                     if (isEchoPart(part))
                         droppedPartIDs.insert(part.id);
                     else

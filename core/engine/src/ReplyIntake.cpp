@@ -172,8 +172,8 @@ private:
 void Account::acceptResponse(std::string_view id, std::string_view reply, const std::optional<Text>& html,
     const std::optional<std::vector<ReplyPart>>& parts, bool directMention, Date now)
 {
-    auto found = findByID(std::as_const(jobs), id);
-    if (found == jobs.cend() || !findBot(*this, found->botID))
+    auto found = findByID(jobs, id);
+    if (found == jobs.end() || !findBot(*this, found->botID))
         return;
     const PendingRequest job = *found;
     if (job.roleTargets) {
@@ -191,20 +191,20 @@ void Account::acceptResponse(std::string_view id, std::string_view reply, const 
     else
         complete(job.id, reply, html, parts, now);
     auto filed = findByID(messages, job.id + "-reply");
-    if (filed != messages.end())
-        filed->replyToID = job.parentRequestID;
+    if (filed != messages.end() && filed->replyToID != job.parentRequestID)
+        messages.mutableAt(static_cast<std::size_t>(filed - messages.begin())).replyToID = job.parentRequestID;
     finishHandoffStatuses(root);
 }
 
 void Account::complete(std::string_view id, std::string_view reply, const std::optional<Text>& html,
     const std::optional<std::vector<ReplyPart>>& parts, Date now)
 {
-    auto found = findByID(std::as_const(jobs), id);
-    if (found == jobs.cend())
+    auto found = findByID(jobs, id);
+    if (found == jobs.end())
         return;
     const PendingRequest job = *found;
     applyObservedReply(job, reply, html, parts, now);
-    setStatus(id, "sent");
+    setStatus(id, MessageStatus::sent);
     std::erase_if(jobs, [&](const PendingRequest& j) { return j.id == id; });
 }
 
@@ -219,10 +219,10 @@ void Account::applyObservedReply(const PendingRequest& job, std::string_view rep
     ChatMessage message;
     message.id = replyID;
     message.botID = job.botID;
-    message.role = "assistant";
+    message.role = MessageRole::assistant;
     message.text = reply;
     message.date = job.submitted.value_or(now);
-    message.status = "sent";
+    message.status = MessageStatus::sent;
     message.html = html;
     message.replyToID = job.parentRequestID;
     if (parts) {
@@ -234,8 +234,8 @@ void Account::applyObservedReply(const PendingRequest& job, std::string_view rep
     }
 
     for (ChatMessage& projected : projectedReplies(message, job)) {
-        auto existing = findByID(std::as_const(messages), projected.id);
-        if (existing == messages.cend()) {
+        auto existing = findByID(messages, projected.id);
+        if (existing == messages.end()) {
             Text botID = projected.botID;
             messages.push_back(std::move(projected));
             markUnread(*this, botID);
@@ -249,7 +249,7 @@ void Account::applyObservedReply(const PendingRequest& job, std::string_view rep
         bool contentChanged = projected.text != existing->text || projected.html != existing->html
             || allAttachments(projected) != allAttachments(*existing);
         Text botID = projected.botID;
-        messages[static_cast<std::size_t>(existing - messages.cbegin())] = std::move(projected);
+        messages.mutableAt(static_cast<std::size_t>(existing - messages.begin())) = std::move(projected);
         if (contentChanged)
             markUnread(*this, botID);
     }
@@ -299,7 +299,7 @@ void Account::trackReply(const PendingRequest& job, const std::vector<DotMessage
 {
     if (!replyWatches)
         replyWatches.emplace();
-    const auto& watches = std::as_const(*replyWatches);
+    const auto& watches = *replyWatches;
     if (std::any_of(watches.begin(), watches.end(), [&](const ReplyWatch& w) { return w.job.id == job.id; }))
         return;
     std::set<Text> ids;
@@ -318,7 +318,7 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
     MessageIndex local(*this);
 
     std::unordered_set<std::string_view> bots;
-    for (const auto& watch : std::as_const(*replyWatches))
+    for (const auto& watch : *replyWatches)
         bots.insert(watch.job.botID.view());
     for (const auto& job : jobs)
         bots.insert(job.botID.view());
@@ -337,7 +337,7 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
 
     for (std::size_t w = 0; w < replyWatches->size(); ++w) {
         // Most watches do not change on a page change, so a watch is copied only once it does.
-        const ReplyWatch& stored = std::as_const(*replyWatches)[w];
+        const ReplyWatch& stored = (*replyWatches)[w];
         std::optional<ReplyWatch> changed;
         auto change = [&]() -> ReplyWatch& {
             if (!changed)
@@ -361,8 +361,10 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
                 if (stored.job.userMessageID != candidates.front())
                     change().job.userMessageID = candidates.front();
                 const ChatMessage* user = local.find(stored.job.id);
-                if (user && (user->status == "deliveryUnknown" || user->status == "deliveryMissing"))
-                    setStatus(stored.job.id, "sent");
+                if (user
+                    && (user->status == MessageStatus::deliveryUnknown
+                        || user->status == MessageStatus::deliveryMissing))
+                    setStatus(stored.job.id, MessageStatus::sent);
             }
         }
         const ReplyWatch& watch = changed ? *changed : stored;
@@ -445,7 +447,7 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
                 && existing->parts->elements() == merged;
             if (!unchanged) {
                 applyObservedReply(job, text, htmlValue, merged, now);
-                setStatus(job.id, "sent");
+                setStatus(job.id, MessageStatus::sent);
             }
         }
 
@@ -455,18 +457,19 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
         ReplyWatch updated = watch;
         updated.assistantIDs.assign(ids.begin(), ids.end());
         if (updated != stored)
-            (*replyWatches)[w] = std::move(updated);
+            replyWatches->mutableAt(w) = std::move(updated);
     }
 }
 
 void Account::retryUnconfirmed(std::string_view id)
 {
     const ChatMessage* message = findMessage(*this, id);
-    bool unconfirmed = message && (message->status == "deliveryMissing" || message->status == "deliveryUnknown");
+    bool unconfirmed = message
+        && (message->status == MessageStatus::deliveryMissing || message->status == MessageStatus::deliveryUnknown);
     bool queued = std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == id; });
     const ReplyWatch* watch = nullptr;
     if (replyWatches)
-        for (const auto& w : std::as_const(*replyWatches))
+        for (const auto& w : *replyWatches)
             if (w.job.id == id) {
                 watch = &w;
                 break;
@@ -485,17 +488,17 @@ void Account::retryUnconfirmed(std::string_view id)
     job.note = Text();
     erase_if(*replyWatches, [&](const ReplyWatch& w) { return w.job.id == id; });
     jobs.push_back(std::move(job));
-    setStatus(id, "queued");
+    setStatus(id, MessageStatus::queued);
     if (handoffs)
         if (auto handoff = findByID(*handoffs, id); handoff != handoffs->end())
-            handoff->status = "working";
+            handoffs->mutableAt(static_cast<std::size_t>(handoff - handoffs->begin())).status = HandoffStatus::working;
 }
 
 void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessages, Date now)
 {
     std::vector<const PendingRequest*> tracked;
     if (replyWatches)
-        for (const auto& watch : std::as_const(*replyWatches))
+        for (const auto& watch : *replyWatches)
             tracked.push_back(&watch.job);
     for (const auto& job : jobs)
         tracked.push_back(&job);
@@ -512,7 +515,7 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
         if (!userIDs) {
             userIDs.emplace();
             for (const auto& message : messages.elements())
-                if (message.role == "user")
+                if (message.role == MessageRole::user)
                     userIDs->insert(message.id.view());
         }
         return userIDs->count(id) > 0;
@@ -554,7 +557,7 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
     // account for every reply on the page.
     auto allKnown = [&] { return known.size() == candidates.size(); };
     if (replyWatches)
-        for (const auto& watch : std::as_const(*replyWatches))
+        for (const auto& watch : *replyWatches)
             for (const auto& id : watch.assistantIDs)
                 mark(id);
     if (!allKnown())
@@ -653,25 +656,25 @@ void Account::importAssignedReply(const DotMessage& message, std::string_view bo
     ChatMessage imported;
     imported.id = "remote-" + message.id;
     imported.botID = botID;
-    imported.role = "assistant";
+    imported.role = MessageRole::assistant;
     imported.text = cleaned.text;
     imported.html = cleaned.html;
     imported.date = date;
-    imported.status = "sent";
+    imported.status = MessageStatus::sent;
     imported.parts
         = CowVector<ReplyPart> { ReplyPart { message.id, cleaned.text, cleaned.html, date, cleaned.attachments } };
 
-    auto existing = findByID(std::as_const(messages), imported.id);
-    if (existing == messages.cend()) {
+    auto existing = findByID(messages, imported.id);
+    if (existing == messages.end()) {
         messages.push_back(std::move(imported));
         markUnread(*this, Text(botID));
         return;
     }
     imported.date = existing->date;
-    (*imported.parts)[0].date = existing->date;
+    imported.parts->mutableAt(0).date = existing->date;
     if (imported == *existing)
         return;
-    messages[static_cast<std::size_t>(existing - messages.cbegin())] = std::move(imported);
+    messages.mutableAt(static_cast<std::size_t>(existing - messages.begin())) = std::move(imported);
     markUnread(*this, Text(botID));
 }
 

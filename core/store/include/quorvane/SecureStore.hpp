@@ -53,6 +53,13 @@ public:
     std::error_code code;
 };
 
+template <>
+struct EnumNames<StorageError::Kind> {
+    static constexpr std::string_view what = "storage error";
+    static constexpr std::array<std::string_view, 5> names
+        = { "fileSystem", "damaged", "authentication", "decoding", "refused" };
+};
+
 class SecureStore final : public VaultStorage {
 public:
     static constexpr std::size_t keyLength = 32;
