@@ -148,7 +148,7 @@ protected:
         const std::string bot = chance(70) ? id("ada") : "dot";
         boost::json::array lists;
         for (const ChatMessage& message : account.messages.elements()) {
-            if (message.botID != bot || message.role != "assistant")
+            if (message.botID != bot || message.role != MessageRole::assistant)
                 continue;
             boost::json::array receipt;
             for (const Text& item : message.readReceipt())
@@ -192,11 +192,10 @@ protected:
     {
         EXPECT_EQ(kReadOnly.count(command), 0u) << command << " changed the vault";
         Vault reach = after;
+        // Theme and icon style are closed sets in the records, so any value they hold is a valid one.
         if (command == "theme") {
-            EXPECT_TRUE(after.theme == "light" || after.theme == "dark" || after.theme == "system");
             reach.theme = before.theme;
         } else if (command == "appIcon") {
-            EXPECT_TRUE(after.appIconStyle == Text("quorvane") || after.appIconStyle == Text("dot"));
             reach.appIconStyle = before.appIconStyle;
         } else if (command == "switch") {
             ASSERT_GE(after.accounts.size(), before.accounts.size());

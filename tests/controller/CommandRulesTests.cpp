@@ -254,7 +254,7 @@ TEST_F(CommandRulesTest, SwitchWithoutAnIdCreatesAnAccountWithAFreshPage)
     const Text first = controller->vault().activeAccount;
     bool oldShutDown = false;
     page().onShutdown = [&] { oldShutDown = true; };
-    controller->liveReply = ChatMessage { .id = "gone-reply", .botID = "dot", .role = "assistant", .text = "Half" };
+    controller->liveReply = ChatMessage { .id = "gone-reply", .botID = "dot", .role = MessageRole::assistant, .text = "Half" };
     controller->candidate = "Half";
     controller->avatarSource = "https://files.dotcontent.example/old.png";
     controller->lastRemoteMessages = std::vector<DotMessage> {};

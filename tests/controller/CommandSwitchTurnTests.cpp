@@ -63,7 +63,7 @@ TEST_F(CommandSwitchTurnTest, ASavedAccountsLaterReplyIsFiledOnItsFirstTurn)
     PendingRequest earlier = second.jobs.front();
     earlier.phase = JobPhase::waiting;
     second.jobs.clear();
-    second.setStatus(request, "sent");
+    second.setStatus(request, MessageStatus::sent);
     second.replyWatches = CowVector<ReplyWatch> { ReplyWatch { earlier, {}, false } };
     vault.accounts.push_back(second);
     startConnected(vault);

@@ -101,9 +101,9 @@ Bot& bot(Vault& vault, std::string_view id)
 
 TEST_F(CommandTableTest, ThemeIconSelectionAndDrafts)
 {
-    auto setTheme = [](const char* theme) { return [theme](Vault& v, const Vault&) { v.theme = theme; }; };
-    auto darkFirst = [](Vault& v) { v.theme = "dark"; };
-    auto setIcon = [](const char* style) { return [style](Vault& v, const Vault&) { v.appIconStyle = style; }; };
+    auto setTheme = [](Theme theme) { return [theme](Vault& v, const Vault&) { v.theme = theme; }; };
+    auto darkFirst = [](Vault& v) { v.theme = Theme::dark; };
+    auto setIcon = [](AppIconStyle style) { return [style](Vault& v, const Vault&) { v.appIconStyle = style; }; };
     auto select = [this](const char* name) {
         return [this, name](Vault& v, const Vault&) { v.account().selectedBot = id(name); };
     };
@@ -117,17 +117,17 @@ TEST_F(CommandTableTest, ThemeIconSelectionAndDrafts)
         combining += "e\u0301";
 
     check({
-        { "theme", R"({"theme":"dark"})", accepted(setTheme("dark")) },
-        { "theme", R"({"theme":"system"})", accepted(setTheme("system")) },
-        { "theme", R"({})", accepted(setTheme("light")), Queue::quiet, darkFirst },
+        { "theme", R"({"theme":"dark"})", accepted(setTheme(Theme::dark)) },
+        { "theme", R"({"theme":"system"})", accepted(setTheme(Theme::system)) },
+        { "theme", R"({})", accepted(setTheme(Theme::light)), Queue::quiet, darkFirst },
         // A value of another type counts as absent, so it takes the default too.
-        { "theme", R"({"theme":5})", accepted(setTheme("light")), Queue::quiet, darkFirst },
+        { "theme", R"({"theme":5})", accepted(setTheme(Theme::light)), Queue::quiet, darkFirst },
         { "theme", R"({"theme":"light"})", unchanged() },
         { "theme", R"({"theme":"Dark"})", ignored() },
         { "theme", R"({"theme":""})", ignored() },
 
-        { "appIcon", R"({"style":"dot"})", accepted(setIcon("dot")) },
-        { "appIcon", R"({"style":"quorvane"})", accepted(setIcon("quorvane")) },
+        { "appIcon", R"({"style":"dot"})", accepted(setIcon(AppIconStyle::dot)) },
+        { "appIcon", R"({"style":"quorvane"})", accepted(setIcon(AppIconStyle::quorvane)) },
         { "appIcon", R"({})", ignored() },
         { "appIcon", R"({"style":"Dot"})", ignored() },
         { "appIcon", R"({"style":["dot"]})", ignored() },
@@ -392,7 +392,7 @@ TEST_F(CommandTableTest, ClearingCancellingStoppingAndRetrying)
         failed.attempts = 0;
         failed.nextAttempt.reset();
         failed.note = "";
-        v.account().setStatus(kFailed, "queued");
+        v.account().setStatus(kFailed, MessageStatus::queued);
     };
 
     check({

@@ -39,11 +39,6 @@ enum class Outcome { done, ignored };
 
 constexpr std::size_t kDraftLimit = 22000;  // characters
 
-bool isOneOf(std::string_view value, std::initializer_list<std::string_view> allowed)
-{
-    return std::find(allowed.begin(), allowed.end(), value) != allowed.end();
-}
-
 bool forActiveAccount(const Controller& controller, const CommandArguments& arguments)
 {
     auto accountID = arguments.string("accountID");
@@ -100,7 +95,7 @@ std::vector<const ChatMessage*> repliesOf(const Account& account, std::string_vi
 {
     std::vector<const ChatMessage*> replies;
     for (const ChatMessage& message : account.messages.elements())
-        if (message.botID == botID && message.role == "assistant")
+        if (message.botID == botID && message.role == MessageRole::assistant)
             replies.push_back(&message);
     return replies;
 }
@@ -127,17 +122,18 @@ Outcome retryStorage(Controller& controller, const CommandArguments&)
 
 Outcome theme(Controller& controller, const CommandArguments& arguments)
 {
-    const Text theme = arguments.string("theme", "light");
-    if (!isOneOf(theme, { "light", "dark", "system" }))
+    const std::optional<Theme> theme = fromString<Theme>(arguments.string("theme", "light").view());
+    if (!theme)
         return Outcome::ignored;
-    controller.transaction([&](Vault& vault) { vault.theme = theme; });
+    controller.transaction([&](Vault& vault) { vault.theme = *theme; });
     return Outcome::done;
 }
 
 Outcome appIcon(Controller& controller, const CommandArguments& arguments)
 {
-    const auto style = arguments.string("style");
-    if (!style || !isOneOf(*style, { "quorvane", "dot" }))
+    const auto name = arguments.string("style");
+    const std::optional<AppIconStyle> style = name ? fromString<AppIconStyle>(name->view()) : std::nullopt;
+    if (!style)
         return Outcome::ignored;
     controller.transaction([&](Vault& vault) { vault.appIconStyle = *style; });
     return Outcome::done;
@@ -384,7 +380,7 @@ Outcome retry(Controller& controller, const CommandArguments& arguments)
         retried->attempts = 0;
         retried->nextAttempt.reset();
         retried->note = Text();
-        account.setStatus(id, "queued");
+        account.setStatus(id, MessageStatus::queued);
     });
     return Outcome::done;
 }

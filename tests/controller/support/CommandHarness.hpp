@@ -182,7 +182,7 @@ private:
         account.enqueue("Are you there?", kUnconfirmed, false, Text(id("ada")), std::nullopt, std::nullopt, now());
         account.jobs.back().phase = JobPhase::waiting;
         account.stopWaiting(kUnconfirmed);
-        account.setStatus(kUnconfirmed, "deliveryMissing");
+        account.setStatus(kUnconfirmed, MessageStatus::deliveryMissing);
 
         const std::pair<const char*, JobPhase> phases[] = {
             { kQueued, JobPhase::queued },
@@ -209,7 +209,7 @@ private:
         failed.attempts = 3;
         failed.nextAttempt = now() + 2;
         failed.note = kFailedNote;
-        account.setStatus(kFailed, "failed");
+        account.setStatus(kFailed, MessageStatus::failed);
     }
 };
 
