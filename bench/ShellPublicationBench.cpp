@@ -121,12 +121,12 @@ int prepare(char** argv)
     for (std::size_t i = messages.size(); i-- > 0;) {
         if (messages[i].botID == vault.account().selectedBot) {
             // Whichever form the page shows (text, HTML, parts), the marker is in it.
-            auto& last = messages[i];
+            auto& last = messages.mutableAt(i);
             last.text = std::string(kMarker) + " " + last.text.str();
             if (last.html)
                 last.html = "<p>" + std::string(kMarker) + "</p>" + last.html->str();
             if (last.parts) {
-                for (auto& part : *last.parts) {
+                for (auto& part : last.parts->mutableElements()) {
                     part.text = std::string(kMarker) + " " + part.text.str();
                     if (part.html)
                         part.html = "<p>" + std::string(kMarker) + "</p>" + part.html->str();
@@ -229,8 +229,8 @@ int launch()
     ChatMessage live;
     live.id = "BENCH-LIVE-reply";
     live.botID = "dot";
-    live.role = "assistant";
-    live.status = "streaming";
+    live.role = MessageRole::assistant;
+    live.status = MessageStatus::streaming;
     std::string text;
     std::vector<double> mainThread, untilReceived;
     for (int i = 0; i < kLiveSamples; ++i) {

@@ -12,18 +12,6 @@ namespace {
 
 class HandoffRunTest : public RunLoopTest {
 protected:
-    static Vault crewVault()
-    {
-        Vault vault = connectedVault();
-        Bot muse;
-        muse.id = "muse";
-        muse.name = "Muse";
-        muse.kind = "robot";
-        muse.personality = "A poet who answers in verse.";
-        vault.account().bots.push_back(muse);
-        return vault;
-    }
-
     // Waits for the first request to be followed on the page (its turn found).
     std::string waitForTurnOfFirstRequest()
     {
@@ -39,7 +27,7 @@ protected:
 
 TEST_F(HandoffRunTest, TeammateRunsAndItsAnswerReachesTheDelegatingBot)
 {
-    startConnected(crewVault());
+    startConnected(vaultWithMuse());
     const std::string root = send("Please get me a haiku about the sea");
     EXPECT_EQ(waitForTurnOfFirstRequest(), root);
 
@@ -89,7 +77,7 @@ TEST_F(HandoffRunTest, TeammateRunsAndItsAnswerReachesTheDelegatingBot)
     EXPECT_EQ(statusOf(root), "sent");
     const auto& handoffs = controller->vault().account().handoffs;
     ASSERT_TRUE(handoffs && handoffs->size() == 1);
-    EXPECT_EQ((*handoffs)[0].status, "complete");
+    EXPECT_EQ((*handoffs)[0].status, HandoffStatus::complete);
 }
 
 }  // namespace

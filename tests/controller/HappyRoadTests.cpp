@@ -46,7 +46,7 @@ TEST_F(HappyRoadTest, MessageIsSentFollowedAndAcceptedOnce)
     ASSERT_TRUE(controller->liveReply);
     EXPECT_EQ(controller->liveReply->id, id + "-reply");
     EXPECT_EQ(controller->liveReply->text, "Step one");
-    EXPECT_EQ(controller->liveReply->status, "streaming");
+    EXPECT_EQ(controller->liveReply->status, MessageStatus::streaming);
     EXPECT_EQ(published.back().liveReply, controller->liveReply);
     grow(part, "Step one, then step two");
     advance(0.5);
@@ -62,7 +62,7 @@ TEST_F(HappyRoadTest, MessageIsSentFollowedAndAcceptedOnce)
     EXPECT_LT(waited, 0.6) << "accepted at the next turn: the reading was stable for more than 3 s";
     ASSERT_TRUE(message(id + "-reply"));
     EXPECT_EQ(message(id + "-reply")->text, "Step one, then step two");
-    EXPECT_EQ(message(id + "-reply")->status, "sent");
+    EXPECT_EQ(message(id + "-reply")->status, MessageStatus::sent);
     EXPECT_EQ(statusOf(id), "sent");
     EXPECT_FALSE(controller->liveReply);
     EXPECT_FALSE(published.back().liveReply);

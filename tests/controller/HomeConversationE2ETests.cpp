@@ -133,7 +133,7 @@ TEST_P(HomeConversationTest, FirstMessagesFromHomeGetTheirReplies)
     ASSERT_NO_FATAL_FAILURE(awaitReply(first));
     EXPECT_NE(message(first + "-reply")->text.find("Hello from the harbour"), std::string::npos)
         << message(first + "-reply")->text;
-    EXPECT_EQ(message(first)->status, "sent");
+    EXPECT_EQ(message(first)->status, MessageStatus::sent);
 
     const std::string conversation = controller->vault().account().dotURL.str();
     if (homeIsConversation) {

@@ -97,7 +97,7 @@ TEST_F(StopAndSwitchTest, AfterAnAccountSwitchTheFirstTurnReconciles)
     earlier.replyToken = "0a0b0c0d0e0f";
     earlier.payload = "[Quorvane request R9]\n[Reply tag: [qv:0a0b0c0d0e0f]]\nEarlier";
     earlier.phase = JobPhase::waiting;
-    second.messages = CowVector<ChatMessage> { ChatMessage { "R9", "dot", "user", "Earlier", kOrigin, "sent" } };
+    second.messages = CowVector<ChatMessage> { ChatMessage { "R9", "dot", MessageRole::user, "Earlier", kOrigin, MessageStatus::sent } };
     second.replyWatches = CowVector<ReplyWatch> { ReplyWatch { earlier, {}, false } };
     vault.accounts.push_back(second);
     startConnected(vault);

@@ -17,6 +17,17 @@ constexpr const char* kOtherConversation = "https://dot.example/dots/11111111-22
 
 class TimingTest : public RunLoopTest {
 protected:
+    // A labelling request for Muse that was sent before the application stopped.
+    static PendingRequest labellingRequest(const Vault& vault)
+    {
+        const Bot& muse = vault.account().bots.back();
+        PendingRequest labels = PendingRequest::make("L1", vault.account().bots.front(), "Label the crew");
+        labels.roleTargets = std::vector<RoleTarget> { RoleTarget { muse.id, muse.roleSource() } };
+        labels.phase = JobPhase::waiting;
+        labels.submitted = kOrigin;
+        return labels;
+    }
+
     // Submits one request whose text the page answers with `sendOutcome`, over a page that
     // already shows a few messages; returns its id once it was sent.
     std::string submitOverHistory(FakePage::Outcome sendOutcome)
@@ -176,17 +187,8 @@ TEST_F(TimingTest, ReplyKnownElsewhereEndsTheWait)
 
 TEST_F(TimingTest, LabellingRequestIsGivenUpAfter90Seconds)
 {
-    Vault vault = connectedVault();
-    Bot muse;
-    muse.id = "muse";
-    muse.name = "Muse";
-    muse.kind = "robot";
-    muse.personality = "A poet.";
-    vault.account().bots.push_back(muse);
-    PendingRequest labels = PendingRequest::make("L1", vault.account().bots.front(), "Label the crew");
-    labels.roleTargets = std::vector<RoleTarget> { RoleTarget { "muse", muse.roleSource() } };
-    labels.phase = JobPhase::waiting;
-    labels.submitted = kOrigin;
+    Vault vault = vaultWithMuse();
+    PendingRequest labels = labellingRequest(vault);
     vault.account().jobs = { labels };
     startConnected(vault);
 
@@ -195,23 +197,14 @@ TEST_F(TimingTest, LabellingRequestIsGivenUpAfter90Seconds)
     advance(2);
     EXPECT_FALSE(job("L1"));
     const auto& bots = controller->vault().account().bots;
-    EXPECT_EQ(bots.back().roleAttemptSource, std::optional<Text>(muse.roleSource()));
+    EXPECT_EQ(bots.back().roleAttemptSource, std::optional<Text>(vault.account().bots.back().roleSource()));
     EXPECT_FALSE(bots.back().generatedRole);
 }
 
 TEST_F(TimingTest, LabellingReplyIsAppliedOnceStable)
 {
-    Vault vault = connectedVault();
-    Bot muse;
-    muse.id = "muse";
-    muse.name = "Muse";
-    muse.kind = "robot";
-    muse.personality = "A poet.";
-    vault.account().bots.push_back(muse);
-    PendingRequest labels = PendingRequest::make("L1", vault.account().bots.front(), "Label the crew");
-    labels.roleTargets = std::vector<RoleTarget> { RoleTarget { "muse", muse.roleSource() } };
-    labels.phase = JobPhase::waiting;
-    labels.submitted = kOrigin;
+    Vault vault = vaultWithMuse();
+    PendingRequest labels = labellingRequest(vault);
     labels.replyToken = "abcdefabcdef";
     labels.payload = "[Quorvane request L1]\n[Reply tag: [qv:abcdefabcdef]]\nLabel the crew";
     vault.account().jobs = { labels };

@@ -256,7 +256,7 @@ TEST_F(InterfaceTest, ReadListMatchesTheStoredReplies)
     PageCommand read = host.waitFor("read", mark);
     boost::json::array expected;
     for (const auto& message : busy.vault.account().messages.elements())
-        if (message.botID == "dot" && message.role == "assistant")
+        if (message.botID == "dot" && message.role == MessageRole::assistant)
             expected.push_back(boost::json::value_from(message.readReceipt()));
     EXPECT_EQ(read.data.at("id"), "dot");
     EXPECT_EQ(read.data.at("replies"), boost::json::value(expected));

@@ -65,7 +65,7 @@ ClientState clientState(const SceneState& scene)
     ClientState state;
     state.account = scene.vault.account();
     state.theme = scene.vault.theme;
-    state.appIconStyle = scene.vault.appIconStyle.value_or(Text("quorvane"));
+    state.appIconStyle = scene.vault.appIconStyle.value_or(AppIconStyle::quorvane);
     state.connection = scene.connection;
     state.issue = scene.issue;
     state.storageHealthy = scene.storageHealthy;
@@ -162,7 +162,7 @@ SceneState buildBusyConversation()
             job.submitted = kNow - 1500;
         }
     a.stopWaiting(unconfirmed);
-    a.setStatus(unconfirmed, "deliveryMissing");
+    a.setStatus(unconfirmed, MessageStatus::deliveryMissing);
 
     std::string failed = queue("Summarise yesterday’s meeting notes.", kNow - 1200);
     std::string uncertain = queue("Remind me what we decided about pricing.", kNow - 900);
@@ -180,9 +180,9 @@ SceneState buildBusyConversation()
             job.submitted = kNow - 280;
         }
     }
-    a.setStatus(failed, "failed");
-    a.setStatus(uncertain, "uncertain");
-    a.setStatus(waiting, "waiting");
+    a.setStatus(failed, MessageStatus::failed);
+    a.setStatus(uncertain, MessageStatus::uncertain);
+    a.setStatus(waiting, MessageStatus::waiting);
     (void)queued;
     a.drafts["dot"] = "";
 
@@ -226,11 +226,11 @@ SceneState withLiveReply(const SceneState& base, std::size_t length)
     ChatMessage live;
     live.id = waiting->id + "-reply";
     live.botID = waiting->botID;
-    live.role = "assistant";
+    live.role = MessageRole::assistant;
     live.text = text;
     live.html = "<p>" + text + "</p>";
     live.date = kNow - 250;
-    live.status = "streaming";
+    live.status = MessageStatus::streaming;
     state.liveReply = live;
     state.liveReplies = a.projectedReplies(live, *waiting);
     return state;

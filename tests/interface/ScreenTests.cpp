@@ -68,8 +68,9 @@ TEST_P(MainScreen, IsAccessibleAndPhotographedInBothThemes)
     host.receiveUpdateState(
         R"({"configured":true,"status":"current","version":"0.1.0","automaticallyChecks":true,"canCheck":true})");
     ASSERT_EQ(host.run(readFile(QUORVANE_AXE_SCRIPT) + "\nreturn typeof window.axe;"), "\"object\"");
-    for (const char* theme : { "light", "dark" }) {
-        SCOPED_TRACE(theme);
+    for (Theme theme : { Theme::light, Theme::dark }) {
+        const std::string themeName(toString(theme));
+        SCOPED_TRACE(themeName);
         SceneState state = screen.scene();
         state.vault.theme = theme;
         host.receiveState(encodeState(state));
@@ -81,7 +82,7 @@ TEST_P(MainScreen, IsAccessibleAndPhotographedInBothThemes)
         runFor(0.5);  // let entrance animations finish
         host.settle();
         host.screenshot(
-            std::filesystem::path(QUORVANE_TEST_ARTIFACTS) / (std::string(screen.name) + "-" + theme + ".png"));
+            std::filesystem::path(QUORVANE_TEST_ARTIFACTS) / (std::string(screen.name) + "-" + themeName + ".png"));
         std::string violations = host.run(R"js(
           const result = await axe.run(document, { resultTypes: ['violations'] });
           return result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')

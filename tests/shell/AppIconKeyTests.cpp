@@ -19,19 +19,19 @@ TEST(AppIconKey, IsThePrimaryBotsImageOnlyForTheDotStyle)
     const Text picture = "data:image/png;base64,AAAA";
     struct Case {
         const char* name;
-        const char* style;
+        AppIconStyle style;
         std::vector<Bot> bots;
         std::string key;
     };
     const Case cases[] = {
-        { "dot style, primary bot with image", "dot", { bot("dot", picture) }, picture.str() },
-        { "dot style, primary bot later in the list", "dot", { bot("muse", Text("x")), bot("dot", picture) },
-            picture.str() },
-        { "first primary bot counts", "dot", { bot("dot", std::nullopt), bot("dot", picture) }, "quorvane" },
-        { "dot style, no image", "dot", { bot("dot", std::nullopt) }, "quorvane" },
-        { "dot style, no primary bot", "dot", { bot("ceo", picture) }, "quorvane" },
-        { "default style", "quorvane", { bot("dot", picture) }, "quorvane" },
-        { "unknown style", "other", { bot("dot", picture) }, "quorvane" },
+        { "dot style, primary bot with image", AppIconStyle::dot, { bot("dot", picture) }, picture.str() },
+        { "dot style, primary bot later in the list", AppIconStyle::dot,
+            { bot("muse", Text("x")), bot("dot", picture) }, picture.str() },
+        { "first primary bot counts", AppIconStyle::dot, { bot("dot", std::nullopt), bot("dot", picture) },
+            "quorvane" },
+        { "dot style, no image", AppIconStyle::dot, { bot("dot", std::nullopt) }, "quorvane" },
+        { "dot style, no primary bot", AppIconStyle::dot, { bot("ceo", picture) }, "quorvane" },
+        { "default style", AppIconStyle::quorvane, { bot("dot", picture) }, "quorvane" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

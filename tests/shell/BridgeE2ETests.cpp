@@ -41,7 +41,7 @@ TEST_P(BridgeTest, NothingButTheTopFrameOfIndexReachesTheController)
         answered.emplace_back(result.at("id").as_string());
     EXPECT_EQ(answered, (std::vector<std::string> { "first", "barrier" }));
     EXPECT_EQ(shell().commandsDispatched(), dispatched);
-    EXPECT_EQ(shell().controller()->vault().theme, "light");
+    EXPECT_EQ(shell().controller()->vault().theme, Theme::light);
 }
 
 INSTANTIATE_TEST_SUITE_P(Policies, BridgeTest,
@@ -130,6 +130,13 @@ TEST_F(ShellTest, AutomaticUpdatesWithoutABooleanGoesToTheDispatcher)
     EXPECT_EQ(shell().commandsDispatched(), dispatched + 1);
     ASSERT_TRUE(error.is_string());
     EXPECT_EQ(error.as_string(), "That action isn’t available.");
+}
+
+TEST_F(ShellTest, APageCommandReachesTheController)
+{
+    launch();
+    EXPECT_EQ(roundTrip("t", "theme", "{\"theme\": \"dark\"}").kind(), boost::json::kind::null);
+    EXPECT_EQ(shell().controller()->vault().theme, Theme::dark);
 }
 
 TEST_F(ShellTest, ACommandErrorReachesTheSentenceOfNativeResult)

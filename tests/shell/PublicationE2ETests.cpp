@@ -19,10 +19,10 @@ ChatMessage message(const std::string& id, const std::string& botID, const std::
     ChatMessage m;
     m.id = id;
     m.botID = botID;
-    m.role = (date > 0 && int(date) % 2) ? "assistant" : "user";
+    m.role = (date > 0 && int(date) % 2) ? MessageRole::assistant : MessageRole::user;
     m.text = text;
     m.date = date;
-    m.status = "sent";
+    m.status = MessageStatus::sent;
     return m;
 }
 
@@ -31,8 +31,8 @@ ClientState initialState(std::mt19937& random, int messages)
 {
     ClientState state;
     state.account = Account::fresh();
-    state.theme = "light";
-    state.appIconStyle = "quorvane";
+    state.theme = Theme::light;
+    state.appIconStyle = AppIconStyle::quorvane;
     for (int i = 0; i < messages; ++i) {
         state.account.messages.push_back(message("m" + std::to_string(i), "dot",
             "Message " + std::to_string(i) + " " + std::string(random() % 200, 'x') + " — “quoted” \\ \n end",
@@ -92,9 +92,9 @@ TEST_F(PublicationTest, TheRebuiltStateEqualsAFullEncodingAfterEveryChange)
             break;
         case 2:  // a message edited
             if (!messages.empty()) {
-                auto& m = messages[random() % messages.size()];
+                auto& m = messages.mutableAt(random() % messages.size());
                 m.text = "edited " + std::to_string(random());
-                m.status = random() % 2 ? "sent" : "queued";
+                m.status = random() % 2 ? MessageStatus::sent : MessageStatus::queued;
             }
             break;
         case 3:  // a message removed
@@ -115,14 +115,14 @@ TEST_F(PublicationTest, TheRebuiltStateEqualsAFullEncodingAfterEveryChange)
                 state.liveReplies.clear();
             } else {
                 auto live = message("live-reply", "dot", "streaming " + std::to_string(step), 9000);
-                live.status = "streaming";
+                live.status = MessageStatus::streaming;
                 state.liveReply = live;
                 state.liveReplies = { live };
             }
             break;
         }
         case 6:  // display settings
-            state.theme = std::vector<const char*> { "light", "dark", "system" }[random() % 3];
+            state.theme = std::vector<Theme> { Theme::light, Theme::dark, Theme::system }[random() % 3];
             state.systemDark = random() % 2;
             break;
         case 7:  // account fields other than the messages
@@ -245,7 +245,7 @@ TEST_F(PublicationTest, TheIconIsWrittenOncePerKeyChange)
     runUntil([&] { return signals.count > 0; }, 1);
     int before = signals.count;
 
-    state.appIconStyle = "dot";
+    state.appIconStyle = AppIconStyle::dot;
     state.account.bots[0].image = pngDataURL();
     publishAndWait(state);
     ASSERT_TRUE(runUntil([&] { return signals.count == before + 1; }, 5));
@@ -260,14 +260,14 @@ TEST_F(PublicationTest, TheIconIsWrittenOncePerKeyChange)
     }
 
     // The same key again (another state, same picture): nothing is written or signalled.
-    state.theme = "dark";
+    state.theme = Theme::dark;
     publishAndWait(state);
     runFor(0.3);
     EXPECT_EQ(signals.count, before + 1);
     EXPECT_EQ(stamp(dockIcon), written);
 
     // The default style restores the shipped icon: the files go, once.
-    state.appIconStyle = "quorvane";
+    state.appIconStyle = AppIconStyle::quorvane;
     publishAndWait(state);
     ASSERT_TRUE(runUntil([&] { return signals.count == before + 2; }, 5));
     EXPECT_FALSE(stamp(dockIcon).exists);
@@ -281,14 +281,14 @@ TEST_F(PublicationTest, AThemeOtherThanSystemOverridesTheDesktop)
     std::mt19937 random(5);
     ClientState state = initialState(random, 1);
     struct Case {
-        const char* theme;
+        Theme theme;
         bool systemDark;
         bool dark;
     };
-    const Case cases[]
-        = { { "dark", false, true }, { "light", true, false }, { "system", true, true }, { "system", false, false } };
+    const Case cases[] = { { Theme::dark, false, true }, { Theme::light, true, false }, { Theme::system, true, true },
+        { Theme::system, false, false } };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.theme) + (c.systemDark ? " on a dark desktop" : " on a light desktop"));
+        SCOPED_TRACE(std::string(toString(c.theme)) + (c.systemDark ? " on a dark desktop" : " on a light desktop"));
         state.theme = c.theme;
         state.systemDark = c.systemDark;
         publishAndWait(state);

@@ -19,7 +19,7 @@ TEST_F(ShellTest, PicturesOfTheWindow)
     shell().controller()->onChange = nullptr;  // only the states below
     for (bool dark : { false, true }) {
         ClientState state = shell().controller()->snapshot();
-        state.theme = dark ? "dark" : "light";
+        state.theme = dark ? Theme::dark : Theme::light;
         shell().publish(state);
         runFor(1.5);
         screenshot(folder / (page + (dark ? "-dark.png" : "-light.png")));

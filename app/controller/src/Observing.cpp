@@ -71,10 +71,10 @@ ChatMessage liveReplyFor(const PendingRequest& job, const std::vector<DotMessage
     ChatMessage reply;
     reply.id = id;
     reply.botID = job.botID;
-    reply.role = "assistant";
+    reply.role = MessageRole::assistant;
     reply.text = text;
     reply.date = firstDate;
-    reply.status = "streaming";
+    reply.status = MessageStatus::streaming;
     if (!html.empty())
         reply.html = html;
     reply.parts = CowVector<ReplyPart>(std::move(parts));
@@ -133,7 +133,7 @@ Task<void> Controller::observe(const PendingRequest& first, const DotSnapshot& s
             Account& account = vault.account();
             if (PendingRequest* job = run_loop::findJob(account, id))
                 job->userMessageID = *turn;
-            run_loop::setPhase(account, id, JobPhase::waiting, "waiting");
+            run_loop::setPhase(account, id, JobPhase::waiting, MessageStatus::waiting);
         });
         if (first.manual.value_or(false))
             browser_->hideWindow();
@@ -211,14 +211,15 @@ Task<void> Controller::observe(const PendingRequest& first, const DotSnapshot& s
             // Its reply came without the tag and was filed as a stray; the user decides.
             turnTransaction([&](Vault& vault) {
                 vault.account().stopWaiting(id);
-                vault.account().setStatus(id, "replyPending");
+                vault.account().setStatus(id, MessageStatus::replyPending);
             });
             liveReply.reset();
             co_return;
         }
         if (elapsed > replyDelayed && job.phase == JobPhase::waiting)
-            turnTransaction(
-                [&](Vault& vault) { run_loop::setPhase(vault.account(), id, JobPhase::delayed, "delayed"); });
+            turnTransaction([&](Vault& vault) {
+                run_loop::setPhase(vault.account(), id, JobPhase::delayed, MessageStatus::delayed);
+            });
         if (elapsed > replyRefreshFrom && elapsed < replyRefreshUntil && !snapshot.busy && !browser_->windowVisible()
             && composerEmpty && now - lastReplyRefresh > replyRefreshInterval) {
             lastReplyRefresh = now;
@@ -230,8 +231,9 @@ Task<void> Controller::observe(const PendingRequest& first, const DotSnapshot& s
     if (elapsed <= turnMissing)
         co_return;
     if (job.phase != JobPhase::uncertain)
-        turnTransaction(
-            [&](Vault& vault) { run_loop::setPhase(vault.account(), id, JobPhase::uncertain, "uncertain"); });
+        turnTransaction([&](Vault& vault) {
+            run_loop::setPhase(vault.account(), id, JobPhase::uncertain, MessageStatus::uncertain);
+        });
     const std::int64_t checks = job.deliveryChecks.value_or(0);
     const bool checkDue = !job.lastDeliveryCheck || now - *job.lastDeliveryCheck >= deliveryCheckInterval;
     if (checks < deliveryCheckCount) {
@@ -247,9 +249,9 @@ Task<void> Controller::observe(const PendingRequest& first, const DotSnapshot& s
             connection = ConnectionStatus::recovering;
         }
     } else if (!snapshot.busy && checkDue) {
-        const char* verdict = !matchingRequestIDs(job, messages).empty() ? "deliveryObserved"
-            : baselineStillShown(job, messages)                          ? "deliveryMissing"
-                                                                         : "deliveryUnknown";
+        const MessageStatus verdict = !matchingRequestIDs(job, messages).empty() ? MessageStatus::deliveryObserved
+            : baselineStillShown(job, messages)                                  ? MessageStatus::deliveryMissing
+                                                                                 : MessageStatus::deliveryUnknown;
         turnTransaction([&](Vault& vault) {
             vault.account().stopWaiting(id);
             vault.account().setStatus(id, verdict);

@@ -45,7 +45,7 @@ inline const PendingRequest* findJob(const Account& account, std::string_view id
 }
 
 // A job changes phase and its message takes the matching status.
-inline void setPhase(Account& account, std::string_view id, JobPhase phase, std::optional<std::string_view> status)
+inline void setPhase(Account& account, std::string_view id, JobPhase phase, std::optional<MessageStatus> status)
 {
     if (PendingRequest* job = findJob(account, id))
         job->phase = phase;

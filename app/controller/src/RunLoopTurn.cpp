@@ -2,6 +2,7 @@
 // the first request of the queue one step.
 
 #include "HomeConversation.hpp"
+#include "PageChange.hpp"
 #include "RunLoopSupport.hpp"
 #include "Sentences.hpp"
 #include "quorvane/DotService.hpp"
@@ -139,7 +140,8 @@ Task<void> Controller::turn()
         writeStatusFile(services_.statusFile, statusFileJSON(snapshot, vault_.account()));
 
     const std::vector<DotMessage>& messages = snapshot.messages;
-    if (!lastRemoteMessages || lastWatchCount != watchCount(vault_.account()) || *lastRemoteMessages != messages) {
+    if (!lastRemoteMessages || lastWatchCount != watchCount(vault_.account())
+        || pageChange(vault_.account(), *lastRemoteMessages, messages) == PageChange::other) {
         Account changed = vault_.account();
         run_loop::applyPageChange(changed, messages, now());
         if (changed != vault_.account())

@@ -25,11 +25,11 @@ void retryUnsent(Account& account, std::string_view id, Date now)
     if (job->attempts.value_or(0) < run_loop_timing::sendAttempts) {
         job->phase = JobPhase::queued;
         job->note = Text();
-        account.setStatus(id, "queued");
+        account.setStatus(id, MessageStatus::queued);
     } else {
         job->phase = JobPhase::failed;
         job->note = sentences::notSentYet;
-        account.setStatus(id, "failed");
+        account.setStatus(id, MessageStatus::failed);
     }
     job->nextAttempt = now + run_loop_timing::retryDelay;
 }
@@ -58,7 +58,7 @@ Task<void> Controller::advanceQueued(const PendingRequest& first, const DotSnaps
                 job->userMessageID = *turn;
                 job->submitted = now();
             }
-            run_loop::setPhase(account, id, JobPhase::waiting, "waiting");
+            run_loop::setPhase(account, id, JobPhase::waiting, MessageStatus::waiting);
         });
         co_return;
     }
@@ -68,7 +68,7 @@ Task<void> Controller::advanceQueued(const PendingRequest& first, const DotSnaps
             Account& account = vault.account();
             run_loop::setPhase(account, id, JobPhase::uncertain, std::nullopt);
             account.stopWaiting(id);
-            account.setStatus(id, "deliveryObserved");
+            account.setStatus(id, MessageStatus::deliveryObserved);
         });
         co_return;
     }
@@ -83,7 +83,7 @@ Task<void> Controller::advanceQueued(const PendingRequest& first, const DotSnaps
             job->baseline = CowVector<Text>(baseline);
             job->attempts = job->attempts.value_or(0) + 1;
         }
-        run_loop::setPhase(account, id, JobPhase::preparing, "sending");
+        run_loop::setPhase(account, id, JobPhase::preparing, MessageStatus::sending);
     });
     co_await sendFirst(id, composerHoldsPayload);
 }
@@ -116,8 +116,9 @@ Task<void> Controller::sendFirst(std::string id, bool alreadyPlaced)
     }
 
     if (manual) {
-        turnTransaction(
-            [&](Vault& vault) { run_loop::setPhase(vault.account(), id, JobPhase::composing, "composing"); });
+        turnTransaction([&](Vault& vault) {
+            run_loop::setPhase(vault.account(), id, JobPhase::composing, MessageStatus::composing);
+        });
         showDot();
         co_return;
     }
@@ -140,9 +141,9 @@ Task<void> Controller::sendFirst(std::string id, bool alreadyPlaced)
                 return;
             job->userMessageID = matchingTurn(*job, messages);
             if (job->userMessageID)
-                run_loop::setPhase(account, id, JobPhase::waiting, "waiting");
+                run_loop::setPhase(account, id, JobPhase::waiting, MessageStatus::waiting);
             else
-                run_loop::setPhase(account, id, JobPhase::submitting, "sending");
+                run_loop::setPhase(account, id, JobPhase::submitting, MessageStatus::sending);
         });
     } catch (const NotSubmitted&) {
         turnTransaction([&](Vault& vault) { run_loop::retryUnsent(vault.account(), id, now()); });
@@ -151,8 +152,9 @@ Task<void> Controller::sendFirst(std::string id, bool alreadyPlaced)
     } catch (const std::exception&) {
         // The text may or may not have reached the page.
         if (storageHealthy_)
-            turnTransaction(
-                [&](Vault& vault) { run_loop::setPhase(vault.account(), id, JobPhase::uncertain, "uncertain"); });
+            turnTransaction([&](Vault& vault) {
+                run_loop::setPhase(vault.account(), id, JobPhase::uncertain, MessageStatus::uncertain);
+            });
     }
 }
 

@@ -8,7 +8,6 @@
 #include "quorvane/controller/AvatarSource.hpp"
 #include "quorvane/controller/SoupAvatarFetcher.hpp"
 #include "quorvane/holders/GLibHolders.hpp"
-#include "quorvane/shell/CommandDispatch.hpp"
 #include "quorvane/shell/Menus.hpp"
 #include "quorvane/shell/PageCall.hpp"
 #include "quorvane/shell/WeakOwner.hpp"
@@ -316,7 +315,7 @@ void AppDelegate::onPageMessage(PageMessage message)
     std::optional<std::string> error;
     try {
         ++commandsDispatched_;
-        performCommand(*controller_, message.command, message.data);
+        controller_->perform(message.command, message.data);
     } catch (const AppFailure& failure) {
         error = failure.message;
     } catch (const std::exception& failure) {
@@ -456,7 +455,7 @@ void AppDelegate::send(const ClientState& state, double started)
 
 void AppDelegate::applyAppearance(const ClientState& state)
 {
-    bool dark = state.theme == "dark" || (state.theme != "light" && state.systemDark);
+    bool dark = state.theme == Theme::dark || (state.theme == Theme::system && state.systemDark);
     adw_style_manager_set_color_scheme(
         adw_style_manager_get_default(), dark ? ADW_COLOR_SCHEME_FORCE_DARK : ADW_COLOR_SCHEME_FORCE_LIGHT);
 }

@@ -33,7 +33,7 @@ void touch(const std::filesystem::path& folder) { ::utimensat(AT_FDCWD, folder.c
 
 std::string AppIconPublisher::keyFor(const ClientState& state)
 {
-    if (state.appIconStyle != "dot")
+    if (state.appIconStyle != AppIconStyle::dot)
         return kDefaultKey;
     for (const auto& bot : state.account.bots) {
         if (bot.id == "dot")

@@ -133,6 +133,17 @@ private:
     Scheduler& scheduler_;
 };
 
+// The message of whatever `action` throws, or "" when it succeeds.
+inline std::string failureOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "";
+}
+
 // The Dot service the tests talk to.
 inline DotService testService()
 {

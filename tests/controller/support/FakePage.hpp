@@ -64,6 +64,9 @@ public:
     double deadline = 10;  // when a hung action gives up
     std::function<void(const std::string& text)> onSent;  // runs after a send reached the page
     std::function<void(const std::string& url)> onOpen;  // runs after open()
+    // Runs in shutdown(): the controller may destroy the page right after, so a test that wants
+    // to know must hear it here rather than read the page later.
+    std::function<void()> onShutdown;
 
     // ---- What happened ----
     std::vector<std::string> calls;
@@ -71,6 +74,7 @@ public:
     int inspections = 0;
     bool isShutDown = false;
     std::vector<std::string> opened;  // every address given to open()
+    std::vector<std::string> shownAt;  // the conversation address given with each showMessage()
 
     // Appends a page message; its id is "m<n>", unique on this page.
     const DotMessage& add(std::string role, std::string text, std::optional<std::string> html = std::nullopt)
@@ -125,9 +129,10 @@ public:
         log("show");
         visible = true;
     }
-    void showMessage(std::string id, std::string) override
+    void showMessage(std::string id, std::string url) override
     {
         log("showMessage " + id);
+        shownAt.push_back(std::move(url));
         visible = true;
     }
     void shutdown() override
@@ -135,6 +140,8 @@ public:
         log("shutdown");
         isShutDown = true;
         onChange_ = nullptr;
+        if (onShutdown)
+            onShutdown();
         // Pending calls end from the scheduler, not inside shutdown().
         for (auto& weak : pending_)
             if (auto pending = weak.lock())
@@ -254,9 +261,13 @@ private:
             throw NotSubmitted(refusal);
         case Outcome::unknown:
             throw std::runtime_error(kUnknownOutcome);
-        case Outcome::hang:
-            co_await Wait { *this };
+        case Outcome::hang: {
+            // A named awaiter: GCC 12 destroys a braced aggregate temporary twice when its
+            // await_resume throws, as this one always does.
+            Wait wait { *this };
+            co_await wait;
             co_return;
+        }
         case Outcome::lost:
             if (action == "send")
                 state.draft = "";

@@ -17,6 +17,19 @@ namespace quorvane::testing {
 
 class RunLoopTest : public ControllerTest {
 protected:
+    // A connected account with the teammate Muse, a poet, beside the primary bot.
+    static Vault vaultWithMuse()
+    {
+        Vault vault = connectedVault();
+        Bot muse;
+        muse.id = "muse";
+        muse.name = "Muse";
+        muse.kind = "robot";
+        muse.personality = "A poet who answers in verse.";
+        vault.account().bots.push_back(muse);
+        return vault;
+    }
+
     // Starts the loop on a connected account at `url`; the page shows `pageURL` (the same by
     // default). The first turn runs at once.
     void startConnected(Vault vault = connectedVault(), std::optional<std::string> pageURL = std::nullopt)
@@ -64,7 +77,7 @@ protected:
     std::string statusOf(std::string_view id) const
     {
         const ChatMessage* found = message(id);
-        return found ? found->status.str() : "(no message)";
+        return found ? std::string(toString(found->status)) : "(no message)";
     }
     std::string tagOf(std::string_view id) const
     {

@@ -35,9 +35,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include <boost/json/object.hpp>
 
 #include "quorvane/Vault.hpp"
 #include "quorvane/async/Lifetime.hpp"
@@ -68,6 +71,20 @@ public:
     void connect();
     // Brings the Dot window to the front (and back into the accessibility tree).
     void showDot();
+
+    // ---- Commands of the interface page --------------------------------------------------------
+
+    // Runs one command of the interface page with its arguments, as the page sent them (see
+    // CommandDispatcher.cpp). A command that was carried out publishes the state, forced, even
+    // when nothing changed; one that no longer applies (another account, a repeated send, a
+    // stale read) returns quietly without publishing; a refused one throws the sentence to show
+    // (AppFailure, or the store's error for "retryStorage") and leaves the vault as it was.
+    void perform(std::string_view command, const boost::json::object& data);
+
+    // Makes the account `id` active, or a new account when `id` is absent, with a fresh Dot page
+    // for it, then connects. Refused while a turn runs or the active account has requests:
+    // AppFailure "Wait for pending replies before switching accounts.".
+    void switchAccount(const std::optional<std::string>& id);
 
     // ---- State and vault changes -------------------------------------------------------------
 
