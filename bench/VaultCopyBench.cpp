@@ -9,6 +9,7 @@
 
 namespace {
 
+using quorvane::MessageStatus;
 using quorvane::Vault;
 
 const Vault& sampleVault()
@@ -34,7 +35,8 @@ void VaultCopyChangeAndCompare(benchmark::State& state)
     for (auto _ : state) {
         Vault copy = vault;
         // The last message changes, so the comparison walks the whole history.
-        copy.account().messages.back().status = "streaming";
+        auto& messages = copy.account().messages;
+        messages.mutableAt(messages.size() - 1).status = MessageStatus::streaming;
         bool same = copy == vault;
         benchmark::DoNotOptimize(same);
     }

@@ -61,15 +61,14 @@ inline Account accountWith(std::vector<Bot> teammates)
     return account;
 }
 
-inline ChatMessage makeMessage(
-    std::string_view id, std::string_view botID, std::string_view role, std::string_view text)
+inline ChatMessage makeMessage(std::string_view id, std::string_view botID, MessageRole role, std::string_view text)
 {
     ChatMessage message;
     message.id = id;
     message.botID = botID;
     message.role = role;
     message.text = text;
-    message.status = "sent";
+    message.status = MessageStatus::sent;
     return message;
 }
 

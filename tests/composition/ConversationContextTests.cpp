@@ -24,8 +24,8 @@ protected:
     {
         account = accountWith({ makeBot("nova", "Nova", "Plans launches."), makeBot("rex", "Rex", "Reviews code.") });
         for (const char* id : { "R1", "R2", "R3" }) {
-            account.messages.push_back(makeMessage(id, "nova", "user", std::string("text of ") + id));
-            account.messages.back().status = "queued";
+            account.messages.push_back(makeMessage(id, "nova", MessageRole::user, std::string("text of ") + id));
+            account.messages.mutableAt(account.messages.size() - 1).status = MessageStatus::queued;
             PendingRequest job = PendingRequest::make(id, botNamed(account, "nova"), std::string("text of ") + id);
             account.configurePayload(job, botNamed(account, "nova"), *job.inputText);
             account.jobs.push_back(job);
@@ -75,7 +75,7 @@ TEST_F(PrepareConversationContext, KeepsAnExistingTokenAndDropsASetupNoLongerNee
 TEST_F(PrepareConversationContext, ReadsTheTextFromTheMessageWhenTheJobHasNone)
 {
     job(1).inputText.reset();
-    account.messages[1].text = "edited text";
+    account.messages.mutableAt(1).text = "edited text";
     account.prepareConversationContext("R2");
     EXPECT_TRUE(account.jobs[1].payload.ends_with("[User message]\nedited text"));
     EXPECT_EQ(account.jobs[1].inputText, Text("edited text"));
@@ -121,8 +121,8 @@ TEST_F(PrepareConversationContext, FailsARequestThatCannotFitWithItsCrewSetup)
     EXPECT_EQ(failed.phase, JobPhase::failed);
     EXPECT_EQ(failed.note, "The crew setup and message are too long. Return this message to draft and shorten it.");
     EXPECT_GT(characterCount(failed.payload), kPayloadCharacterLimit);
-    EXPECT_EQ(account.messages[1].status, "failed");
-    EXPECT_EQ(account.messages[0].status, "queued");
+    EXPECT_EQ(account.messages[1].status, MessageStatus::failed);
+    EXPECT_EQ(account.messages[0].status, MessageStatus::queued);
     EXPECT_EQ(account.jobs[0].phase, JobPhase::queued);
     EXPECT_EQ(account.jobs[2].phase, JobPhase::queued);
 }

@@ -9,7 +9,7 @@ namespace {
 
 using namespace quorvane::testing;
 
-Handoff makeHandoff(std::string_view id, std::string_view root, std::string_view target, std::string_view status)
+Handoff makeHandoff(std::string_view id, std::string_view root, std::string_view target, HandoffStatus status)
 {
     Handoff handoff;
     handoff.id = id;
@@ -29,20 +29,20 @@ struct HandoffScene {
         account = accountWith({ makeBot("nova", "Nova"), makeBot("rex", "Rex"), makeBot("ivy", "Ivy") });
         installCrew();
         account.handoffs = std::vector<Handoff> {
-            makeHandoff("H1", "ROOT", "nova", "complete"),
-            makeHandoff("H2", "ROOT", "rex", "complete"),
-            makeHandoff("H3", "ROOT", "ivy", "working"),
-            makeHandoff("HX", "OTHER", "rex", "complete"),
-            makeHandoff("HS", "ROOT", "nova", "stopped"),
+            makeHandoff("H1", "ROOT", "nova", HandoffStatus::complete),
+            makeHandoff("H2", "ROOT", "rex", HandoffStatus::complete),
+            makeHandoff("H3", "ROOT", "ivy", HandoffStatus::working),
+            makeHandoff("HX", "OTHER", "rex", HandoffStatus::complete),
+            makeHandoff("HS", "ROOT", "nova", HandoffStatus::stopped),
         };
         account.messages = {
-            makeMessage("ROOT", "dot", "user", "Plan the launch"),
-            makeMessage("H1", "nova", "handoff", "Budget please"),
-            makeMessage("H1-reply", "nova", "assistant", "Budget: 10k"),
-            makeMessage("HX-reply", "rex", "assistant", "another request"),
-            makeMessage("HS-reply", "nova", "assistant", "stopped early"),
-            makeMessage("H1-reply-handoff-result-dot", "dot", "assistant", "Budget: 10k"),
-            makeMessage("H2-reply", "rex", "assistant", "Risks: none"),
+            makeMessage("ROOT", "dot", MessageRole::user, "Plan the launch"),
+            makeMessage("H1", "nova", MessageRole::handoff, "Budget please"),
+            makeMessage("H1-reply", "nova", MessageRole::assistant, "Budget: 10k"),
+            makeMessage("HX-reply", "rex", MessageRole::assistant, "another request"),
+            makeMessage("HS-reply", "nova", MessageRole::assistant, "stopped early"),
+            makeMessage("H1-reply-handoff-result-dot", "dot", MessageRole::assistant, "Budget: 10k"),
+            makeMessage("H2-reply", "rex", MessageRole::assistant, "Risks: none"),
         };
         PendingRequest job = PendingRequest::make("H3", botNamed(account, "ivy"), "Write the copy");
         job.rootRequestID = "ROOT";
@@ -60,13 +60,15 @@ struct HandoffScene {
 
     ChatMessage& message(std::string_view id)
     {
-        return *std::find_if(
-            account.messages.begin(), account.messages.end(), [&](const ChatMessage& m) { return m.id == id; });
+        auto& list = account.messages;
+        auto found = std::find_if(list.begin(), list.end(), [&](const ChatMessage& m) { return m.id == id; });
+        return list.mutableAt(static_cast<std::size_t>(found - list.begin()));
     }
     Handoff& handoff(std::string_view id)
     {
-        return *std::find_if(
-            account.handoffs->begin(), account.handoffs->end(), [&](const Handoff& h) { return h.id == id; });
+        auto& list = *account.handoffs;
+        auto found = std::find_if(list.begin(), list.end(), [&](const Handoff& h) { return h.id == id; });
+        return list.mutableAt(static_cast<std::size_t>(found - list.begin()));
     }
 
     Account account;
@@ -87,8 +89,8 @@ TEST(PrepareHandoffContext, GivesTheTeammateEarlierResultsWithinBudget)
             results + "Nova: Budget: 10k\nRex: Risks: none\n\nYour assignment:\nWrite the copy" },
         { "nobody finished yet",
             [](auto& f) {
-                f.handoff("H1").status = "working";
-                f.handoff("H2").status = "working";
+                f.handoff("H1").status = HandoffStatus::working;
+                f.handoff("H2").status = HandoffStatus::working;
             },
             "Write the copy" },
         { "a finished teammate's bot is gone",
@@ -103,8 +105,8 @@ TEST(PrepareHandoffContext, GivesTheTeammateEarlierResultsWithinBudget)
             results + "Rex: " + repeated(accent, 3995) + "\n\nYour assignment:\nWrite the copy" },
         { "direct mention with a quote and no results",
             [](auto& f) {
-                f.handoff("H1").status = "working";
-                f.handoff("H2").status = "working";
+                f.handoff("H1").status = HandoffStatus::working;
+                f.handoff("H2").status = HandoffStatus::working;
                 f.handoff("H3").directMention = true;
                 f.message("ROOT").quotedReply = QuotedReply { "Q", std::nullopt, "Nova", "Ship Friday" };
             },
@@ -184,7 +186,7 @@ TEST(IsDirectMention, UsesTheRecordedFlagOrRecognisesTheMentionMessage)
         std::function<void(Account&, Handoff&)> arrange;
         bool direct;
     };
-    auto root = [](Account& a) -> ChatMessage& { return a.messages.front(); };
+    auto root = [](Account& a) -> ChatMessage& { return a.messages.mutableAt(0); };
     const Case cases[] = {
         { "mention message", [](Account&, Handoff&) {}, true },
         { "recorded as direct",
@@ -206,15 +208,15 @@ TEST(IsDirectMention, UsesTheRecordedFlagOrRecognisesTheMentionMessage)
         { "no mention", [&](Account& a, Handoff&) { root(a).text = "Rex check the numbers"; }, false },
         { "handed off by a bot's reply", [](Account&, Handoff& h) { h.parentRequestID = "ROOT-other"; }, false },
         { "no parent recorded", [](Account&, Handoff& h) { h.parentRequestID.reset(); }, false },
-        { "root is not the user's", [&](Account& a, Handoff&) { root(a).role = "assistant"; }, false },
+        { "root is not the user's", [&](Account& a, Handoff&) { root(a).role = MessageRole::assistant; }, false },
         { "root message gone", [](Account& a, Handoff&) { a.messages.clear(); }, false },
         { "target bot gone", [](Account&, Handoff& h) { h.targetBotID = "ghost"; }, false },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Account account = accountWith({ makeBot("rex", "Rex") });
-        account.messages = { makeMessage("ROOT", "dot", "user", "@Rex check the numbers") };
-        Handoff handoff = makeHandoff("H", "ROOT", "rex", "working");
+        account.messages = { makeMessage("ROOT", "dot", MessageRole::user, "@Rex check the numbers") };
+        Handoff handoff = makeHandoff("H", "ROOT", "rex", HandoffStatus::working);
         handoff.task = "check the numbers";
         c.arrange(account, handoff);
         EXPECT_EQ(account.isDirectMention(handoff), c.direct);

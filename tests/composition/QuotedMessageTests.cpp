@@ -47,19 +47,19 @@ Account novaConversation()
     const auto deck = attachment("d", "Deck", Text("https://files.example/deck"));
     const auto notes = attachment("n", "Notes", std::nullopt);
     account.messages = {
-        makeMessage("U1", "nova", "user", "What's the plan?"),
-        withParts(makeMessage("A1", "nova", "assistant", "Plan: launch"),
+        makeMessage("U1", "nova", MessageRole::user, "What's the plan?"),
+        withParts(makeMessage("A1", "nova", MessageRole::assistant, "Plan: launch"),
             { part("P1", "Plan: launch"), part("P2", "", std::vector { deck, notes }), part("P3", "") }),
-        withParts(makeMessage("A4", "nova", "assistant", ""),
+        withParts(makeMessage("A4", "nova", MessageRole::assistant, ""),
             { part("P1", "", std::vector { deck }), part("P2", ""), part("P3", "", std::vector { notes }) }),
-        from(makeMessage("A2", "nova", "assistant", "Risks: none"), "rex"),
-        from(makeMessage("A3", "nova", "assistant", "orphan"), "ghost"),
-        from(makeMessage("H1", "nova", "handoff", "Please review"), "rex"),
-        routing(makeMessage("E1", "nova", "event", "Nova handed this to Rex")),
-        routing(makeMessage("N1", "nova", "assistant", "Routing note")),
-        makeMessage("E2", "nova", "event", "Something happened"),
-        makeMessage("L1", "nova", "assistant", repeated(accent, 4001)),
-        makeMessage("R1", "rex", "assistant", "Rex's own reply"),
+        from(makeMessage("A2", "nova", MessageRole::assistant, "Risks: none"), "rex"),
+        from(makeMessage("A3", "nova", MessageRole::assistant, "orphan"), "ghost"),
+        from(makeMessage("H1", "nova", MessageRole::handoff, "Please review"), "rex"),
+        routing(makeMessage("E1", "nova", MessageRole::event, "Nova handed this to Rex")),
+        routing(makeMessage("N1", "nova", MessageRole::assistant, "Routing note")),
+        makeMessage("E2", "nova", MessageRole::event, "Something happened"),
+        makeMessage("L1", "nova", MessageRole::assistant, repeated(accent, 4001)),
+        makeMessage("R1", "rex", MessageRole::assistant, "Rex's own reply"),
     };
     return account;
 }

@@ -23,8 +23,8 @@ ClientState sampleState()
 {
     Vault vault = Vault::fresh();
     Account& account = vault.account();
-    ChatMessage user { "R1", "dot", "user", "Hi", kDate, "waiting" };
-    ChatMessage reply { "R0-reply", "dot", "assistant", "Earlier", kDate, "sent" };
+    ChatMessage user { "R1", "dot", MessageRole::user, "Hi", kDate, MessageStatus::waiting };
+    ChatMessage reply { "R0-reply", "dot", MessageRole::assistant, "Earlier", kDate, MessageStatus::sent };
     reply.parts = CowVector<ReplyPart> { ReplyPart { "p1", "Earlier", std::nullopt, kDate, std::nullopt } };
     account.messages = CowVector<ChatMessage> { reply, user };
     PendingRequest job;
@@ -39,8 +39,8 @@ ClientState sampleState()
 
     ClientState state;
     state.account = account;
-    state.theme = "system";
-    state.appIconStyle = "quorvane";
+    state.theme = Theme::system;
+    state.appIconStyle = AppIconStyle::quorvane;
     state.connection = ConnectionStatus::signIn;
     state.issue = "";
     state.storageHealthy = true;
@@ -80,7 +80,7 @@ TEST(ClientStateJson, KeysInTableOrderAndWithoutLiveReplyWhenAbsent)
 TEST(ClientStateJson, LiveReplyTakesItsPlaceBeforeLiveReplies)
 {
     ClientState state = sampleState();
-    ChatMessage live { "R1-reply", "dot", "assistant", "Growing", kDate, "streaming" };
+    ChatMessage live { "R1-reply", "dot", MessageRole::assistant, "Growing", kDate, MessageStatus::streaming };
     live.isRouting = false;
     state.liveReply = live;
     state.liveReplies = { live };
@@ -129,9 +129,9 @@ TEST(ClientStateJson, TextIsEscaped)
 TEST(ClientStateEquality, EveryFieldCounts)
 {
     const std::vector<std::pair<const char*, std::function<void(ClientState&)>>> changes = {
-        { "account", [](ClientState& s) { s.account.messages.mutableElements().back().status = "sent"; } },
-        { "theme", [](ClientState& s) { s.theme = "dark"; } },
-        { "appIconStyle", [](ClientState& s) { s.appIconStyle = "dot"; } },
+        { "account", [](ClientState& s) { s.account.messages.mutableElements().back().status = MessageStatus::sent; } },
+        { "theme", [](ClientState& s) { s.theme = Theme::dark; } },
+        { "appIconStyle", [](ClientState& s) { s.appIconStyle = AppIconStyle::dot; } },
         { "connection", [](ClientState& s) { s.connection = ConnectionStatus::connected; } },
         { "issue", [](ClientState& s) { s.issue = "Something"; } },
         { "storageHealthy", [](ClientState& s) { s.storageHealthy = false; } },
@@ -139,7 +139,7 @@ TEST(ClientStateEquality, EveryFieldCounts)
         { "systemDark", [](ClientState& s) { s.systemDark = false; } },
         { "liveReply",
             [](ClientState& s) {
-                s.liveReply = ChatMessage { "R1-reply", "dot", "assistant" };
+                s.liveReply = ChatMessage { "R1-reply", "dot", MessageRole::assistant };
             } },
         { "liveReplies", [](ClientState& s) { s.liveReplies.push_back(ChatMessage { "x" }); } },
     };

@@ -18,16 +18,6 @@ constexpr const char* kCouldNotOpen = "Your local history couldn\u2019t be opene
 constexpr const char* kReopen = "Reopen Quorvane after unlocking your keyring.";
 constexpr const char* kUnavailable = "Local storage is unavailable. Reopen Quorvane before continuing.";
 
-std::string failureOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 class ConstructionTest : public ControllerTest { };
 
 // Three ways a start fails; each leaves the controller showing the sentence, refusing changes,
@@ -73,7 +63,7 @@ TEST_F(ConstructionTest, FailedStartsLeaveStorageUnhealthy)
         EXPECT_EQ(controller->connection, ConnectionStatus::disconnected);
         EXPECT_EQ(page().count("open"), 0u) << "an account that connected before is not opened";
         EXPECT_EQ(controller->snapshot().issue, kCouldNotOpen);
-        EXPECT_EQ(failureOf([&] { controller->transaction([](Vault& v) { v.theme = "dark"; }); }), kUnavailable);
+        EXPECT_EQ(failureOf([&] { controller->transaction([](Vault& v) { v.theme = Theme::dark; }); }), kUnavailable);
 
         controller->connect();
         EXPECT_EQ(page().count("open"), 0u);
@@ -130,8 +120,8 @@ TEST_F(ConstructionTest, VaultComesBackCleanedRecoveredAndSavedOnce)
         account.bots = Bot::starters();  // "dot" with an old personality, and untouched "ceo" and "muse"
         account.bots[0].personality = "An old default personality.";
         account.messages = CowVector<ChatMessage> {
-            ChatMessage { "R1", "dot", "user", "Hello", 100, "sending" },
-            ChatMessage { "R2", "dot", "user", "Again", 101, "sending" },
+            ChatMessage { "R1", "dot", MessageRole::user, "Hello", 100, MessageStatus::sending },
+            ChatMessage { "R2", "dot", MessageRole::user, "Again", 101, MessageStatus::sending },
         };
         PendingRequest submitted = PendingRequest::make("R1", account.bots[0], "Hello");
         submitted.phase = JobPhase::submitting;
@@ -151,9 +141,9 @@ TEST_F(ConstructionTest, VaultComesBackCleanedRecoveredAndSavedOnce)
         EXPECT_EQ(account.bots[0].personality, "");
         ASSERT_EQ(account.jobs.size(), 2u);
         EXPECT_EQ(account.jobs[0].phase, JobPhase::uncertain);
-        EXPECT_EQ(account.messages[0].status, "uncertain");
+        EXPECT_EQ(account.messages[0].status, MessageStatus::uncertain);
         EXPECT_EQ(account.jobs[1].phase, JobPhase::queued);
-        EXPECT_EQ(account.messages[1].status, "queued");
+        EXPECT_EQ(account.messages[1].status, MessageStatus::queued);
     }
 }
 
@@ -201,7 +191,8 @@ TEST_F(ConstructionTest, StopEndsTheLoopAndTheTransport)
 TEST_F(ConstructionTest, ResetAfterSwitchGivesTheNewAccountAFreshPage)
 {
     make(connectedVault());
-    FakePage& old = page();
+    bool oldShutDown = false;
+    page().onShutdown = [&] { oldShutDown = true; };
     controller->lastRemoteMessages = std::vector<DotMessage> {};
     controller->lastWatchCount = 3;
     controller->candidate = "reading";
@@ -215,7 +206,7 @@ TEST_F(ConstructionTest, ResetAfterSwitchGivesTheNewAccountAFreshPage)
     published.clear();
 
     controller->resetForActiveAccount();
-    EXPECT_TRUE(old.isShutDown);
+    EXPECT_TRUE(oldShutDown);
     ASSERT_EQ(transports.pages.size(), 2u);
     EXPECT_EQ(page().profile, controller->vault().account().browserProfile);
     EXPECT_FALSE(controller->lastRemoteMessages);

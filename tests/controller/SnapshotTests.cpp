@@ -28,7 +28,7 @@ TEST_F(SnapshotTest, DefaultLabelsAreNumberedByPosition)
     ClientState state = controller->snapshot();
     EXPECT_EQ(state.accounts, expected);
     EXPECT_EQ(state.account.id, vault.accounts[2].id);
-    EXPECT_EQ(state.appIconStyle, "quorvane");
+    EXPECT_EQ(state.appIconStyle, AppIconStyle::quorvane);
 }
 
 TEST_F(SnapshotTest, OnlyAChangedStateIsPublishedUnlessForced)
@@ -71,7 +71,7 @@ TEST_F(SnapshotTest, LiveReplyOfARequestProjectsIntoTheDelegatingConversation)
     account.jobs = { job };
     make(vault);
 
-    ChatMessage live { "R1-reply", "B1", "assistant", "Looking at it", now(), "streaming" };
+    ChatMessage live { "R1-reply", "B1", MessageRole::assistant, "Looking at it", now(), MessageStatus::streaming };
     controller->liveReply = live;
     ClientState state = controller->snapshot();
     EXPECT_EQ(state.liveReply, live);

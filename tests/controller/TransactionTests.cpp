@@ -13,16 +13,6 @@ constexpr const char* kSaveFailed
     = "Your conversation couldn\u2019t be saved. Sending is paused; your visible draft is still here.";
 constexpr const char* kUnavailable = "Local storage is unavailable. Reopen Quorvane before continuing.";
 
-std::string failureOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 class TransactionTest : public ControllerTest {
 protected:
     void SetUp() override
@@ -39,8 +29,8 @@ TEST_F(TransactionTest, UnchangedResultSavesAndPublishesNothing)
     const Vault before = controller->vault();
     controller->transaction([](Vault&) {});
     controller->transaction([](Vault& vault) {
-        vault.theme = "dark";
-        vault.theme = "light";
+        vault.theme = Theme::dark;
+        vault.theme = Theme::light;
     });
     EXPECT_EQ(store->saves, saves);
     EXPECT_TRUE(published.empty());
@@ -49,12 +39,12 @@ TEST_F(TransactionTest, UnchangedResultSavesAndPublishesNothing)
 
 TEST_F(TransactionTest, ChangeIsSavedThenCommittedThenPublished)
 {
-    controller->transaction([](Vault& vault) { vault.theme = "dark"; });
+    controller->transaction([](Vault& vault) { vault.theme = Theme::dark; });
     EXPECT_EQ(store->saves, saves + 1);
-    EXPECT_EQ(store->saved->theme, "dark");
-    EXPECT_EQ(controller->vault().theme, "dark");
+    EXPECT_EQ(store->saved->theme, Theme::dark);
+    EXPECT_EQ(controller->vault().theme, Theme::dark);
     ASSERT_EQ(published.size(), 1u);
-    EXPECT_EQ(published.back().theme, "dark");
+    EXPECT_EQ(published.back().theme, Theme::dark);
 }
 
 TEST_F(TransactionTest, ThrowingBodyLeavesTheVault)
@@ -62,7 +52,7 @@ TEST_F(TransactionTest, ThrowingBodyLeavesTheVault)
     const Vault before = controller->vault();
     EXPECT_EQ(failureOf([&] {
         controller->transaction([](Vault& vault) {
-            vault.theme = "dark";
+            vault.theme = Theme::dark;
             vault.account().cancelQueued("no such request");
         });
     }),
@@ -75,12 +65,13 @@ TEST_F(TransactionTest, ThrowingBodyLeavesTheVault)
 
 TEST_F(TransactionTest, FailedSavePausesChangesUntilRetrySucceeds)
 {
-    controller->transaction([](Vault& vault) { vault.theme = "dark"; });
+    controller->transaction([](Vault& vault) { vault.theme = Theme::dark; });
     const Vault saved = controller->vault();
     published.clear();
 
     store->failSave = true;
-    EXPECT_EQ(failureOf([&] { controller->transaction([](Vault& vault) { vault.theme = "system"; }); }), kSaveFailed);
+    EXPECT_EQ(
+        failureOf([&] { controller->transaction([](Vault& vault) { vault.theme = Theme::system; }); }), kSaveFailed);
     EXPECT_EQ(controller->vault(), saved);
     EXPECT_FALSE(controller->storageHealthy());
     EXPECT_EQ(controller->issue, kSaveFailed);
@@ -91,7 +82,8 @@ TEST_F(TransactionTest, FailedSavePausesChangesUntilRetrySucceeds)
     // The disk is fine again, but nothing changes until storage is retried.
     store->failSave = false;
     const int savesBefore = store->saves;
-    EXPECT_EQ(failureOf([&] { controller->transaction([](Vault& vault) { vault.theme = "system"; }); }), kUnavailable);
+    EXPECT_EQ(
+        failureOf([&] { controller->transaction([](Vault& vault) { vault.theme = Theme::system; }); }), kUnavailable);
     EXPECT_EQ(store->saves, savesBefore);
     EXPECT_EQ(controller->vault(), saved);
 
@@ -109,8 +101,8 @@ TEST_F(TransactionTest, FailedSavePausesChangesUntilRetrySucceeds)
     EXPECT_TRUE(published.back().storageHealthy);
     EXPECT_EQ(published.back().issue, "");
 
-    controller->transaction([](Vault& vault) { vault.theme = "system"; });
-    EXPECT_EQ(controller->vault().theme, "system");
+    controller->transaction([](Vault& vault) { vault.theme = Theme::system; });
+    EXPECT_EQ(controller->vault().theme, Theme::system);
 }
 
 }  // namespace

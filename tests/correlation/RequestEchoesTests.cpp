@@ -19,16 +19,16 @@ using Parts = std::vector<ReplyPart>;
 const std::string kEnvelope = "[Quorvane request R1]\nHello";
 const std::string kBanner = "[Active Quorvane bot \u2014 this turn only]\nYou are Muse.";
 
-ChatMessage chat(std::string_view id, std::string_view role, std::string_view text,
+ChatMessage chat(std::string_view id, MessageRole role, std::string_view text,
     std::optional<std::string_view> html = std::nullopt, std::optional<Parts> parts = std::nullopt)
 {
     ChatMessage made;
     made.id = Text(id);
     made.botID = Text("dot");
-    made.role = Text(role);
+    made.role = role;
     made.text = Text(text);
     made.date = 100;
-    made.status = Text("sent");
+    made.status = MessageStatus::sent;
     if (html)
         made.html = Text(*html);
     made.parts = std::move(parts);
@@ -64,11 +64,11 @@ protected:
     void SetUp() override
     {
         account.messages = {
-            chat("user", "user", kEnvelope),
-            chat("echo", "assistant", kEnvelope),
-            chat("taggedEcho", "assistant", kTag + "\n[Quorvane crew setup]\nCrew:", std::nullopt, Parts {}),
-            chat("real", "assistant", "A real answer"),
-            chat("mixed", "assistant", "stale", "<p>stale</p>",
+            chat("user", MessageRole::user, kEnvelope),
+            chat("echo", MessageRole::assistant, kEnvelope),
+            chat("taggedEcho", MessageRole::assistant, kTag + "\n[Quorvane crew setup]\nCrew:", std::nullopt, Parts {}),
+            chat("real", MessageRole::assistant, "A real answer"),
+            chat("mixed", MessageRole::assistant, "stale", "<p>stale</p>",
                 Parts {
                     part("e1", kBanner),
                     part("k1", "Keep A", "<p>A</p>"),
@@ -77,11 +77,12 @@ protected:
                     part("k3", "Keep B", "<p>B</p>"),
                     part("k4", "Caption", std::nullopt, Files { attachment("f3", kEnvelope) }),
                 }),
-            chat("allEcho", "assistant", "stale", std::nullopt, Parts { part("e3", kEnvelope) }),
-            chat("clean", "assistant", "not rebuilt", "<p>not rebuilt</p>", Parts { part("k5", "x", "<p>x</p>") }),
-            chat("noHTMLLeft", "assistant", "stale", "<p>stale</p>",
+            chat("allEcho", MessageRole::assistant, "stale", std::nullopt, Parts { part("e3", kEnvelope) }),
+            chat("clean", MessageRole::assistant, "not rebuilt", "<p>not rebuilt</p>",
+                Parts { part("k5", "x", "<p>x</p>") }),
+            chat("noHTMLLeft", MessageRole::assistant, "stale", "<p>stale</p>",
                 Parts { part("e4", kEnvelope, "<p>e</p>"), part("k6", "Only text") }),
-            chat("system", "system", kEnvelope),
+            chat("routing", MessageRole::event, kEnvelope),
         };
         account.replyWatches = std::vector {
             watch({ Text("e1"), Text("echo"), Text("k1"), Text("e3"), Text("zz") }),
@@ -105,7 +106,7 @@ TEST_F(RequestEchoes, DeletesWholeEchoesAndDropsEchoParts)
     account.removeRequestEchoes();
 
     EXPECT_EQ(idsOf(account.messages),
-        (std::vector<std::string> { "user", "real", "mixed", "clean", "noHTMLLeft", "system" }));
+        (std::vector<std::string> { "user", "real", "mixed", "clean", "noHTMLLeft", "routing" }));
     EXPECT_EQ(account.messages[0], before.messages[0]);
     EXPECT_EQ(account.messages[5], before.messages[8]);
 
@@ -143,8 +144,8 @@ TEST_F(RequestEchoes, ForgetsDroppedPartsInWatchesAndUnassignedEchoes)
 
 TEST_F(RequestEchoes, AnAccountWithoutEchoesIsUnchanged)
 {
-    account.messages
-        = { chat("user", "user", kEnvelope), chat("real", "assistant", "Hi", std::nullopt, Parts { part("p", "Hi") }) };
+    account.messages = { chat("user", MessageRole::user, kEnvelope),
+        chat("real", MessageRole::assistant, "Hi", std::nullopt, Parts { part("p", "Hi") }) };
     account.unassignedReplies = std::vector { unassigned(assistant("u-text", "Hello")) };
     account.replyWatches = std::vector { watch({ Text("real") }) };
     Account before = account;
@@ -155,7 +156,7 @@ TEST_F(RequestEchoes, AnAccountWithoutEchoesIsUnchanged)
     EXPECT_TRUE(account.replyWatches->sharesElementsWith(*before.replyWatches));
 
     Account bare;
-    bare.messages = { chat("echo", "assistant", kEnvelope) };
+    bare.messages = { chat("echo", MessageRole::assistant, kEnvelope) };
     bare.removeRequestEchoes();
     EXPECT_TRUE(bare.messages.empty());
     EXPECT_EQ(bare.replyWatches, std::nullopt);

@@ -32,7 +32,7 @@ struct Conversation {
         job.submitted = kNow + 1;
         EXPECT_EQ(matchingTurn(job, page), "turn-" + id);
         job.userMessageID = Text("turn-" + id);
-        account.setStatus(id, "waiting");
+        account.setStatus(id, MessageStatus::waiting);
         return "[qv:" + job.replyToken->str() + "]\n";
     }
 
@@ -71,9 +71,9 @@ TEST(ReplyIntake, AReplyGrowsIsAcceptedAndALatePartIsFiledByTheWatch)
     const ChatMessage* reply = findMessage(c.account, "R1-reply");
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->text, "Let me think about it.");
-    EXPECT_EQ(reply->status, "sent");
+    EXPECT_EQ(reply->status, MessageStatus::sent);
     EXPECT_EQ(reply->date, kNow + 1);
-    EXPECT_EQ(findMessage(c.account, "R1")->status, "sent");
+    EXPECT_EQ(findMessage(c.account, "R1")->status, MessageStatus::sent);
     EXPECT_EQ(unread(c.account), (std::vector<Text> { "dot" }));
 
     c.account.trackReply(finished, c.page, false);
@@ -108,7 +108,7 @@ TEST(ReplyIntake, AHandoffToTwoTeammatesRunsThemInTurnAndSettlesTheRoot)
     c.accept("R");
 
     EXPECT_FALSE(findMessage(c.account, "R-reply"));  // the delegating reply itself is not filed
-    EXPECT_EQ(findMessage(c.account, "R")->status, "delegated");
+    EXPECT_EQ(findMessage(c.account, "R")->status, MessageStatus::delegated);
     ASSERT_TRUE(c.account.handoffs);
     ASSERT_EQ(c.account.handoffs->size(), 2u);
     const std::string first = c.account.handoffs->elements()[0].id.str();
@@ -118,7 +118,7 @@ TEST(ReplyIntake, AHandoffToTwoTeammatesRunsThemInTurnAndSettlesTheRoot)
     EXPECT_EQ(c.account.jobs[1].id, second);
     EXPECT_EQ(c.account.jobs[0].delegationDepth, 1);
     EXPECT_TRUE(findMessage(c.account, first + "-handoff"));
-    EXPECT_EQ(findMessage(c.account, first)->role, "handoff");
+    EXPECT_EQ(findMessage(c.account, first)->role, MessageRole::handoff);
 
     std::string tag1 = c.submit(first);
     c.answer("b1", tag1 + "Here is the announcement draft.");
@@ -129,8 +129,8 @@ TEST(ReplyIntake, AHandoffToTwoTeammatesRunsThemInTurnAndSettlesTheRoot)
     EXPECT_EQ(copy->botID, "dot");
     EXPECT_EQ(copy->sourceBotID, "B1");
     EXPECT_EQ(copy->replyToID, "R");
-    EXPECT_EQ(findHandoff(c.account, first)->status, "complete");
-    EXPECT_EQ(findMessage(c.account, "R")->status, "delegated");
+    EXPECT_EQ(findHandoff(c.account, first)->status, HandoffStatus::complete);
+    EXPECT_EQ(findMessage(c.account, "R")->status, MessageStatus::delegated);
     EXPECT_EQ(unread(c.account), (std::vector<Text> { "B1", "dot" }));
 
     // The second teammate is given the first one's result.
@@ -143,8 +143,8 @@ TEST(ReplyIntake, AHandoffToTwoTeammatesRunsThemInTurnAndSettlesTheRoot)
     c.answer("c1", tag2 + "The budget holds.");
     c.accept(second);
     EXPECT_TRUE(c.account.jobs.empty());
-    EXPECT_EQ(findHandoff(c.account, second)->status, "complete");
-    EXPECT_EQ(findMessage(c.account, "R")->status, "sent");
+    EXPECT_EQ(findHandoff(c.account, second)->status, HandoffStatus::complete);
+    EXPECT_EQ(findMessage(c.account, "R")->status, MessageStatus::sent);
 }
 
 TEST(ReplyIntake, StoppingATeammateMidwaySettlesTheRootAsUnconfirmed)
@@ -159,14 +159,14 @@ TEST(ReplyIntake, StoppingATeammateMidwaySettlesTheRootAsUnconfirmed)
 
     c.submit(first);
     c.account.stopWaiting(first);
-    EXPECT_EQ(findHandoff(c.account, first)->status, "stopped");
-    EXPECT_EQ(findMessage(c.account, "R")->status, "unconfirmed");
+    EXPECT_EQ(findHandoff(c.account, first)->status, HandoffStatus::stopped);
+    EXPECT_EQ(findMessage(c.account, "R")->status, MessageStatus::unconfirmed);
 
     std::string tag2 = c.submit(second);
     c.answer("c1", tag2 + "Budget done.");
     c.accept(second);
-    EXPECT_EQ(findHandoff(c.account, second)->status, "complete");
-    EXPECT_EQ(findMessage(c.account, "R")->status, "unconfirmed");
+    EXPECT_EQ(findHandoff(c.account, second)->status, HandoffStatus::complete);
+    EXPECT_EQ(findMessage(c.account, "R")->status, MessageStatus::unconfirmed);
 }
 
 TEST(ReplyIntake, ARefusedHandoffIsFiledAsAFailureWithoutTheBotsText)
@@ -184,7 +184,7 @@ TEST(ReplyIntake, ARefusedHandoffIsFiledAsAFailureWithoutTheBotsText)
     EXPECT_FALSE(reply->html);
     EXPECT_FALSE(reply->parts);
     EXPECT_FALSE(c.account.handoffs);
-    EXPECT_EQ(findMessage(c.account, "R")->status, "sent");
+    EXPECT_EQ(findMessage(c.account, "R")->status, MessageStatus::sent);
 }
 
 TEST(ReplyIntake, OlderAndRepeatedReadingsChangeNothing)
@@ -208,7 +208,8 @@ TEST(ReplyIntake, OlderAndRepeatedReadingsChangeNothing)
 TEST(ReplyIntake, ReportsWaitingForAResultReceiveIt)
 {
     Account account = crewAccount();
-    account.messages.push_back(ChatMessage { "ROOT", "dot", "user", "Original ask", 1, "sent" });
+    account.messages.push_back(
+        ChatMessage { "ROOT", "dot", MessageRole::user, "Original ask", 1, MessageStatus::sent });
     PendingRequest teammateJob = PendingRequest::make("T", account.bots[1], "task");
     teammateJob.rootRequestID = Text("ROOT");
     PendingRequest report = PendingRequest::make("REP", account.bots[0], "Report back");
@@ -255,8 +256,8 @@ TEST(ReplyIntake, RetryingAnUnconfirmedRequestQueuesItAgain)
         c.account, [](Account& a) { a.retryUnconfirmed("R"); },
         "This message\u2019s status changed. Check the latest reply before trying again.");
 
-    c.account.setStatus("R", "deliveryMissing");
-    (*c.account.replyWatches)[0].job = job;
+    c.account.setStatus("R", MessageStatus::deliveryMissing);
+    c.account.replyWatches->mutableAt(0).job = job;
     c.account.retryUnconfirmed("R");
     const PendingRequest* again = findJob(c.account, "R");
     ASSERT_TRUE(again);
@@ -266,7 +267,7 @@ TEST(ReplyIntake, RetryingAnUnconfirmedRequestQueuesItAgain)
     EXPECT_EQ(again->replyToken, job.replyToken);
     EXPECT_EQ(again->baseline, job.baseline);
     EXPECT_TRUE(c.account.replyWatches->empty());
-    EXPECT_EQ(findMessage(c.account, "R")->status, "queued");
+    EXPECT_EQ(findMessage(c.account, "R")->status, MessageStatus::queued);
 }
 
 TEST(ReplyIntake, ReconciliationConfirmsDeliveryWhenTheTurnAppears)
@@ -278,10 +279,10 @@ TEST(ReplyIntake, ReconciliationConfirmsDeliveryWhenTheTurnAppears)
     job.baseline = { "p0" };
     c.account.jobs.clear();
     c.account.trackReply(job, c.page, false);
-    c.account.setStatus("R", "deliveryUnknown");
+    c.account.setStatus("R", MessageStatus::deliveryUnknown);
     c.page.push_back(pageMessage("u1", "user", job.payload.str()));
     c.account.reconcileReplies(c.page, kNow);
-    EXPECT_EQ(findMessage(c.account, "R")->status, "sent");
+    EXPECT_EQ(findMessage(c.account, "R")->status, MessageStatus::sent);
     EXPECT_EQ(c.account.replyWatches->elements()[0].job.userMessageID, "u1");
 }
 
@@ -360,8 +361,8 @@ TEST(UnassignedReplies, RepliesAlreadyFiledAsPartsAreNotOfferedAgain)
     // No request is tracked any more: the anchor is a local user message, and what the history
     // already holds is known only through its messages' parts.
     Account account = crewAccount();
-    account.messages.push_back(ChatMessage { "R", "dot", "user", "Hello", 1, "sent" });
-    ChatMessage filed { "R-reply", "dot", "assistant", "Filed before", 2, "sent" };
+    account.messages.push_back(ChatMessage { "R", "dot", MessageRole::user, "Hello", 1, MessageStatus::sent });
+    ChatMessage filed { "R-reply", "dot", MessageRole::assistant, "Filed before", 2, MessageStatus::sent };
     filed.parts = CowVector<ReplyPart> { ReplyPart { "p-known", "Filed before", std::nullopt, 2.0, std::nullopt } };
     account.messages.push_back(filed);
     std::vector<DotMessage> page { pageMessage("t", "user", "[Quorvane request R]\nHello"),

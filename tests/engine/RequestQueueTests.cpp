@@ -43,8 +43,8 @@ TEST(Enqueue, QueuesTheUserMessageAndItsRequest)
     ASSERT_TRUE(user);
     EXPECT_EQ(user->text, "Hello Ada");
     EXPECT_EQ(user->botID, "B1");
-    EXPECT_EQ(user->role, "user");
-    EXPECT_EQ(user->status, "queued");
+    EXPECT_EQ(user->role, MessageRole::user);
+    EXPECT_EQ(user->status, MessageStatus::queued);
     EXPECT_EQ(user->date, kNow);
     const PendingRequest* job = findJob(account, "R1");
     ASSERT_TRUE(job);
@@ -146,7 +146,8 @@ TEST(Enqueue, UserRequestsGoAheadOfWaitingLabelRequests)
 TEST(Enqueue, QuotesTheRepliedMessage)
 {
     Account account = crewAccount();
-    account.messages.push_back(ChatMessage { "M-reply", "dot", "assistant", "Earlier answer", 1, "sent" });
+    account.messages.push_back(
+        ChatMessage { "M-reply", "dot", MessageRole::assistant, "Earlier answer", 1, MessageStatus::sent });
     account.enqueue("Tell me more", "R", false, Text("dot"), Text("M-reply"), std::nullopt, kNow);
     const ChatMessage* user = findMessage(account, "R");
     ASSERT_TRUE(user->quotedReply);
@@ -162,7 +163,7 @@ TEST(Enqueue, ADirectMentionHandsTheMessageToThatTeammate)
     Account account = crewAccount();
     enqueue(account, "@ada please review the plan", "R");
     EXPECT_FALSE(findJob(account, "R"));
-    EXPECT_EQ(findMessage(account, "R")->status, "delegated");
+    EXPECT_EQ(findMessage(account, "R")->status, MessageStatus::delegated);
     ASSERT_TRUE(account.handoffs);
     ASSERT_EQ(account.handoffs->size(), 1u);
     const Handoff& handoff = account.handoffs->elements()[0];
@@ -182,7 +183,7 @@ TEST(CancelQueued, TakesTheRequestBackIntoTheDraft)
 {
     Account account = crewAccount();
     account.drafts["dot"] = "unsent words";
-    account.messages.push_back(ChatMessage { "M", "dot", "assistant", "Earlier", 1, "sent" });
+    account.messages.push_back(ChatMessage { "M", "dot", MessageRole::assistant, "Earlier", 1, MessageStatus::sent });
     account.enqueue("second thought", "R", false, Text("dot"), Text("M"), std::nullopt, kNow);
     account.drafts["dot"] = "unsent words";
     auto& job = account.jobs.back();
@@ -216,7 +217,7 @@ TEST(StopWaiting, StopsTheWaitAndKeepsWatchingForTheReply)
         account.jobs.back().phase = phase;
         account.stopWaiting("R");
         EXPECT_FALSE(findJob(account, "R"));
-        EXPECT_EQ(findMessage(account, "R")->status, "unconfirmed");
+        EXPECT_EQ(findMessage(account, "R")->status, MessageStatus::unconfirmed);
         ASSERT_TRUE(account.replyWatches);
         EXPECT_TRUE(account.replyWatches->elements().at(0).stopped);
     }
@@ -243,10 +244,11 @@ TEST(Archive, GuardsThePrimaryBotAndWorkInFlight)
         busy, [](Account& a) { a.archive("B1"); }, "Wait for this Dot\u2019s pending messages before archiving it.");
 
     Account delegating = crewAccount();
-    delegating.handoffs = std::vector<Handoff> { { "H", "R", "B1", "B2", "task", "working", "R", std::nullopt } };
+    delegating.handoffs
+        = std::vector<Handoff> { { "H", "R", "B1", "B2", "task", HandoffStatus::working, "R", std::nullopt } };
     expectRefusal(
         delegating, [](Account& a) { a.archive("B2"); }, "Wait for this Dot\u2019s handoffs before archiving it.");
-    (*delegating.handoffs)[0].status = "complete";
+    delegating.handoffs->mutableAt(0).status = HandoffStatus::complete;
     delegating.selectedBot = "B2";
     delegating.archive("B2");
     EXPECT_TRUE(delegating.bots[2].archived);
@@ -259,17 +261,18 @@ TEST(Recover, RepairsTheQueueAfterARestart)
 {
     struct Case {
         JobPhase before;
+        MessageStatus shown;  // the message status that goes with the phase
         JobPhase after;
-        const char* status;
+        MessageStatus status;
     } cases[] = {
-        { JobPhase::queued, JobPhase::queued, "queued" },
-        { JobPhase::preparing, JobPhase::queued, "queued" },
-        { JobPhase::composing, JobPhase::composing, "composing" },
-        { JobPhase::submitting, JobPhase::uncertain, "uncertain" },
-        { JobPhase::waiting, JobPhase::uncertain, "uncertain" },
-        { JobPhase::delayed, JobPhase::uncertain, "uncertain" },
-        { JobPhase::uncertain, JobPhase::uncertain, "uncertain" },
-        { JobPhase::failed, JobPhase::failed, "failed" },
+        { JobPhase::queued, MessageStatus::queued, JobPhase::queued, MessageStatus::queued },
+        { JobPhase::preparing, MessageStatus::sending, JobPhase::queued, MessageStatus::queued },
+        { JobPhase::composing, MessageStatus::composing, JobPhase::composing, MessageStatus::composing },
+        { JobPhase::submitting, MessageStatus::sending, JobPhase::uncertain, MessageStatus::uncertain },
+        { JobPhase::waiting, MessageStatus::waiting, JobPhase::uncertain, MessageStatus::uncertain },
+        { JobPhase::delayed, MessageStatus::delayed, JobPhase::uncertain, MessageStatus::uncertain },
+        { JobPhase::uncertain, MessageStatus::uncertain, JobPhase::uncertain, MessageStatus::uncertain },
+        { JobPhase::failed, MessageStatus::failed, JobPhase::failed, MessageStatus::failed },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(toString(c.before));
@@ -277,7 +280,7 @@ TEST(Recover, RepairsTheQueueAfterARestart)
         enqueue(account, "hi", "R");
         account.jobs.back().phase = c.before;
         account.jobs.back().note = "a note";
-        account.setStatus("R", toString(c.before) == std::string_view("preparing") ? "sending" : toString(c.before));
+        account.setStatus("R", c.shown);
         account.recover();
         EXPECT_EQ(findJob(account, "R")->phase, c.after);
         EXPECT_EQ(findMessage(account, "R")->status, c.status);
@@ -288,9 +291,10 @@ TEST(Recover, RepairsTheQueueAfterARestart)
 TEST(Recover, TakesBackADelegatingReplyWhoseHandoffWasNeverRecorded)
 {
     Account account = crewAccount();
-    account.messages.push_back(ChatMessage { "R", "dot", "user", "Plan the launch", 50, "sent" });
     account.messages.push_back(
-        ChatMessage { "R-reply", "dot", "assistant", handoffBlock("R", { { "B1", "Draft it" } }), 60, "sent" });
+        ChatMessage { "R", "dot", MessageRole::user, "Plan the launch", 50, MessageStatus::sent });
+    account.messages.push_back(ChatMessage { "R-reply", "dot", MessageRole::assistant,
+        handoffBlock("R", { { "B1", "Draft it" } }), 60, MessageStatus::sent });
     account.recover();
     EXPECT_FALSE(findMessage(account, "R-reply"));
     const PendingRequest* job = findJob(account, "R");

@@ -23,10 +23,11 @@ public:
     {
         account = Account::fresh();
         account.bots = crew();
-        account.messages.push_back(message(kRequest, "alpha", "user", "waiting", "Plan the launch"));
+        account.messages.push_back(
+            message(kRequest, "alpha", MessageRole::user, MessageStatus::waiting, "Plan the launch"));
         job = userJob(account, kRequest, "alpha");
         account.jobs.push_back(job);
-        account.messages.push_back(message("LATER", "gamma", "user", "queued"));
+        account.messages.push_back(message("LATER", "gamma", MessageRole::user, MessageStatus::queued));
         account.jobs.push_back(userJob(account, "LATER", "gamma", JobPhase::queued));
     }
 
@@ -44,7 +45,7 @@ public:
             account.handoffs.emplace();
         for (std::size_t i = 0; i < count; ++i)
             account.handoffs->push_back(
-                handoff(root + "-H" + std::to_string(i), root, "alpha", "theta", "complete", root));
+                handoff(root + "-H" + std::to_string(i), root, "alpha", "theta", HandoffStatus::complete, root));
     }
 
     const PendingRequest* findJob(std::string_view id) const
@@ -153,7 +154,7 @@ TEST_F(HandoffAcceptance, AcceptsOnlyDirectivesThatPassEveryCheck)
             continue;
         }
         EXPECT_EQ(findJob(kRequest), nullptr);
-        EXPECT_EQ(findMessage(kRequest)->status, "delegated");
+        EXPECT_EQ(findMessage(kRequest)->status, MessageStatus::delegated);
         auto envelope = handoffEnvelope(c.reply);
         std::size_t added = envelope.directive->assignments().size();
         EXPECT_EQ(account.handoffs->size(), (before.handoffs ? before.handoffs->size() : 0) + added);
@@ -174,8 +175,9 @@ TEST_F(HandoffAcceptance, OneAssignmentBuildsTheHandoffItsMessagesAndItsRequest)
     const Handoff& h = account.handoffs->front();
     EXPECT_EQ(h.id.size(), 36u);
     EXPECT_TRUE(std::none_of(h.id.begin(), h.id.end(), [](char c) { return c >= 'a' && c <= 'z'; })) << h.id;
-    EXPECT_EQ(
-        h, (Handoff { h.id, kRequest, "alpha", "beta", "Draft the launch email", "working", Text(kRequest), false }));
+    EXPECT_EQ(h,
+        (Handoff { h.id, kRequest, "alpha", "beta", "Draft the launch email", HandoffStatus::working, Text(kRequest),
+            false }));
 
     ASSERT_EQ(account.jobs.size(), 3u);
     EXPECT_EQ(account.jobs[0].id, "TYPING");
@@ -193,18 +195,19 @@ TEST_F(HandoffAcceptance, OneAssignmentBuildsTheHandoffItsMessagesAndItsRequest)
     EXPECT_TRUE(request.payload.ends_with("[User message]\nDraft the launch email")) << request.payload;
     EXPECT_FALSE(request.isReport.has_value());
 
-    ChatMessage note = message(kRequest + "-handoff", "alpha", "event", "delegated", "Asked Beta to help.");
+    ChatMessage note
+        = message(kRequest + "-handoff", "alpha", MessageRole::event, MessageStatus::delegated, "Asked Beta to help.");
     note.date = kNow;
     note.replyToID = Text(kRequest);
     note.handoffID = h.id;
-    ChatMessage task = message(h.id, "beta", "handoff", "queued", "Draft the launch email");
+    ChatMessage task = message(h.id, "beta", MessageRole::handoff, MessageStatus::queued, "Draft the launch email");
     task.date = kNow;
     task.sourceBotID = Text("alpha");
     task.replyToID = Text(kRequest);
     ASSERT_EQ(account.messages.size(), 4u);
     EXPECT_EQ(account.messages[2], note);
     EXPECT_EQ(account.messages[3], task);
-    EXPECT_EQ(findMessage(kRequest)->status, "delegated");
+    EXPECT_EQ(findMessage(kRequest)->status, MessageStatus::delegated);
 }
 
 TEST_F(HandoffAcceptance, SeveralAssignmentsKeepDirectiveOrderAndNameNotesByHandoff)
@@ -255,7 +258,7 @@ TEST_F(HandoffAcceptance, DirectMentionCarriesTheUsersQuoteIntoTheTask)
         SCOPED_TRACE(c.name);
         SetUp();
         if (c.quoted)
-            account.messages.front().quotedReply = quote;
+            account.messages.mutableAt(0).quotedReply = quote;
         ASSERT_TRUE(account.acceptHandoff(
             job, fenced(listDirective(kRequest, { { "beta", "Refine it" } })), c.directMention, kNow));
         const Handoff& h = account.handoffs->front();
@@ -273,8 +276,8 @@ TEST_F(HandoffAcceptance, TakesTheDelegatingJobStraightFromTheQueue)
     ASSERT_EQ(account.jobs.front().id, kRequest);
     ASSERT_TRUE(
         account.acceptHandoff(account.jobs.front(), fenced(listDirective(kRequest, toEach({ "beta" }))), false, kNow));
-    EXPECT_EQ(findMessage(kRequest)->status, "delegated");
-    EXPECT_EQ(findMessage("LATER")->status, "queued");
+    EXPECT_EQ(findMessage(kRequest)->status, MessageStatus::delegated);
+    EXPECT_EQ(findMessage("LATER")->status, MessageStatus::queued);
     ASSERT_NE(findMessage(kRequest + "-handoff"), nullptr);
     const PendingRequest* request = findJob(account.handoffs->front().id);
     ASSERT_NE(request, nullptr);
@@ -316,8 +319,8 @@ TEST_F(HandoffAcceptance, TeammatesDelegateOnlyUpToTheThirdLevel)
     std::erase_if(account.jobs, [&](const auto& j) { return j.id == current.id; });
     account.finishHandoffStatuses(kRequest);
     for (const auto& h : *account.handoffs)
-        EXPECT_EQ(h.status, "complete") << h.targetBotID;
-    EXPECT_EQ(findMessage(kRequest)->status, "sent");
+        EXPECT_EQ(h.status, HandoffStatus::complete) << h.targetBotID;
+    EXPECT_EQ(findMessage(kRequest)->status, MessageStatus::sent);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ std::string statusOf(const Account& account, std::string_view id)
 {
     for (const auto& m : account.messages)
         if (m.id == id)
-            return m.status.str();
+            return std::string(toString(m.status));
     return "(none)";
 }
 
@@ -24,7 +24,7 @@ std::string handoffStatus(const Account& account, std::string_view id)
 {
     for (const auto& h : *account.handoffs)
         if (h.id == id)
-            return h.status.str();
+            return std::string(toString(h.status));
     return "(none)";
 }
 
@@ -39,32 +39,32 @@ TEST(FinishHandoffStatuses, SettlesTheTreeFromTheLeavesUp)
     };
     // H1 (alpha -> beta) asked for H2 (beta -> gamma), which asked for H3 (gamma -> delta). The
     // parents come first, so completion can only climb one level per pass.
-    auto chain = [](const char* leafStatus) {
+    auto chain = [](HandoffStatus leafStatus) {
         return std::vector<Handoff> {
-            handoff("H1", "R", "alpha", "beta", "working", "R"),
-            handoff("H2", "R", "beta", "gamma", "working", "H1"),
+            handoff("H1", "R", "alpha", "beta", HandoffStatus::working, "R"),
+            handoff("H2", "R", "beta", "gamma", HandoffStatus::working, "H1"),
             handoff("H3", "R", "gamma", "delta", leafStatus, "H2"),
         };
     };
     const Case cases[] = {
-        { "a finished chain completes to the root", chain("working"), {},
+        { "a finished chain completes to the root", chain(HandoffStatus::working), {},
             { { "H1", "complete" }, { "H2", "complete" }, { "H3", "complete" } },
             { { "R", "sent" }, { "H1", "sent" }, { "H2", "sent" }, { "H3", "sent" } } },
-        { "a leaf still queued holds the whole chain", chain("working"), { { "H3", "R" } },
+        { "a leaf still queued holds the whole chain", chain(HandoffStatus::working), { { "H3", "R" } },
             { { "H1", "working" }, { "H2", "working" }, { "H3", "working" } },
             { { "R", "delegated" }, { "H1", "waiting" }, { "H2", "waiting" }, { "H3", "waiting" } } },
-        { "a stopped leaf stops its ancestors", chain("stopped"), {},
+        { "a stopped leaf stops its ancestors", chain(HandoffStatus::stopped), {},
             { { "H1", "stopped" }, { "H2", "stopped" }, { "H3", "stopped" } },
             { { "R", "unconfirmed" }, { "H1", "unconfirmed" }, { "H2", "unconfirmed" }, { "H3", "waiting" } } },
         { "a stopped sibling makes the root unconfirmed",
-            { handoff("H1", "R", "alpha", "beta", "stopped", "R"),
-                handoff("H2", "R", "alpha", "gamma", "working", "R") },
+            { handoff("H1", "R", "alpha", "beta", HandoffStatus::stopped, "R"),
+                handoff("H2", "R", "alpha", "gamma", HandoffStatus::working, "R") },
             {}, { { "H1", "stopped" }, { "H2", "complete" } }, { { "R", "unconfirmed" }, { "H2", "sent" } } },
-        { "another job of the root keeps the root delegated", chain("working"), { { "REPORT", "R" } },
+        { "another job of the root keeps the root delegated", chain(HandoffStatus::working), { { "REPORT", "R" } },
             { { "H1", "complete" }, { "H2", "complete" }, { "H3", "complete" } }, { { "R", "delegated" } } },
         { "other roots are left alone",
-            { handoff("H1", "R", "alpha", "beta", "working", "R"),
-                handoff("X1", "X", "alpha", "beta", "working", "X") },
+            { handoff("H1", "R", "alpha", "beta", HandoffStatus::working, "R"),
+                handoff("X1", "X", "alpha", "beta", HandoffStatus::working, "X") },
             {}, { { "H1", "complete" }, { "X1", "working" } },
             { { "R", "sent" }, { "X", "delegated" }, { "X1", "waiting" } } },
         { "a root without handoffs is sent", {}, {}, {}, { { "R", "sent" } } },
@@ -73,10 +73,10 @@ TEST(FinishHandoffStatuses, SettlesTheTreeFromTheLeavesUp)
         SCOPED_TRACE(c.name);
         Account account = Account::fresh();
         account.bots = crew();
-        account.messages.push_back(message("R", "alpha", "user", "delegated"));
-        account.messages.push_back(message("X", "alpha", "user", "delegated"));
+        account.messages.push_back(message("R", "alpha", MessageRole::user, MessageStatus::delegated));
+        account.messages.push_back(message("X", "alpha", MessageRole::user, MessageStatus::delegated));
         for (const auto& h : c.handoffs)
-            account.messages.push_back(message(h.id, h.targetBotID, "handoff", "waiting"));
+            account.messages.push_back(message(h.id, h.targetBotID, MessageRole::handoff, MessageStatus::waiting));
         account.handoffs = c.handoffs;
         for (const auto& [id, root] : c.jobs) {
             PendingRequest job = userJob(account, id, "epsilon");
@@ -99,8 +99,8 @@ TEST(FinishHandoffStatuses, LeavesListsSharedWhenNothingSettles)
     // nothing must not split them.
     Account account = Account::fresh();
     account.bots = crew();
-    account.messages.push_back(message("R", "alpha", "user", "delegated"));
-    account.handoffs = std::vector<Handoff> { handoff("H1", "R", "alpha", "beta", "working", "R") };
+    account.messages.push_back(message("R", "alpha", MessageRole::user, MessageStatus::delegated));
+    account.handoffs = std::vector<Handoff> { handoff("H1", "R", "alpha", "beta", HandoffStatus::working, "R") };
     account.jobs.push_back(userJob(account, "H1", "beta"));
     const Account copy = account;
     account.finishHandoffStatuses("R");
@@ -118,8 +118,8 @@ TEST(ReplyDestinations, WalksTheDelegatingBotsNearestFirst)
         std::vector<Text> expected;
     };
     const std::vector<Handoff> chain {
-        handoff("H1", "R", "alpha", "beta", "working", "R"),
-        handoff("H2", "R", "beta", "gamma", "working", "H1"),
+        handoff("H1", "R", "alpha", "beta", HandoffStatus::working, "R"),
+        handoff("H2", "R", "beta", "gamma", HandoffStatus::working, "H1"),
     };
     const Case cases[] = {
         { "a user request has none", chain, std::nullopt, std::nullopt, {} },
@@ -128,15 +128,15 @@ TEST(ReplyDestinations, WalksTheDelegatingBotsNearestFirst)
         { "up a nested chain", chain, "gamma", "H2", { "gamma", "beta", "alpha" } },
         { "no parent", chain, "gamma", std::nullopt, { "gamma" } },
         { "stops at the job's own bot",
-            std::vector<Handoff> { handoff("H1", "R", "delta", "beta", "working", "R"),
-                handoff("H2", "R", "beta", "gamma", "working", "H1") },
+            std::vector<Handoff> { handoff("H1", "R", "delta", "beta", HandoffStatus::working, "R"),
+                handoff("H2", "R", "beta", "gamma", HandoffStatus::working, "H1") },
             "gamma", "H2", { "gamma", "beta" } },
         { "a handoff that is its own parent",
-            std::vector<Handoff> { handoff("L", "R", "beta", "gamma", "working", "L") }, "alpha", "L",
+            std::vector<Handoff> { handoff("L", "R", "beta", "gamma", HandoffStatus::working, "L") }, "alpha", "L",
             { "alpha", "beta" } },
         { "a two-handoff loop",
-            std::vector<Handoff> { handoff("A", "R", "beta", "gamma", "working", "B"),
-                handoff("B", "R", "gamma", "beta", "working", "A") },
+            std::vector<Handoff> { handoff("A", "R", "beta", "gamma", HandoffStatus::working, "B"),
+                handoff("B", "R", "gamma", "beta", HandoffStatus::working, "A") },
             "alpha", "A", { "alpha", "beta", "gamma" } },
     };
     for (const auto& c : cases) {
@@ -172,8 +172,8 @@ TEST(IsRedundantHandoffReport, NeedsAReportWhoseBotDelegatedUnderTheSameRoot)
     Account account = Account::fresh();
     account.bots = crew();
     account.handoffs = std::vector<Handoff> {
-        handoff("H1", "R", "alpha", "beta", "working", "R"),
-        handoff("X1", "X", "gamma", "beta", "working", "X"),
+        handoff("H1", "R", "alpha", "beta", HandoffStatus::working, "R"),
+        handoff("X1", "X", "gamma", "beta", HandoffStatus::working, "X"),
     };
     PendingRequest plain = userJob(account, "P", "alpha");
     plain.rootRequestID = Text("R");
@@ -204,11 +204,11 @@ public:
     {
         account = Account::fresh();
         account.bots = crew();
-        account.messages.push_back(message("R", "alpha", "user", "delegated"));
+        account.messages.push_back(message("R", "alpha", MessageRole::user, MessageStatus::delegated));
         account.handoffs = std::vector<Handoff> {
-            handoff("H1", "R", "alpha", "beta", "working", "R"),
-            handoff("H2", "R", "alpha", "gamma", "complete", "R"),
-            handoff("X1", "X", "zeta", "beta", "working", "X"),
+            handoff("H1", "R", "alpha", "beta", HandoffStatus::working, "R"),
+            handoff("H2", "R", "alpha", "gamma", HandoffStatus::complete, "R"),
+            handoff("X1", "X", "zeta", "beta", HandoffStatus::working, "X"),
         };
         PendingRequest typed = report(account, "TYPED", "alpha", JobPhase::queued);
         typed.attempts = 1;
@@ -224,11 +224,14 @@ public:
         account.replyWatches->push_back(watch);
         for (const char* id : { "TYPED", "FAILED", "SENT", "OTHER", "WATCHED" }) {
             std::string r = id;
-            account.messages.push_back(message(r, "alpha", "assistant", "sent"));
-            account.messages.push_back(message(r + "-reply", "alpha", "assistant", "sent"));
-            account.messages.push_back(message(r + "-reply-handoff-result-dot", "dot", "assistant", "sent"));
-            account.messages.push_back(message(r + "-handoff-result-dot", "dot", "assistant", "sent"));
-            account.messages.push_back(message(r + "-reply-handoff-result-beta", "beta", "assistant", "sent"));
+            account.messages.push_back(message(r, "alpha", MessageRole::assistant, MessageStatus::sent));
+            account.messages.push_back(message(r + "-reply", "alpha", MessageRole::assistant, MessageStatus::sent));
+            account.messages.push_back(
+                message(r + "-reply-handoff-result-dot", "dot", MessageRole::assistant, MessageStatus::sent));
+            account.messages.push_back(
+                message(r + "-handoff-result-dot", "dot", MessageRole::assistant, MessageStatus::sent));
+            account.messages.push_back(
+                message(r + "-reply-handoff-result-beta", "beta", MessageRole::assistant, MessageStatus::sent));
         }
     }
 

@@ -53,8 +53,8 @@ inline const Bot& botNamed(const Account& account, std::string_view id)
     throw std::runtime_error("no bot " + std::string(id));
 }
 
-inline ChatMessage message(std::string_view id, std::string_view botID, std::string_view role, std::string_view status,
-    std::string_view text = "text")
+inline ChatMessage message(
+    std::string_view id, std::string_view botID, MessageRole role, MessageStatus status, std::string_view text = "text")
 {
     ChatMessage m;
     m.id = id;
@@ -78,7 +78,7 @@ inline PendingRequest userJob(
 }
 
 inline Handoff handoff(std::string_view id, std::string_view root, std::string_view source, std::string_view target,
-    std::string_view status, std::optional<std::string_view> parent)
+    HandoffStatus status, std::optional<std::string_view> parent)
 {
     Handoff h;
     h.id = id;

@@ -28,7 +28,7 @@ TEST(RecordsJson, OldVaultWithOnlyRequiredKeysDecodes)
     Vault vault = decodeJSON<Vault>(kOldVault);
     ASSERT_EQ(vault.accounts.size(), 1u);
     const Account& account = vault.account();
-    EXPECT_EQ(vault.theme, "dark");
+    EXPECT_EQ(vault.theme, Theme::dark);
     EXPECT_FALSE(vault.appIconStyle);
     EXPECT_FALSE(account.handoffs);
     EXPECT_FALSE(account.replyWatches);
@@ -50,7 +50,7 @@ TEST(RecordsJson, OldVaultWithOnlyRequiredKeysDecodes)
 Vault fullVault()
 {
     Vault vault = Vault::fresh();
-    vault.appIconStyle = "dot";
+    vault.appIconStyle = AppIconStyle::dot;
     Account& account = vault.account();
     account.dotURL = "https://dot.example/dots/home";
     Bot teammate { "B1", "Ada \xE2\x80\x94 \xF0\x9F\x98\x80", "coder", "Careful \"quoted\" \\ slash/\n\ttab", "Lead",
@@ -58,7 +58,7 @@ Vault fullVault()
     account.bots.push_back(teammate);
     MessageAttachment attachment { "at1", "file", "notes.txt", "https://x/y" };
     ReplyPart part { "p1", "part text", "<p>part</p>", 12.25, std::vector<MessageAttachment> { attachment } };
-    ChatMessage message { "R1-reply", "B1", "assistant", "text", 100.5, "sent", "<b>x</b>",
+    ChatMessage message { "R1-reply", "B1", MessageRole::assistant, "text", 100.5, MessageStatus::sent, "<b>x</b>",
         std::vector<ReplyPart> { part }, "dot", "R0", "H1", true, QuotedReply { "M0", "p0", "You", "quoted" } };
     account.messages.push_back(message);
     PendingRequest job = PendingRequest::make("J1", teammate, "do it");
@@ -82,7 +82,8 @@ Vault fullVault()
     job.crewSetupBody = "body";
     job.crewSetupURL = "https://dot.example/dots/home";
     account.jobs.push_back(job);
-    account.handoffs = std::vector<Handoff> { { "H1", "J0", "dot", "B1", "task", "working", "J0", false } };
+    account.handoffs
+        = std::vector<Handoff> { { "H1", "J0", "dot", "B1", "task", HandoffStatus::working, "J0", false } };
     account.unreadBots = std::vector<Text> { "B1" };
     account.readReplyIDs = std::map<std::string, std::vector<Text>> { { "B1", { "R1-reply" } } };
     account.replyWatches = std::vector<ReplyWatch> { { job, { "a1", "a2" }, true } };
@@ -115,7 +116,7 @@ TEST(RecordsJson, AbsentOptionalsStayAbsent)
     account.bots.push_back(
         Bot { "B1", "Ada", "coder", "p", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false });
     account.jobs.push_back(PendingRequest::make("J1", account.bots.back(), "x"));
-    account.messages.push_back(ChatMessage { "J1", "B1", "user", "x", 1, "queued" });
+    account.messages.push_back(ChatMessage { "J1", "B1", MessageRole::user, "x", 1, MessageStatus::queued });
 
     std::string encoded = encodeJSON(vault);
     EXPECT_EQ(encoded.find("null"), std::string::npos) << encoded;
@@ -216,11 +217,75 @@ TEST(RecordsJson, PhasesRoundTripByName)
     for (auto phase : { JobPhase::queued, JobPhase::preparing, JobPhase::composing, JobPhase::submitting,
              JobPhase::waiting, JobPhase::delayed, JobPhase::uncertain, JobPhase::failed }) {
         SCOPED_TRACE(toString(phase));
-        EXPECT_EQ(jobPhaseFromString(toString(phase)), phase);
+        EXPECT_EQ(fromString<JobPhase>(toString(phase)), phase);
         EXPECT_EQ(boost::json::value_to<JobPhase>(boost::json::value_from(phase)), phase);
     }
     EXPECT_EQ(encodeJSON(JobPhase::composing), "\"composing\"");
-    EXPECT_FALSE(jobPhaseFromString("sending"));
+    EXPECT_FALSE(fromString<JobPhase>("sending"));
+}
+
+template <class E>
+void expectEveryNameRoundTrips()
+{
+    for (std::size_t i = 0; i < EnumNames<E>::names.size(); ++i) {
+        const auto value = static_cast<E>(i);
+        SCOPED_TRACE(toString(value));
+        EXPECT_EQ(fromString<E>(toString(value)), value);
+        EXPECT_EQ(encodeJSON(value), "\"" + std::string(toString(value)) + "\"");
+        EXPECT_EQ(decodeJSON<E>(encodeJSON(value)), value);
+        EXPECT_EQ(boost::json::value_to<E>(boost::json::value_from(value)), value);
+    }
+}
+
+TEST(RecordsJson, ClosedSetsAreWrittenAndReadByName)
+{
+    expectEveryNameRoundTrips<JobPhase>();
+    expectEveryNameRoundTrips<MessageRole>();
+    expectEveryNameRoundTrips<MessageStatus>();
+    expectEveryNameRoundTrips<HandoffStatus>();
+    expectEveryNameRoundTrips<Theme>();
+    expectEveryNameRoundTrips<AppIconStyle>();
+    EXPECT_EQ(::testing::PrintToString(MessageStatus::deliveryMissing), "deliveryMissing");
+}
+
+TEST(RecordsJson, AnUnknownNameFailsTheWholeVaultWithItsPath)
+{
+    const std::string full = encodeJSON(fullVault());
+    struct Case {
+        const char* name;
+        std::string from;
+        std::string to;
+        std::string error;
+    } cases[] = {
+        { "message role", R"("role":"assistant")", R"("role":"system")",
+            R"(accounts.0.messages.0.role: unknown message role "system")" },
+        { "message status", R"("status":"sent")", R"("status":"read")",
+            R"(accounts.0.messages.0.status: unknown message status "read")" },
+        { "names are exact", R"("status":"sent")", R"("status":"Sent")",
+            R"(accounts.0.messages.0.status: unknown message status "Sent")" },
+        { "status that is not a string", R"("status":"sent")", R"("status":3)",
+            "accounts.0.messages.0.status: expected a string, found a number" },
+        { "handoff status", R"("status":"working")", R"("status":"paused")",
+            R"(accounts.0.handoffs.0.status: unknown handoff status "paused")" },
+        { "theme", R"("theme":"light")", R"("theme":"sepia")", R"(theme: unknown theme "sepia")" },
+        { "app icon style", R"("appIconStyle":"dot")", R"("appIconStyle":"retro")",
+            R"(appIconStyle: unknown app icon style "retro")" },
+        { "job phase", R"("phase":"composing")", R"("phase":"sending")",
+            R"(accounts.0.jobs.0.phase: unknown job phase "sending")" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string json = full;
+        auto at = json.find(c.from);
+        ASSERT_NE(at, std::string::npos);
+        json.replace(at, c.from.size(), c.to);
+        try {
+            decodeJSON<Vault>(json);
+            ADD_FAILURE() << "decoded";
+        } catch (const JsonDecodeError& error) {
+            EXPECT_STREQ(error.what(), c.error.c_str());
+        }
+    }
 }
 
 TEST(RecordsJson, ExtraKeysAreIgnoredAndIntegersMayBeWrittenAsWholeNumbers)
@@ -232,8 +297,8 @@ TEST(RecordsJson, ExtraKeysAreIgnoredAndIntegersMayBeWrittenAsWholeNumbers)
 
 TEST(RecordsJson, TextIsEscapedAsJSONAndDatesAreNumbers)
 {
-    ChatMessage message { "id", "dot", "user", "quote \" backslash \\ nl \n tab \t bell \x07 slash / \xC3\xA9", 123.456,
-        "sent" };
+    ChatMessage message { "id", "dot", MessageRole::user,
+        "quote \" backslash \\ nl \n tab \t bell \x07 slash / \xC3\xA9", 123.456, MessageStatus::sent };
     std::string encoded = encodeJSON(message);
     EXPECT_NE(encoded.find(R"("text":"quote \" backslash \\ nl \n tab \t bell \u0007 slash / )"
                            "\xC3\xA9\""),
@@ -269,7 +334,7 @@ TEST(ChatMessageRecord, ReadReceiptListsWhatTheUserSaw)
 {
     MessageAttachment withURL { "a1", "image", "Cat", "https://x/cat.png" };
     MessageAttachment withoutURL { "a2", "file", "Doc", std::nullopt };
-    ChatMessage message { "R-reply", "dot", "assistant", "Hi", 1, "sent" };
+    ChatMessage message { "R-reply", "dot", MessageRole::assistant, "Hi", 1, MessageStatus::sent };
     message.parts = std::vector<ReplyPart> {
         { "p1", "Hi", "<p>Hi</p>", 1, std::vector<MessageAttachment> { withURL, withoutURL } },
         { "p2", "more", std::nullopt, std::nullopt, std::nullopt },

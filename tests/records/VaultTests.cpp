@@ -31,7 +31,7 @@ TEST(VaultRecord, FreshVaultHoldsOneAccountWithThePrimaryBot)
 {
     Vault vault = Vault::fresh();
     EXPECT_EQ(vault.version, 1);
-    EXPECT_EQ(vault.theme, "light");
+    EXPECT_EQ(vault.theme, Theme::light);
     EXPECT_FALSE(vault.appIconStyle);
     ASSERT_EQ(vault.accounts.size(), 1u);
     const Account& account = vault.account();
@@ -107,7 +107,7 @@ TEST(AccountRecord, RemovesOnlyUntouchedStarterBots)
         { "untouched", [](Account&) {}, false },
         { "has a message",
             [](Account& a) {
-                a.messages.push_back(ChatMessage { "m", "ceo", "user", "hi", 1, "sent" });
+                a.messages.push_back(ChatMessage { "m", "ceo", MessageRole::user, "hi", 1, MessageStatus::sent });
             },
             true },
         { "has a job", [](Account& a) { a.jobs.push_back(PendingRequest::make("J", starter("ceo"), "x")); }, true },
@@ -154,12 +154,13 @@ TEST(AccountRecord, SelectionFallsBackToThePrimaryBot)
 TEST(AccountRecord, SetStatusChangesTheFirstMessageWithTheId)
 {
     Account account = Account::fresh();
-    account.messages = { { "R", "dot", "user", "a", 1, "queued" }, { "R", "dot", "user", "b", 2, "queued" } };
-    account.setStatus("R", "sent");
-    EXPECT_EQ(account.messages[0].status, "sent");
-    EXPECT_EQ(account.messages[1].status, "queued");
+    account.messages = { { "R", "dot", MessageRole::user, "a", 1, MessageStatus::queued },
+        { "R", "dot", MessageRole::user, "b", 2, MessageStatus::queued } };
+    account.setStatus("R", MessageStatus::sent);
+    EXPECT_EQ(account.messages[0].status, MessageStatus::sent);
+    EXPECT_EQ(account.messages[1].status, MessageStatus::queued);
     Account before = account;
-    account.setStatus("missing", "sent");
+    account.setStatus("missing", MessageStatus::sent);
     EXPECT_EQ(account, before);
 }
 

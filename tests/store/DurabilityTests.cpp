@@ -25,7 +25,7 @@ using namespace quorvane::test;
 namespace {
 
 // A vault whose file takes long enough to write that kills land in the middle of saves.
-Vault largeVault(std::size_t draftBytes, const char* theme)
+Vault largeVault(std::size_t draftBytes, Theme theme)
 {
     Vault vault = sampleVault(20);
     vault.theme = theme;
@@ -38,8 +38,8 @@ TEST(Durability, SavesKilledAtRandomMomentsLeaveTheOldOrTheNewVault)
     ScratchFolder scratch;
     std::filesystem::path folder = scratch / "Quorvane";
     const Vault initial = sampleVault(3);
-    const Vault first = largeVault(6 << 20, "dark");
-    const Vault second = largeVault(3 << 20, "system");
+    const Vault first = largeVault(6 << 20, Theme::dark);
+    const Vault second = largeVault(3 << 20, Theme::system);
     SecureStore(folder, fixedKey()).save(initial);
 
     const unsigned seed = std::random_device {}();
@@ -124,7 +124,7 @@ void limit(int resource, rlim_t value)
 TEST(Durability, FailedWritesLeaveThePreviousFileAndNoTemporaryFile)
 {
     const Vault old = sampleVault(4);
-    const Vault replacement = largeVault(1 << 20, "system");
+    const Vault replacement = largeVault(1 << 20, Theme::system);
     const rlim_t newSize = 12 + encodeJSON(replacement).size() + 16;
     constexpr uid_t nobody = 65534;
 

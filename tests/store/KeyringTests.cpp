@@ -77,7 +77,7 @@ TEST_F(RealKeyring, FirstStartMakesTheKeyAndLaterStartsReuseIt)
         vault = store.load();
         ASSERT_EQ(vault.accounts.size(), 1u);
         EXPECT_EQ(vault.accounts.front().label, "Your Dot");
-        vault.theme = "dark";
+        vault.theme = Theme::dark;
         store.save(vault);
     }
     std::string key = itemSecret();

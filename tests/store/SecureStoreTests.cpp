@@ -160,7 +160,7 @@ TEST_F(SecureStoreTest, SavingIsAllowedAgainOnceTheFileLoads)
     EXPECT_THROW(store.load(), StorageError);
     writeBytes(folder / "vault.enc", good);
     EXPECT_EQ(store.load(), vault);
-    vault.theme = "system";
+    vault.theme = Theme::system;
     store.save(vault);
     EXPECT_EQ(store.load(), vault);
 }

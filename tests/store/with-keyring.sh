@@ -7,7 +7,22 @@ set -eu
 
 if [ -z "${QUORVANE_KEYRING_SESSION:-}" ]; then
   scratch=$(mktemp -d)
-  trap 'rm -rf "$scratch"' EXIT
+  # A helper process of the command (WebKit's web process writing its shader cache, say) can
+  # outlive the command by a moment and write into the home folder while it is being removed:
+  # try again for a while, and never let the clean-up change the command's exit status.
+  remove_scratch() {
+    tries=0
+    until rm -rf "$scratch" 2>/dev/null; do
+      tries=$((tries + 1))
+      if [ "$tries" -gt 50 ]; then
+        echo "with-keyring: could not remove $scratch" >&2
+        break
+      fi
+      sleep 0.1
+    done
+    return 0
+  }
+  trap remove_scratch EXIT
   mkdir -m 700 "$scratch/home" "$scratch/run"
   # A session bus that can start no services: nothing but our daemon may answer for the
   # keyring, and an unlock prompt fails at once instead of looking for a display.

@@ -17,7 +17,7 @@ ClientState Controller::snapshot() const
     ClientState state;
     state.account = vault_.account();
     state.theme = vault_.theme;
-    state.appIconStyle = vault_.appIconStyle.value_or("quorvane");
+    state.appIconStyle = vault_.appIconStyle.value_or(AppIconStyle::quorvane);
     state.connection = connection;
     state.issue = issue;
     state.storageHealthy = storageHealthy_;

@@ -70,8 +70,8 @@ std::vector<std::uint8_t> fixedKey(std::uint8_t seed)
 Vault sampleVault(std::size_t messages)
 {
     Vault vault = Vault::fresh();
-    vault.theme = "dark";
-    vault.appIconStyle = Text("dot");
+    vault.theme = Theme::dark;
+    vault.appIconStyle = AppIconStyle::dot;
     Account& account = vault.accounts.front();
     account.label = "Ünïcödé — “quoted” 👩‍💻";
     account.dotURL = "https://dot.example/dots/home";
@@ -82,10 +82,10 @@ Vault sampleVault(std::size_t messages)
         ChatMessage message;
         message.id = newUUID();
         message.botID = "dot";
-        message.role = i % 2 == 0 ? "user" : "assistant";
+        message.role = i % 2 == 0 ? MessageRole::user : MessageRole::assistant;
         message.text = "Message " + std::to_string(i) + " — 東京 ✓ \\ / \"";
         message.date = 786'000'000.125 + static_cast<double>(i);
-        message.status = "sent";
+        message.status = MessageStatus::sent;
         if (i % 2 == 1) {
             message.html = Text("<p>Reply <b>" + std::to_string(i) + "</b></p>");
             ReplyPart part;

@@ -18,6 +18,7 @@
 
 #include "quorvane/Account.hpp"
 #include "quorvane/Json.hpp"
+#include "quorvane/Vault.hpp"
 #include "quorvane/controller/ConnectionStatus.hpp"
 
 namespace quorvane {
@@ -34,8 +35,8 @@ BOOST_DESCRIBE_STRUCT(SavedAccount, (), (id, name, active))
 
 struct ClientState {
     Account account {};  // the active account, whole
-    Text theme {};  // "light", "dark" or "system"
-    Text appIconStyle {};  // "quorvane" or "dot"
+    Theme theme = Theme::light;
+    AppIconStyle appIconStyle = AppIconStyle::quorvane;  // the vault's, or quorvane when it has none
     ConnectionStatus connection = ConnectionStatus::disconnected;
     Text issue {};  // the current problem sentence; empty when none
     bool storageHealthy = true;

@@ -10,14 +10,20 @@
 //   signIn        the page asks for a sign-in on an account that never connected
 //   expired       the page asks for a sign-in on an account that was connected before
 
-#include <string>
+#include <array>
 #include <string_view>
+
+#include "quorvane/NamedEnum.hpp"
 
 namespace quorvane {
 
 enum class ConnectionStatus { disconnected, connecting, recovering, connected, attention, signIn, expired };
 
-std::string_view toString(ConnectionStatus status);
-void appendJSON(std::string& out, ConnectionStatus status);
+template <>
+struct EnumNames<ConnectionStatus> {
+    static constexpr std::string_view what = "connection status";
+    static constexpr std::array<std::string_view, 7> names
+        = { "disconnected", "connecting", "recovering", "connected", "attention", "signIn", "expired" };
+};
 
 }  // namespace quorvane

@@ -1,0 +1,42 @@
+#pragma once
+
+// What the application shell is built from. The program fills it from its installation
+// (defaultOptions()); tests point it at their own page, store and browser stand-ins.
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "quorvane/VaultStorage.hpp"
+#include "quorvane/updates/UpdateDriver.hpp"
+
+namespace quorvane {
+
+struct ShellOptions {
+    // The installed data folder, share/quorvane: UI/, dot-adapter.js, Info.json,
+    // dot-service.json. Its sibling glib-2.0/schemas holds the compiled settings schema when the
+    // system's schema folders do not.
+    std::filesystem::path dataDirectory;
+    // The interface page's folder; empty means dataDirectory / "UI".
+    std::filesystem::path resourceRoot;
+    // The page's default Content-Security-Policy; empty means kInterfaceContentSecurityPolicy.
+    std::string contentSecurityPolicy;
+    // Opens an http or https address in the user's browser; empty means the desktop's default
+    // handler (gtk_show_uri).
+    std::function<void(const std::string& uri)> openURI;
+    // Opens the vault store; empty means the default store (the keyring and the data home).
+    std::function<std::unique_ptr<VaultStorage>()> openStore;
+    // The update driver; empty means the appcast driver.
+    std::shared_ptr<UpdateDriver> updateDriver;
+    // Run as an instance of its own instead of handing a second start to the running one (the
+    // demo runs beside a real installation this way).
+    bool separateInstance = false;
+};
+
+// The installation's own options: the data folder is <prefix>/share/quorvane beside the
+// program's <prefix>/bin (a build tree has the same layout), unless QUORVANE_DATA_DIR names
+// another; QUORVANE_SEPARATE_INSTANCE=1 asks for a separate instance.
+ShellOptions defaultOptions();
+
+}  // namespace quorvane

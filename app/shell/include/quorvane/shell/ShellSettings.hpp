@@ -1,0 +1,48 @@
+#pragma once
+
+// The few settings that must outlive the process, in GSettings (schema "local.vemir.quorvane"):
+// the user's choice about automatic update checks, and the main window's size and maximised
+// state. Everything else the user sets lives in the vault.
+//
+// The schema is looked up in the system's schema folders first (an installed Quorvane), then in
+// the compiled schema beside the data folder (<prefix>/share/glib-2.0/schemas, which the build
+// also writes into the build tree, so a run from the build folder finds it). Without either,
+// the values live in memory for this run and a warning says why. Tests select GLib's memory
+// backend (G_SETTINGS_BACKEND=memory), so they never touch the user's dconf database.
+
+#include <filesystem>
+#include <optional>
+
+#include <gio/gio.h>
+
+#include "quorvane/holders/GObjectPtr.hpp"
+
+namespace quorvane {
+
+class ShellSettings {
+public:
+    static constexpr const char* kSchemaID = "local.vemir.quorvane";
+
+    explicit ShellSettings(const std::filesystem::path& dataDirectory);
+
+    // Absent until the user turns automatic checks on or off; then their choice.
+    std::optional<bool> automaticUpdateChecks() const;
+    void setAutomaticUpdateChecks(bool enabled);
+
+    struct WindowState {
+        int width = 1180;
+        int height = 780;
+        bool maximized = false;
+    };
+    WindowState windowState() const;
+    void setWindowState(const WindowState& state);
+
+    bool persistent() const { return bool(settings_); }
+
+private:
+    GObjectPtr<GSettings> settings_;
+    std::optional<bool> automaticUpdateChecks_;  // when there is no schema
+    WindowState window_;  // when there is no schema
+};
+
+}  // namespace quorvane

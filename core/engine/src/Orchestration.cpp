@@ -1,0 +1,570 @@
+#include "quorvane/Orchestration.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <set>
+#include <unordered_set>
+#include <utility>
+
+#include <boost/json/parse.hpp>
+#include <boost/json/parse_options.hpp>
+#include <unicode/regex.h>
+#include <unicode/utext.h>
+
+#include "AccountLists.hpp"
+#include "quorvane/ConversationContext.hpp"
+#include "quorvane/TextRules.hpp"
+
+namespace quorvane {
+
+namespace {
+
+// Handoff blocks come from the outside service, so their size is capped before decoding. A
+// directive that can be accepted holds at most six tasks of at most 4000 characters: about
+// 96 KB as plain UTF-8, under 300 KB even with every character written as a JSON escape.
+// 1 MiB leaves room for long grapheme clusters and ignored keys while bounding the memory and
+// time a hostile reply can cost. No continuation can bring a larger object back under the cap,
+// so a block that passes it is invalid even before it closes.
+constexpr std::size_t kMaxDirectiveBytes = std::size_t(1) << 20;
+
+// A directive is three levels deep (object, handoffs array, assignment); ignored keys may nest
+// a little. The parser refuses anything deeper instead of building it.
+constexpr std::size_t kMaxDirectiveDepth = 32;
+
+constexpr std::size_t kMaxHandoffsPerRoot = 6;
+constexpr std::size_t kMaxJobs = 20;
+constexpr std::int64_t kMaxDelegatingDepth = 2;
+constexpr std::size_t kMaxTaskCharacters = 4000;
+
+[[noreturn]] void brokenPattern(const char* which)
+{
+    // The fixed patterns are compile-time constants of this file; failing to compile one is a
+    // programming error that must not pass silently.
+    std::fprintf(stderr, "quorvane: the %s pattern does not compile\n", which);
+    std::abort();
+}
+
+const icu::RegexPattern& handoffLabelPattern()
+{
+    static const std::unique_ptr<icu::RegexPattern> pattern = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        UParseError where {};
+        std::unique_ptr<icu::RegexPattern> compiled(icu::RegexPattern::compile(
+            icu::UnicodeString::fromUTF8("(?m)(?:```quorvane-handoff\\b|^[\\t ]*quorvane-handoff\\b)"), 0, where,
+            status));
+        if (U_FAILURE(status) || !compiled)
+            brokenPattern("handoff label");
+        return compiled;
+    }();
+    return *pattern;
+}
+
+struct UTextCloser {
+    void operator()(UText* text) const { utext_close(text); }
+};
+using UTextHolder = std::unique_ptr<UText, UTextCloser>;
+
+// Byte offset just past the single label in text; none when there is no label, and
+// `several` set when there is more than one.
+std::optional<std::size_t> singleLabelEnd(std::string_view text, bool& several)
+{
+    several = false;
+    UErrorCode status = U_ZERO_ERROR;
+    // Matching over UTF-8 directly keeps the match offsets in bytes of `text`.
+    UTextHolder input(utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status));
+    std::unique_ptr<icu::RegexMatcher> matcher(handoffLabelPattern().matcher(status));
+    if (U_FAILURE(status) || !matcher || !input)
+        brokenPattern("handoff label");
+    matcher->reset(input.get());
+    if (!matcher->find(status))
+        return std::nullopt;
+    int64_t end = matcher->end64(status);
+    if (matcher->find(status))
+        several = true;
+    if (U_FAILURE(status))
+        brokenPattern("handoff label");
+    return static_cast<std::size_t>(end);
+}
+
+enum class ScanResult { complete, incomplete, tooLarge };
+
+// Finds the end of the JSON object that opens at text[start] == '{'. Braces inside strings do
+// not count; a backslash in a string escapes the next byte. Only ASCII bytes steer the scan, so
+// working on bytes gives the same result as working on characters. Iterative on purpose: the
+// nesting depth is a counter, never a call stack.
+ScanResult scanObject(std::string_view text, std::size_t start, std::size_t& end)
+{
+    std::size_t depth = 0;
+    bool inString = false;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        if (i - start >= kMaxDirectiveBytes)
+            return ScanResult::tooLarge;
+        char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{') {
+            ++depth;
+        } else if (c == '}') {
+            if (--depth == 0) {
+                end = i + 1;
+                return ScanResult::complete;
+            }
+        }
+    }
+    return ScanResult::incomplete;
+}
+
+// Thrown inside the decoder only; any mismatch makes the whole directive invalid.
+struct NotADirective { };
+
+std::string stringValue(const boost::json::value& value)
+{
+    const auto* string = value.if_string();
+    if (!string)
+        throw NotADirective {};
+    return std::string(string->data(), string->size());
+}
+
+std::string requiredString(const boost::json::object& object, std::string_view key)
+{
+    const auto* found = object.if_contains(key);
+    if (!found)
+        throw NotADirective {};
+    return stringValue(*found);
+}
+
+std::optional<std::string> optionalString(const boost::json::object& object, std::string_view key)
+{
+    const auto* found = object.if_contains(key);
+    if (!found)
+        return std::nullopt;
+    return stringValue(*found);
+}
+
+HandoffDirective decodeDirective(const boost::json::value& value)
+{
+    const auto* object = value.if_object();
+    if (!object)
+        throw NotADirective {};
+    HandoffDirective directive;
+    directive.request_id = requiredString(*object, "request_id");
+    directive.to = optionalString(*object, "to");
+    directive.task = optionalString(*object, "task");
+    if (const auto* list = object->if_contains("handoffs")) {
+        const auto* array = list->if_array();
+        if (!array)
+            throw NotADirective {};
+        auto& assignments = directive.handoffs.emplace();
+        assignments.reserve(array->size());
+        for (const auto& element : *array) {
+            const auto* entry = element.if_object();
+            if (!entry)
+                throw NotADirective {};
+            assignments.push_back({ requiredString(*entry, "to"), requiredString(*entry, "task") });
+        }
+    }
+    return directive;
+}
+
+std::optional<HandoffDirective> parseDirective(std::string_view json)
+{
+    boost::json::parse_options options;
+    options.max_depth = kMaxDirectiveDepth;
+    boost::json::error_code error;
+    boost::json::value value = boost::json::parse(json, error, {}, options);
+    if (error)
+        return std::nullopt;
+    try {
+        return decodeDirective(value);
+    } catch (const NotADirective&) {
+        return std::nullopt;
+    }
+}
+
+const Handoff* findHandoff(const std::optional<CowVector<Handoff>>& handoffs, std::string_view id)
+{
+    if (!handoffs)
+        return nullptr;
+    auto found = std::find_if(handoffs->begin(), handoffs->end(), [&](const Handoff& h) { return h.id == id; });
+    return found == handoffs->end() ? nullptr : &*found;
+}
+
+Text rootOf(const PendingRequest& job) { return job.rootRequestID.value_or(job.id); }
+
+bool isASCIIAlphanumeric(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The name as a pattern that matches exactly its characters. "\Q…\E" would end early at a name
+// that itself holds "\E", so every ASCII character that is not a letter or digit is escaped on
+// its own (a backslash before such a character is always a literal in ICU); letters, digits
+// and non-ASCII characters are literals already.
+std::string literalPattern(std::string_view name)
+{
+    std::string out;
+    out.reserve(name.size() * 2);
+    for (char c : name) {
+        if (static_cast<unsigned char>(c) < 0x80 && !isASCIIAlphanumeric(c))
+            out.push_back('\\');
+        out.push_back(c);
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---- The handoff block ------------------------------------------------------------------------
+
+std::vector<HandoffAssignment> HandoffDirective::assignments() const
+{
+    if (handoffs)
+        return (!to && !task) ? *handoffs : std::vector<HandoffAssignment> {};
+    if (to && task)
+        return { HandoffAssignment { *to, *task } };
+    return {};
+}
+
+HandoffEnvelope handoffEnvelope(std::string_view text)
+{
+    using Kind = HandoffEnvelope::Kind;
+    // Both forms of the label contain this literal, so a reply without it (nearly every reply)
+    // needs no regular-expression pass at all.
+    if (text.find("quorvane-handoff") == std::string_view::npos)
+        return { Kind::none, std::nullopt };
+    bool several = false;
+    auto labelEnd = singleLabelEnd(text, several);
+    if (!labelEnd)
+        return { Kind::none, std::nullopt };
+    if (several)
+        return { Kind::invalid, std::nullopt };
+
+    std::size_t pos = *labelEnd;
+    while (pos < text.size()) {
+        std::size_t next = pos;
+        if (!isUnicodeWhitespace(decodeUTF8(text, next)))
+            break;
+        pos = next;
+    }
+    if (pos == text.size())
+        return { Kind::incomplete, std::nullopt };
+    if (text[pos] != '{')
+        return { Kind::invalid, std::nullopt };
+
+    std::size_t end = 0;
+    switch (scanObject(text, pos, end)) {
+    case ScanResult::incomplete:
+        return { Kind::incomplete, std::nullopt };
+    case ScanResult::tooLarge:
+        return { Kind::invalid, std::nullopt };
+    case ScanResult::complete:
+        break;
+    }
+    auto directive = parseDirective(text.substr(pos, end - pos));
+    if (!directive)
+        return { Kind::invalid, std::nullopt };
+    return { Kind::valid, std::move(directive) };
+}
+
+bool isHandoffResponse(std::string_view text) { return handoffEnvelope(text).kind != HandoffEnvelope::Kind::none; }
+
+bool handoffResponseIsIncomplete(std::string_view text)
+{
+    return handoffEnvelope(text).kind == HandoffEnvelope::Kind::incomplete;
+}
+
+// ---- Acceptance -------------------------------------------------------------------------------
+
+bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view reply, bool directMention, Date now)
+{
+    // Callers may pass the job as it stands in `jobs`, which this operation edits: work on a copy.
+    const PendingRequest job = delegating;
+    // Every check runs before anything changes: the directive comes from the outside service
+    // and a refused one must leave no trace.
+    if (job.roleTargets)
+        return false;
+    auto botOf = [&](std::string_view id) -> const Bot* {
+        auto found = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == id; });
+        return found == bots.end() ? nullptr : &*found;
+    };
+    if (!botOf(job.botID))
+        return false;
+
+    auto envelope = handoffEnvelope(reply);
+    if (envelope.kind != HandoffEnvelope::Kind::valid || !envelope.directive)
+        return false;
+    if (job.isReport.value_or(false))
+        return false;
+    std::int64_t depth = job.delegationDepth.value_or(0);
+    if (depth > kMaxDelegatingDepth)
+        return false;
+    const HandoffDirective& directive = *envelope.directive;
+    if (directive.request_id != job.id.view())
+        return false;
+    auto assignments = directive.assignments();
+    if (assignments.empty())
+        return false;
+
+    Text root = rootOf(job);
+    std::size_t rootHandoffs = handoffs ? static_cast<std::size_t>(std::count_if(handoffs->begin(), handoffs->end(),
+                                   [&](const Handoff& h) { return h.rootRequestID == root; }))
+                                        : 0;
+    if (rootHandoffs + assignments.size() > kMaxHandoffsPerRoot)
+        return false;
+    // The delegating job leaves the queue, so it does not count.
+    auto otherJobs = static_cast<std::size_t>(
+        std::count_if(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id != job.id; }));
+    if (otherJobs + assignments.size() > kMaxJobs)
+        return false;
+
+    std::set<std::string_view> targets;
+    for (const auto& assignment : assignments)
+        if (!targets.insert(assignment.to).second)
+            return false;
+
+    std::vector<const Bot*> targetBots;
+    for (const auto& assignment : assignments) {
+        const Bot* target = botOf(assignment.to);
+        if (!target || target->id == job.botID || target->id == kPrimaryBotID || target->archived)
+            return false;
+        if (trimmed(assignment.task).empty() || characterCount(assignment.task) > kMaxTaskCharacters)
+            return false;
+        targetBots.push_back(target);
+    }
+
+    // Build everything first, then apply it in one go.
+    std::optional<QuotedReply> quote;
+    if (directMention) {
+        auto rootMessage
+            = std::find_if(messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == root; });
+        if (rootMessage != messages.end())
+            quote = rootMessage->quotedReply;
+    }
+    std::vector<Handoff> newHandoffs;
+    std::vector<ChatMessage> newMessages;
+    std::vector<PendingRequest> newJobs;
+    for (std::size_t i = 0; i < assignments.size(); ++i) {
+        const auto& assignment = assignments[i];
+        const Bot& target = *targetBots[i];
+        Text handoffID(newUUID());
+
+        newHandoffs.push_back(Handoff { handoffID, root, job.botID, target.id, Text(assignment.task),
+            HandoffStatus::working, job.id, directMention });
+
+        ChatMessage note;
+        note.id = assignments.size() == 1 ? job.id + "-handoff" : handoffID + "-handoff";
+        note.botID = job.botID;
+        note.role = MessageRole::event;
+        note.text = "Asked " + target.name + " to help.";
+        note.date = now;
+        note.status = MessageStatus::delegated;
+        note.replyToID = root;
+        note.handoffID = handoffID;
+        newMessages.push_back(std::move(note));
+
+        PendingRequest request = PendingRequest::make(handoffID, target, assignment.task);
+        request.rootRequestID = root;
+        request.parentRequestID = job.id;
+        request.returnBotID = job.botID;
+        request.delegationDepth = depth + 1;
+        std::string text = quote ? quotedReplyBlock(quote->author, quote->text) + assignment.task : assignment.task;
+        configurePayload(request, target, text);
+        newJobs.push_back(std::move(request));
+
+        ChatMessage task;
+        task.id = handoffID;
+        task.botID = target.id;
+        task.role = MessageRole::handoff;
+        task.text = assignment.task;
+        task.date = now;
+        task.status = MessageStatus::queued;
+        task.sourceBotID = job.botID;
+        task.replyToID = root;
+        newMessages.push_back(std::move(task));
+    }
+
+    std::erase_if(jobs, [&](const PendingRequest& j) { return j.id == job.id; });
+    setStatus(job.id, MessageStatus::delegated);
+    if (!handoffs)
+        handoffs.emplace();
+    handoffs->insert(handoffs->end(), newHandoffs.begin(), newHandoffs.end());
+    messages.insert(messages.end(), newMessages.begin(), newMessages.end());
+    // Teammates run before other waiting requests.
+    auto firstQueued
+        = std::find_if(jobs.begin(), jobs.end(), [](const PendingRequest& j) { return j.phase == JobPhase::queued; });
+    jobs.insert(firstQueued, newJobs.begin(), newJobs.end());
+    return true;
+}
+
+// ---- The handoff tree -------------------------------------------------------------------------
+
+void Account::finishHandoffStatuses(std::string_view rootID)
+{
+    // The id may be a view into a record that this operation changes.
+    const std::string root(rootID);
+    if (handoffs) {
+        // One pass settles at least one more level of nesting, so this many passes always reach
+        // the top of the tree.
+        std::size_t passes = handoffs->size();
+        for (std::size_t pass = 0; pass < passes; ++pass) {
+            // Read through const access so that an unchanged list stays shared with its copies.
+            const auto& settled = *handoffs;
+            for (std::size_t i = 0; i < settled.size(); ++i) {
+                const Handoff& handoff = settled[i];
+                if (handoff.rootRequestID != root || handoff.status != HandoffStatus::working)
+                    continue;
+                if (std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == handoff.id; }))
+                    continue;
+                bool childWorking = false;
+                bool childStopped = false;
+                for (const auto& child : settled) {
+                    if (child.parentRequestID != handoff.id)
+                        continue;
+                    childWorking = childWorking || child.status == HandoffStatus::working;
+                    childStopped = childStopped || child.status == HandoffStatus::stopped;
+                }
+                if (childWorking)
+                    continue;
+                Text id = handoff.id;
+                handoffs->mutableAt(i).status = childStopped ? HandoffStatus::stopped : HandoffStatus::complete;
+                setStatus(id, childStopped ? MessageStatus::unconfirmed : MessageStatus::sent);
+            }
+        }
+    }
+
+    bool stillWorking = false;
+    bool anyStopped = false;
+    if (handoffs) {
+        for (const auto& handoff : *handoffs) {
+            if (handoff.rootRequestID != root)
+                continue;
+            stillWorking = stillWorking || handoff.status == HandoffStatus::working;
+            anyStopped = anyStopped || handoff.status == HandoffStatus::stopped;
+        }
+    }
+    if (stillWorking
+        || std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return rootOf(j) == root; }))
+        return;
+    setStatus(root, anyStopped ? MessageStatus::unconfirmed : MessageStatus::sent);
+}
+
+std::vector<Text> Account::replyDestinations(const PendingRequest& job) const
+{
+    std::vector<Text> destinations;
+    if (!job.returnBotID)
+        return destinations;
+    Text current = *job.returnBotID;
+    std::optional<Text> parent = job.parentRequestID;
+    std::unordered_set<Text> seen;
+    // A chain that returns to a bot already listed is a loop in stored records; stop there.
+    while (current != job.botID) {
+        if (!seen.insert(current).second)
+            break;
+        destinations.push_back(current);
+        const Handoff* handoff = parent ? findHandoff(handoffs, *parent) : nullptr;
+        if (!handoff)
+            break;
+        current = handoff->sourceBotID;
+        parent = handoff->parentRequestID;
+    }
+    return destinations;
+}
+
+bool Account::isRedundantHandoffReport(const PendingRequest& job) const
+{
+    if (!job.isReport.value_or(false) || !job.rootRequestID || !handoffs)
+        return false;
+    return std::any_of(handoffs->begin(), handoffs->end(),
+        [&](const Handoff& h) { return h.rootRequestID == *job.rootRequestID && h.sourceBotID == job.botID; });
+}
+
+void Account::retireRedundantHandoffReports()
+{
+    std::vector<PendingRequest> redundant;
+    if (replyWatches)
+        for (const auto& watch : *replyWatches)
+            if (isRedundantHandoffReport(watch.job))
+                redundant.push_back(watch.job);
+    for (const auto& job : jobs)
+        if (isRedundantHandoffReport(job))
+            redundant.push_back(job);
+    if (redundant.empty())
+        return;
+
+    // Both forms of a destination's copy are removed: the id the copies are filed under
+    // (R-reply-handoff-result-B) and the shorter form that older records may carry.
+    std::unordered_set<std::string> retiredIDs;
+    for (const auto& report : redundant) {
+        retiredIDs.insert(report.id.str());
+        retiredIDs.insert(report.id + "-reply");
+        for (const auto& destination : replyDestinations(report)) {
+            retiredIDs.insert(report.id + "-reply-handoff-result-" + destination);
+            retiredIDs.insert(report.id + "-handoff-result-" + destination);
+        }
+    }
+    erase_if(messages, [&](const ChatMessage& m) { return retiredIDs.contains(m.id.str()); });
+
+    auto removable
+        = [](const PendingRequest& job) { return job.phase == JobPhase::queued || job.phase == JobPhase::failed; };
+    for (const auto& report : redundant) {
+        if (!removable(report) || report.attempts.value_or(0) <= 0)
+            continue;
+        // Its text may already stand in the page composer.
+        appendOnce(pendingDraftCleanup, report.payload);
+    }
+    std::erase_if(jobs, [&](const PendingRequest& job) { return removable(job) && isRedundantHandoffReport(job); });
+
+    for (const auto& report : redundant) {
+        if (!report.rootRequestID)
+            continue;
+        setStatus(*report.rootRequestID, MessageStatus::sent);
+        for (std::size_t i = 0; i < handoffs->size(); ++i) {
+            const Handoff& handoff = (*handoffs)[i];
+            if (handoff.rootRequestID == *report.rootRequestID && handoff.status == HandoffStatus::working)
+                handoffs->mutableAt(i).status = HandoffStatus::complete;
+        }
+    }
+}
+
+// ---- Direct mention ---------------------------------------------------------------------------
+
+std::optional<Bot> Account::explicitTeammate(std::string_view text, std::string_view excludingBotID) const
+{
+    // Every candidate's pattern starts with "^@".
+    if (!text.starts_with('@'))
+        return std::nullopt;
+    icu::UnicodeString subject
+        = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    const Bot* candidate = nullptr;
+    for (const auto& bot : bots) {
+        if (bot.archived || bot.id == kPrimaryBotID || bot.id == excludingBotID)
+            continue;
+        // The pattern holds the bot's name, so it is compiled per bot; a crew is small and this
+        // runs once per message the user sends.
+        std::string source = "^@" + literalPattern(bot.name) + "(?=\\s|[,.:!?]|$)";
+        UErrorCode status = U_ZERO_ERROR;
+        UParseError where {};
+        std::unique_ptr<icu::RegexPattern> pattern(
+            icu::RegexPattern::compile(icu::UnicodeString::fromUTF8(source), UREGEX_CASE_INSENSITIVE, where, status));
+        if (U_FAILURE(status) || !pattern)
+            continue;
+        std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(subject, status));
+        if (U_FAILURE(status) || !matcher)
+            continue;
+        bool matches = matcher->find(status);
+        if (U_FAILURE(status) || !matches)
+            continue;
+        if (candidate)
+            return std::nullopt;
+        candidate = &bot;
+    }
+    if (!candidate)
+        return std::nullopt;
+    return *candidate;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,30 @@
+// The window as the user sees it, with the interface page when it is built (else the test
+// page), in both appearances: pictures for people to look at, in <build>/test-artifacts/shell.
+
+#include "ShellHarness.hpp"
+
+namespace quorvane::testing {
+namespace {
+
+TEST_F(ShellTest, PicturesOfTheWindow)
+{
+    std::filesystem::path interfacePage = std::filesystem::path(QUORVANE_TEST_DATA_DIR) / "UI";
+    bool realPage = std::filesystem::exists(interfacePage / "index.html");
+    if (realPage)
+        pageFolder = interfacePage;
+    launch();
+    ASSERT_TRUE(runUntil([&] { return shell().ready(); }));
+    std::filesystem::path folder = QUORVANE_TEST_ARTIFACTS_DIR;
+    std::string page = realPage ? "interface" : "test-page";
+    shell().controller()->onChange = nullptr;  // only the states below
+    for (bool dark : { false, true }) {
+        ClientState state = shell().controller()->snapshot();
+        state.theme = dark ? Theme::dark : Theme::light;
+        shell().publish(state);
+        runFor(1.5);
+        screenshot(folder / (page + (dark ? "-dark.png" : "-light.png")));
+    }
+}
+
+}  // namespace
+}  // namespace quorvane::testing
