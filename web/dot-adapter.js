@@ -45,7 +45,8 @@
 // Bounds (lengths in UTF-16 code units, as JavaScript counts them). Every string is made
 // well-formed (a lone surrogate becomes U+FFFD) before it is measured or returned.
 //   - messages: the newest 5,000; older ones are left out.
-//   - message id: at most 256; a message with a longer id is left out. Role: at most 32.
+//   - message id: at most 256; a message with a longer (or empty) id cannot be read, so the
+//     page is not ready (see "Finding the page"). Role: at most 32.
 //   - message text: at most 262,144, cut at a character boundary (Quorvane's longest request,
 //     20,000 characters, fits even in scripts of several code units per character).
 //   - message HTML: at most 524,288; longer markup is left out (cut markup would be broken).
@@ -477,6 +478,7 @@ function memory() {
     unreadable: false,
     conversation: null, // the address the history belongs to
     sendPlace: null, // {label, fromEnd}: where the send control sat and what it said
+    actions: null, // the actions of the first call, run by every call (see the dispatch)
   };
   window.__quorvane = m;
   watchPage(m);
@@ -926,18 +928,22 @@ function reveal(id) {
 if (window !== window.top) return refuse('The Dot adapter runs only in the main page.');
 if (document.readyState === 'loading') return null;
 const m = memory();
+// The first call's actions serve every later call in this document. They read nothing but their
+// parameters, so any copy would do; but code that runs again and again gets compiled to run
+// fast, which a fresh copy per call (twice a second) never would.
+const run = m.actions || (m.actions = Object.freeze({ snapshot, prepare, send, clearDraft, reveal }));
 
 switch (action) {
   case 'inspect':
-    return await snapshot(m, since);
+    return await run.snapshot(m, since);
   case 'prepare':
-    return await prepare(m, text, expectedURL);
+    return await run.prepare(m, text, expectedURL);
   case 'send':
-    return await send(m, text, expectedURL);
+    return await run.send(m, text, expectedURL);
   case 'clearDraft':
-    return await clearDraft(m, text, expectedURL);
+    return await run.clearDraft(m, text, expectedURL);
   case 'reveal':
-    return reveal(text);
+    return run.reveal(text);
   default:
     return refuse('Quorvane asked the Dot page for something it doesn’t know.');
 }

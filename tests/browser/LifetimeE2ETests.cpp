@@ -2,8 +2,11 @@
 // page that stops answering, a transport replaced while a call is pending, a sign-in window
 // that was never shown, and page scripts that try to post the change signal.
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include <boost/json.hpp>
 
@@ -71,15 +74,61 @@ TEST_F(LifetimeTest, CallsEndAtTheirDeadlinesAndAStuckPageIsEnded)
     EXPECT_TRUE(openAndInspect(*browser, url).ready);
 }
 
-// What a controller does with its transport: it owns it, starts page calls in the background
-// and replaces it (another account) whenever it must, pending calls or not.
-struct ControllerShaped {
+// What the controller's run loop does with its transport: turn after turn it reads the page and,
+// when a request waits, places and sends it, with a pause between turns. The transport is a
+// member, replaced (another account) whenever the controller must, pending calls or not; code
+// after every await reads that member again.
+struct RunLoopShaped {
     std::unique_ptr<DotTransport> transport;
-    TaskScope tasks;
+    std::string url;
+    std::optional<std::string> queued;  // a request waiting to be sent
+    bool sending = false;  // a send is on its way
+    std::string sendOutcome;
+    std::map<const DotTransport*, int> snapshots;  // read through each transport
     bool replacing = false;
     bool resumedWhileReplacing = false;
-    bool done = false;
-    std::string outcome;
+    TaskScope tasks;
+
+    void resumed()
+    {
+        if (replacing)
+            resumedWhileReplacing = true;
+    }
+
+    Task<void> turn()
+    {
+        co_await transport->inspect();
+        resumed();
+        ++snapshots[transport.get()];
+        if (!queued)
+            co_return;
+        std::string text = *std::exchange(queued, std::nullopt);
+        co_await transport->prepare(text, url);
+        resumed();
+        sending = true;
+        try {
+            co_await transport->send(text, url);
+            sendOutcome = "sent";
+        } catch (const GLibError& error) {
+            sendOutcome = error.matches(G_IO_ERROR, G_IO_ERROR_CANCELLED) ? "cancelled" : error.what();
+        }
+        resumed();
+        sending = false;
+    }
+
+    Task<void> run()
+    {
+        for (;;) {
+            try {
+                co_await turn();
+            } catch (const TaskCancelled&) {
+                throw;
+            } catch (const std::exception&) {
+                resumed();  // a page still loading, say: the next turn tries again
+            }
+            co_await sleepFor(GLibScheduler::shared(), 0.1);
+        }
+    }
 
     void replace(std::unique_ptr<DotTransport> next, bool shutDownFirst)
     {
@@ -91,50 +140,43 @@ struct ControllerShaped {
     }
 };
 
-Task<void> sendFrom(ControllerShaped& controller, std::string text, std::string url)
-{
-    try {
-        co_await controller.transport->send(std::move(text), std::move(url));
-        controller.outcome = "sent";
-    } catch (const GLibError& error) {
-        controller.outcome = error.matches(G_IO_ERROR, G_IO_ERROR_CANCELLED) ? "cancelled" : error.what();
-    } catch (const std::exception& error) {
-        controller.outcome = error.what();
-    }
-    // Code after an await of a page call: it must never run inside replace().
-    if (controller.replacing)
-        controller.resumedWhileReplacing = true;
-    controller.done = true;
-}
-
-TEST_F(LifetimeTest, ReplacingTheTransportWhileACallIsPendingResumesTheCallerLater)
+TEST_F(LifetimeTest, ReplacingTheTransportUnderARunLoopResumesItLaterOnTheNewOne)
 {
     for (bool shutDownFirst : { true, false }) {
         SCOPED_TRACE(shutDownFirst ? "shutdown(), then replaced" : "replaced: its destructor shuts it down");
         simulator->control("reset");
         auto browser = makeBrowser();
         auto url = startConversation(*browser);
-        simulator->control("stall-send");
-        awaitVoid(browser->prepare("Pending", url));
         auto oldView = GObjectPtr<WebKitWebView>::retain(browser->webView());
+        const DotTransport* old = browser.get();
+        simulator->control("stall-send");
 
-        ControllerShaped controller;
-        controller.transport = std::move(browser);
-        controller.tasks.spawn(sendFrom(controller, "Pending", url));
-        runFor(0.5);
-        ASSERT_FALSE(controller.done);
+        RunLoopShaped loop;
+        loop.transport = std::move(browser);
+        loop.url = url;
+        loop.tasks.spawn(loop.run());
+        ASSERT_TRUE(runUntil([&] { return loop.snapshots[old] >= 2; }));
+        loop.queued = "Pending";
+        ASSERT_TRUE(runUntil([&] { return loop.sending; }));
+        runFor(0.5);  // the send is in the page, waiting for a service that never answers
+        ASSERT_EQ(loop.sendOutcome, "");
         ASSERT_EQ(simulator->controlGet("state").at("pages").as_int64(), 1);
 
-        controller.replace(makeBrowser(), shutDownFirst);
-        EXPECT_FALSE(controller.done) << "the caller resumes from the main loop, not inside replace()";
-        ASSERT_TRUE(runUntil([&] { return controller.done; }, 5));
-        EXPECT_FALSE(controller.resumedWhileReplacing);
-        EXPECT_EQ(controller.outcome, "cancelled");
+        auto next = makeBrowser();
+        const DotTransport* replacement = next.get();
+        next->open(url);
+        loop.replace(std::move(next), shutDownFirst);
+        EXPECT_EQ(loop.sendOutcome, "") << "the loop resumes from the main loop, not inside replace()";
+        ASSERT_TRUE(runUntil([&] { return !loop.sendOutcome.empty(); }, 5));
+        EXPECT_EQ(loop.sendOutcome, "cancelled");
+        EXPECT_TRUE(runUntil([&] { return loop.snapshots[replacement] >= 2; })) << "the loop goes on with the new page";
+        EXPECT_FALSE(loop.resumedWhileReplacing);
 
         // The old account's page stopped, though its web view is still held.
-        ASSERT_TRUE(runUntil([&] { return std::string(webkit_web_view_get_uri(oldView.get())) == "about:blank"; }, 5));
-        EXPECT_TRUE(runUntil([&] { return simulator->controlGet("state").at("pages").as_int64() == 0; }, 5))
-            << "its event stream is closed";
+        EXPECT_TRUE(runUntil([&] { return std::string(webkit_web_view_get_uri(oldView.get())) == "about:blank"; }, 5));
+        EXPECT_TRUE(runUntil([&] { return simulator->controlGet("state").at("pages").as_int64() == 1; }, 5))
+            << "its event stream is closed; the new page's is open";
+        loop.tasks.cancelAll();
     }
 }
 

@@ -3,6 +3,7 @@
 // virtualised history, renamed attributes), and pages whose content runs past the bounds.
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -244,6 +245,57 @@ TEST_F(PageReadingTest, MessageTextAndMarkupStopAtTheirBounds)
         if (message.html && expected[i].html) {
             EXPECT_EQ(message.html->size(), lengths[i] + 7);
         }
+    }
+}
+
+TEST_F(PageReadingTest, IdsRolesDraftsAndAddressesStopAtTheirBounds)
+{
+    ManualScheduler clock;
+    auto browser = makeBrowser(clock);
+    auto url = startConversation(*browser);
+    auto read = [&] {
+        clock.advance(DotBrowser::kUnchangedPageReread);  // read the page, whatever it signalled
+        return await(browser->inspect());
+    };
+    auto firstID = [](std::size_t length) {
+        return "document.querySelector('[data-message-id]').setAttribute('data-message-id', '"
+            + std::string(length, 'i') + "'); 'set'";
+    };
+    const std::string longAddress = url + "?q=" + std::string(8192, 'q');
+    // The page's own script changes what it shows (the page does not render again meanwhile).
+    const struct {
+        const char* name;
+        std::string script;
+        std::function<void(const DotSnapshot&)> check;
+    } steps[] = {
+        { "an id at its bound", firstID(256),
+            [](const DotSnapshot& s) {
+                EXPECT_TRUE(s.ready);
+                EXPECT_EQ(s.messages.front().id, std::string(256, 'i'));
+            } },
+        { "an id past its bound: a message that cannot be read", firstID(257),
+            [](const DotSnapshot& s) {
+                EXPECT_FALSE(s.ready);
+                EXPECT_EQ(s.reason, kUnreadable);
+            } },
+        { "a role past its bound",
+            firstID(8) + ";document.querySelectorAll('[data-message-id]')[1].setAttribute('data-message-author-role', '"
+                + std::string(33, 'r') + "'); 'set'",
+            [](const DotSnapshot& s) {
+                EXPECT_TRUE(s.ready) << s.reason;
+                EXPECT_EQ(s.messages.at(1).role, std::string(32, 'r'));
+            } },
+        { "a draft past its bound",
+            "const e = document.querySelector('[contenteditable=true]'); e.focus();"
+            "document.execCommand('insertText', false, 'd'.repeat(262145)); 'typed'",
+            [](const DotSnapshot& s) { EXPECT_EQ(s.draft, std::string(262144, 'd')); } },
+        { "an address past its bound", "history.replaceState(null, '', '" + longAddress + "'); 'moved'",
+            [&](const DotSnapshot& s) { EXPECT_EQ(s.url, longAddress.substr(0, 8192)); } },
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        ASSERT_NE(evalInPage(browser->webView(), step.script), "");
+        step.check(read());
     }
 }
 
