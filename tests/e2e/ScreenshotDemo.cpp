@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <filesystem>
 
 #include <glib.h>
@@ -45,9 +46,14 @@ int main(int argc, char** argv)
             { "Plan a picnic for four on Saturday.", "Make it vegetarian, and add something sweet." }) {
             chat.awaitFiledReply(chat.send(words));
         }
-        chat.type("Who brings the blanket?");
-        // Two animation frames: the page has drawn its last state before the picture is taken.
+        const std::string draft = "Who brings the blanket?";
+        chat.type(draft);
+        if (chat.composerText() != draft)
+            throw std::runtime_error("The composer did not take the draft.");
+        // Two animation frames, and a moment for the web process's frame to reach the window:
+        // the picture shows the page as it stands.
         app.run("await new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done))); return true;");
+        g_usleep(1000000);
         app.screenshot(output);
         app.quit();
         std::printf("The main window is in %s\n", output.c_str());
