@@ -25,6 +25,28 @@ constexpr const char* kInterface = "local.vemir.quorvane.TestDriver";
 
 double now() { return double(g_get_monotonic_time()) / G_USEC_PER_SEC; }
 
+// The processes that carry `marker` in their environment: the program's WebKit helpers, which
+// outlive it by a moment and are not its children to reap.
+std::vector<pid_t> processesMarked(const std::string& marker)
+{
+    std::vector<pid_t> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream in(entry.path() / "environ", std::ios::binary);
+        std::string variable;
+        while (std::getline(in, variable, '\0')) {
+            if (variable == marker) {
+                found.push_back(pid_t(std::stol(name)));
+                break;
+            }
+        }
+    }
+    return found;
+}
+
 }  // namespace
 
 AppProcess::AppProcess(std::filesystem::path program, std::filesystem::path folder, std::filesystem::path dotService)
@@ -144,6 +166,7 @@ void AppProcess::kill()
     int status = 0;
     waitpid(pid_, &status, 0);
     pid_ = 0;
+    awaitHelpers();
 }
 
 bool AppProcess::exited()
@@ -153,9 +176,24 @@ bool AppProcess::exited()
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = 0;
+        awaitHelpers();
         return true;
     }
     return false;
+}
+
+void AppProcess::awaitHelpers()
+{
+    const std::string marker = "QUORVANE_DOT_SERVICE=" + dotService_.string();
+    double deadline = now() + 30;
+    for (auto helpers = processesMarked(marker); !helpers.empty(); helpers = processesMarked(marker)) {
+        if (now() > deadline) {
+            for (pid_t helper : helpers)
+                ::kill(helper, SIGKILL);
+            return;
+        }
+        g_usleep(100000);
+    }
 }
 
 GVariant* AppProcess::call(const char* method, GVariant* parameters, const GVariantType* reply, int timeoutMs)

@@ -4,7 +4,8 @@
 // (QUORVANE_TEST_DRIVER=1, see app/shell/include/quorvane/shell/TestDriver.hpp) on the session
 // bus that the test runs in. Each start gets the same data folders (XDG data, cache and config
 // homes under `folder`), so a restart finds what the last run saved; its output goes to
-// `folder`/quorvane.log. The process is stopped (and reaped) when the object goes away.
+// `folder`/quorvane.log. The process is stopped (and reaped) when the object goes away, and
+// every stop waits for its WebKit helper processes to end as well.
 
 #include <filesystem>
 #include <string>
@@ -47,6 +48,9 @@ public:
 private:
     GVariant* call(const char* method, GVariant* parameters, const GVariantType* reply, int timeoutMs = 60000);
     bool exited();
+    // Waits (at most 30 s, then kills them) until the program's WebKit helper processes,
+    // known by this program's environment, have ended too.
+    void awaitHelpers();
 
     std::filesystem::path program_;
     std::filesystem::path folder_;

@@ -5,8 +5,8 @@
 
 #include <cstdio>
 #include <exception>
-#include <stdexcept>
 #include <filesystem>
+#include <stdexcept>
 
 #include <glib.h>
 
