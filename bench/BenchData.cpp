@@ -7,6 +7,7 @@
 
 #include "quorvane/Json.hpp"
 #include "quorvane/PageRecords.hpp"
+#include "quorvane/RequestRecords.hpp"
 
 namespace quorvane::bench {
 
@@ -166,6 +167,56 @@ std::string snapshotJSON(std::size_t messages)
         }
     }
     return encodeJSON(snapshot);
+}
+
+std::string watchedToken(std::size_t n)
+{
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%012zx", 0xa00000000000 + n * 7919);
+    return buffer;
+}
+
+WatchedConversation makeWatchedConversation(std::size_t requests, std::size_t localMessages)
+{
+    WatchedConversation s;
+    s.account = makeVault(localMessages - 2 * requests).account();
+    static const char* const bots[] = { "dot", "B1", "B2" };
+    s.account.replyWatches.emplace();
+    for (std::size_t n = 0; n < requests; ++n) {
+        const std::string id = "REQ-" + std::to_string(n);
+        const std::string tag = "[qv:" + watchedToken(n) + "]";
+        PendingRequest job;
+        job.id = id;
+        job.botID = bots[n % 3];
+        job.replyToken = watchedToken(n);
+        job.payload = "[Quorvane request " + id + "]\n[Conversation: Dot]\n[Reply tag: " + tag + "]\n"
+            + "Answer directly; do not hand off this turn.\n[User message]\n" + prose(300, n);
+        // Each request's baseline holds the page ids shown when it was sent, as separate
+        // strings, as after a load.
+        std::vector<Text> baseline;
+        baseline.reserve(s.page.size());
+        for (const auto& shown : s.page)
+            baseline.emplace_back(shown.id.view());
+        job.baseline = CowVector<Text>(std::move(baseline));
+        job.phase = JobPhase::waiting;
+        job.submitted = 1000.0 + static_cast<double>(n);
+
+        DotMessage turn { "turn-" + std::to_string(n), "user", job.payload, std::nullopt, std::nullopt };
+        std::string answer = prose(600, n + 1);
+        DotMessage reply { "reply-" + std::to_string(n), "assistant", tag + "\n" + answer,
+            "<p>" + tag + "</p><p>" + answer + "</p>", std::nullopt };
+        s.page.push_back(turn);
+        s.page.push_back(reply);
+        job.userMessageID = turn.id;
+
+        ChatMessage user { id, job.botID, MessageRole::user, prose(300, n), job.submitted.value(), MessageStatus::sent };
+        s.account.messages.push_back(user);
+        s.account.replyWatches->push_back(ReplyWatch { job, { reply.id }, false });
+    }
+    // File every reply once, as the run loop did when each was accepted.
+    s.account.reconcileReplies(s.page, 5000);
+    s.account.collectUnassignedReplies(s.page, 5000);
+    return s;
 }
 
 }  // namespace quorvane::bench

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "quorvane/Vault.hpp"
 
@@ -23,5 +24,17 @@ std::string prose(std::size_t length, std::size_t seed);
 // replies with HTML, some attachments, and a few ids read twice as the page shows them while a
 // reply grows.
 std::string snapshotJSON(std::size_t messages);
+
+// A settled conversation as the run loop sees it after long use: `requests` answered requests,
+// each with its turn and its tagged reply on the page (2 × `requests` page messages), each still
+// watched, with its reply filed; the account holds `localMessages` messages in all.
+struct WatchedConversation {
+    Account account;
+    std::vector<DotMessage> page;
+};
+WatchedConversation makeWatchedConversation(std::size_t requests, std::size_t localMessages);
+
+// The 12 hex digits of the reply token of request n of makeWatchedConversation.
+std::string watchedToken(std::size_t n);
 
 }  // namespace quorvane::bench

@@ -5,6 +5,13 @@
 //     every turn's publication costs): goal ≤ 1 ms.
 // Each is set beside its copy floor: the least any copy-on-change design must do for the same
 // work (the vault copied with one message changed; the active account copied).
+//   - one idle turn of the run loop (page unchanged, nothing to do) on an account of 10,000
+//     messages and a page of 2,000: goal ≤ 1 ms of controller time;
+//   - one turn while a reply streams (the reply grew; a live reply is built and published to a
+//     counting onChange): goal ≤ 5 ms.
+// The page's snapshots are made before they are needed, each message with its own storage as
+// a fresh parse gives it, so the turn pays for every comparison a real one does; only the
+// transport's own work (running the adapter, parsing its JSON) is left out.
 
 #include <memory>
 
@@ -12,6 +19,8 @@
 
 #include "BenchData.hpp"
 #include "BenchReport.hpp"
+#include "quorvane/DotService.hpp"
+#include "quorvane/ReplyCorrelation.hpp"
 #include "quorvane/async/Scheduler.hpp"
 #include "quorvane/controller/Controller.hpp"
 
@@ -35,9 +44,13 @@ private:
     Vault vault_;
 };
 
-// A page that is never asked anything in these benchmarks.
-class QuietPage final : public DotTransport {
+// A page that answers every snapshot at once with what `next` gives.
+class ScriptedPage final : public DotTransport {
 public:
+    explicit ScriptedPage(std::function<DotSnapshot()> next)
+        : next_(std::move(next))
+    {
+    }
     bool loading() const override { return false; }
     const std::string& error() const override { return error_; }
     void setOnChange(std::function<void()>) override { }
@@ -45,7 +58,7 @@ public:
     void show() override { }
     void showMessage(std::string, std::string) override { }
     void shutdown() override { }
-    Task<DotSnapshot> inspect() override { co_return DotSnapshot {}; }
+    Task<DotSnapshot> inspect() override { co_return next_(); }
     Task<void> prepare(std::string, std::string) override { co_return; }
     Task<void> send(std::string, std::string) override { co_return; }
     Task<void> clearDraft(std::string, std::string) override { co_return; }
@@ -53,11 +66,16 @@ public:
     void hideWindow() override { }
 
 private:
+    std::function<DotSnapshot()> next_;
     std::string error_;
 };
 
 struct Platform final : TransportFactory, PowerActivity, Pasteboard, AvatarFetcher {
-    std::unique_ptr<DotTransport> make(std::string_view) override { return std::make_unique<QuietPage>(); }
+    std::unique_ptr<DotTransport> make(std::string_view) override
+    {
+        return std::make_unique<ScriptedPage>(pages ? pages : [] { return DotSnapshot {}; });
+    }
+    std::function<DotSnapshot()> pages;
     std::unique_ptr<Hold> hold(std::string_view) override { return std::make_unique<Hold>(); }
     void putPlainText(std::string_view) override { }
     Task<AvatarResponse> fetch(std::string) override { co_return AvatarResponse {}; }
@@ -150,6 +168,158 @@ void CopyFloorOfSnapshot(benchmark::State& state)
 }
 BENCHMARK(CopyFloorOfSnapshot)->Unit(benchmark::kMillisecond);
 
+// ---- The run loop ------------------------------------------------------------------------------
+
+constexpr std::size_t kRequests = 1'000;  // answered and watched: 2,000 page messages
+constexpr const char* kConversationURL = "https://dot.example/dots/0123ABCD-4567-89EF-0123-456789ABCDEF";
+constexpr const char* kLiveToken = "feedfacecafe";
+
+// The same messages, each string in storage of its own.
+std::vector<DotMessage> freshCopy(const std::vector<DotMessage>& messages)
+{
+    std::vector<DotMessage> copy;
+    copy.reserve(messages.size());
+    for (const DotMessage& m : messages) {
+        DotMessage c;
+        c.id = Text(m.id.view());
+        c.role = Text(m.role.view());
+        c.text = Text(m.text.view());
+        if (m.html)
+            c.html = Text(m.html->view());
+        c.attachments = m.attachments;
+        copy.push_back(std::move(c));
+    }
+    return copy;
+}
+
+struct LoopSetup {
+    // A connected account of 10,000 messages with 1,000 answered, watched requests on its page;
+    // with `streaming`, one more request whose reply is being written.
+    explicit LoopSetup(bool streaming)
+    {
+        DotService service;
+        service.mainHost = service.staticHost = service.userContentHost = service.companyHost = "dot.example";
+        service.homePath = "/dots";
+        DotService::install(service);
+
+        bench::WatchedConversation conversation = bench::makeWatchedConversation(kRequests, kMessages);
+        Vault vault = Vault::fresh();
+        conversation.account.id = vault.activeAccount;
+        conversation.account.connectedOnce = true;
+        conversation.account.dotURL = kConversationURL;
+        if (streaming) {
+            PendingRequest live;
+            live.id = "LIVE";
+            live.botID = "dot";
+            live.replyToken = kLiveToken;
+            live.payload = std::string("[Quorvane request LIVE]\n[Conversation: Dot]\n[Reply tag: [qv:") + kLiveToken
+                + "]]\n[User message]\n" + bench::prose(300, 99);
+            for (const auto& m : conversation.page)
+                live.baseline.push_back(m.id);
+            live.phase = JobPhase::waiting;
+            live.userMessageID = "turn-live";
+            live.submitted = 800'000'000.0;
+            conversation.account.jobs = { live };
+            conversation.account.messages.push_back(
+                ChatMessage { "LIVE", "dot", MessageRole::user, "Tell me more", 800'000'000.0, MessageStatus::waiting });
+            conversation.page.push_back(DotMessage { "turn-live", "user", live.payload });
+        }
+        vault.accounts = { conversation.account };
+        page = conversation.page;
+        copies = { freshCopy(page), freshCopy(page) };
+
+        platform.pages = [this, streaming] {
+            DotSnapshot snapshot;
+            snapshot.url = kConversationURL;
+            snapshot.ready = true;
+            snapshot.busy = streaming;
+            snapshot.messages = copies[turns++ % 2];
+            if (streaming) {
+                // The reply grows by a few words every turn.
+                std::string tag = std::string("[qv:") + kLiveToken + "]";
+                std::string text = bench::prose(400 + 12 * turns, 5);
+                snapshot.messages.push_back(DotMessage {
+                    "reply-live", "assistant", tag + "\n" + text, "<p>" + tag + "</p><p>" + text + "</p>" });
+            }
+            return snapshot;
+        };
+        controller = std::make_unique<Controller>(ControllerServices {
+            .transports = platform,
+            .power = platform,
+            .pasteboard = platform,
+            .avatars = platform,
+            .openStore = [vault]() -> std::unique_ptr<VaultStorage> { return std::make_unique<CountingStore>(vault); },
+            .scheduler = scheduler,
+            .now = [this] { return 800'000'000 + scheduler.now(); },
+        });
+        controller->onChange = [this](const ClientState&) { ++publications; };
+        controller->start();
+        // Settle: the first turns reconcile and publish what they find.
+        for (int i = 0; i < 4; ++i)
+            scheduler.advance(0.5);
+    }
+
+    Platform platform;
+    ManualScheduler scheduler;
+    std::vector<DotMessage> page;
+    std::vector<std::vector<DotMessage>> copies;
+    std::size_t turns = 0;
+    std::unique_ptr<Controller> controller;
+    int publications = 0;
+};
+
+void IdleTurn(benchmark::State& state)
+{
+    static LoopSetup setup(false);
+    const int publications = setup.publications;
+    for (auto _ : state)
+        setup.scheduler.advance(0.5);
+    if (setup.publications != publications)
+        state.SkipWithError("an idle turn published");
+}
+BENCHMARK(IdleTurn)->Unit(benchmark::kMillisecond);
+
+void StreamingTurn(benchmark::State& state)
+{
+    static LoopSetup setup(true);
+    const int publications = setup.publications;
+    for (auto _ : state)
+        setup.scheduler.advance(0.5);
+    if (!setup.controller->liveReply)
+        state.SkipWithError("no live reply");
+    if (setup.publications - publications < static_cast<int>(state.iterations()))
+        state.SkipWithError("a streaming turn did not publish");
+}
+BENCHMARK(StreamingTurn)->Unit(benchmark::kMillisecond);
+
+// What an idle turn cannot avoid: the page's messages made unique, and compared with those of the
+// last turn (equal, but in storage of their own).
+void IdleTurnPageWork(benchmark::State& state)
+{
+    static const bench::WatchedConversation conversation = bench::makeWatchedConversation(kRequests, kMessages);
+    static const std::vector<DotMessage> a = freshCopy(conversation.page), b = freshCopy(conversation.page);
+    for (auto _ : state) {
+        std::vector<DotMessage> unique = uniqueDotMessages(a);
+        bool same = unique == b;
+        benchmark::DoNotOptimize(same);
+    }
+}
+BENCHMARK(IdleTurnPageWork)->Unit(benchmark::kMillisecond);
+
+// What a streaming turn would cost on top if it reconciled the page with its 1,000 watched
+// requests: it does not, since only the streaming reply changed (see PageChange.hpp).
+void StreamingTurnReconciliation(benchmark::State& state)
+{
+    static const bench::WatchedConversation conversation = bench::makeWatchedConversation(kRequests, kMessages);
+    for (auto _ : state) {
+        Account account = conversation.account;
+        account.reconcileReplies(conversation.page, 6000);
+        account.collectUnassignedReplies(conversation.page, 6000);
+        benchmark::DoNotOptimize(account);
+    }
+}
+BENCHMARK(StreamingTurnReconciliation)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -164,5 +334,13 @@ int main(int argc, char** argv)
             { "controller snapshot() + equality, unchanged (10,000 messages)", "SnapshotUnchanged", std::nullopt, 1.0,
                 Clock::cpu },
             { "against its copy floor", "SnapshotUnchanged", "CopyFloorOfSnapshot", std::nullopt, Clock::cpu, true },
+            { "run loop idle turn (10,000 messages, 2,000-message page, 1,000 watches)", "IdleTurn", std::nullopt, 1.0,
+                Clock::cpu },
+            { "of which the page's messages made unique and compared", "IdleTurnPageWork", std::nullopt, std::nullopt,
+                Clock::cpu, true },
+            { "run loop turn while a reply streams (same account and page)", "StreamingTurn", std::nullopt, 5.0,
+                Clock::cpu },
+            { "reconciliation it skips (only its own reply changed)", "StreamingTurnReconciliation", std::nullopt,
+                std::nullopt, Clock::cpu, true },
         });
 }

@@ -15,62 +15,9 @@ using namespace quorvane;
 constexpr std::size_t kRequests = 1'000;  // each has a turn and a reply on the page: 2,000 messages
 constexpr std::size_t kLocalMessages = 10'000;
 
-std::string token(std::size_t n)
+const bench::WatchedConversation& scenario()
 {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%012zx", 0xa00000000000 + n * 7919);
-    return buffer;
-}
-
-struct Scenario {
-    Account account;
-    std::vector<DotMessage> page;
-};
-
-// A conversation in which every request was answered and is still watched. Each request's
-// baseline holds the page ids shown when it was sent, as separate strings, as after a load.
-const Scenario& scenario()
-{
-    static const Scenario built = [] {
-        Scenario s;
-        s.account = bench::makeVault(kLocalMessages - 2 * kRequests).account();
-        static const char* const bots[] = { "dot", "B1", "B2" };
-        s.account.replyWatches.emplace();
-        for (std::size_t n = 0; n < kRequests; ++n) {
-            const std::string id = "REQ-" + std::to_string(n);
-            const std::string tag = "[qv:" + token(n) + "]";
-            PendingRequest job;
-            job.id = id;
-            job.botID = bots[n % 3];
-            job.replyToken = token(n);
-            job.payload = "[Quorvane request " + id + "]\n[Conversation: Dot]\n[Reply tag: " + tag + "]\n"
-                + "Answer directly; do not hand off this turn.\n[User message]\n" + bench::prose(300, n);
-            std::vector<Text> baseline;
-            baseline.reserve(s.page.size());
-            for (const auto& shown : s.page)
-                baseline.emplace_back(shown.id.view());  // a separate copy of each id
-            job.baseline = CowVector<Text>(std::move(baseline));
-            job.phase = JobPhase::waiting;
-            job.submitted = 1000.0 + static_cast<double>(n);
-
-            DotMessage turn { "turn-" + std::to_string(n), "user", job.payload, std::nullopt, std::nullopt };
-            std::string answer = bench::prose(600, n + 1);
-            DotMessage reply { "reply-" + std::to_string(n), "assistant", tag + "\n" + answer,
-                "<p>" + tag + "</p><p>" + answer + "</p>", std::nullopt };
-            s.page.push_back(turn);
-            s.page.push_back(reply);
-            job.userMessageID = turn.id;
-
-            ChatMessage user { id, job.botID, MessageRole::user, bench::prose(300, n), job.submitted.value(),
-                MessageStatus::sent };
-            s.account.messages.push_back(user);
-            s.account.replyWatches->push_back(ReplyWatch { job, { reply.id }, false });
-        }
-        // File every reply once, as the run loop did when each was accepted.
-        s.account.reconcileReplies(s.page, 5000);
-        s.account.collectUnassignedReplies(s.page, 5000);
-        return s;
-    }();
+    static const bench::WatchedConversation built = bench::makeWatchedConversation(kRequests, kLocalMessages);
     return built;
 }
 
@@ -78,7 +25,7 @@ const Scenario& scenario()
 template <class Change>
 void onEveryPageChange(benchmark::State& state, Change change)
 {
-    const Scenario& s = scenario();
+    const bench::WatchedConversation& s = scenario();
     Account account = s.account;
     for (auto _ : state) {
         change(account, s.page);

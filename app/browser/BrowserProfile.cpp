@@ -1,7 +1,5 @@
 #include "quorvane/browser/BrowserProfile.hpp"
 
-#include <cctype>
-
 #include <glib.h>
 
 #include "quorvane/TextRules.hpp"
@@ -9,25 +7,10 @@
 
 namespace quorvane {
 
-std::optional<std::string> parseProfileUUID(std::string_view text)
-{
-    if (text.size() != 36)
-        return std::nullopt;
-    std::string canonical(text);
-    for (std::size_t i = 0; i < canonical.size(); ++i) {
-        char& c = canonical[i];
-        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash ? c != '-' : !std::isxdigit(static_cast<unsigned char>(c)))
-            return std::nullopt;
-        c = char(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return canonical;
-}
-
 BrowserProfile BrowserProfile::forAccount(std::string_view profile)
 {
     BrowserProfile result;
-    result.identifier = parseProfileUUID(profile).value_or(newUUID());
+    result.identifier = canonicalUUID(profile).value_or(newUUID());
     auto folder = std::filesystem::path("Quorvane") / "profiles" / result.identifier;
     // Without a home folder of its own, GLib's answer (which ends in the temporary folder) is
     // still better than a path relative to wherever the application was started.

@@ -2,32 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "quorvane/TextRules.hpp"
 #include "quorvane/UserFolders.hpp"
 #include "quorvane/browser/BrowserProfile.hpp"
 
 namespace quorvane {
 namespace {
-
-TEST(BrowserProfileTest, ParsesUUIDsInEitherCaseOnly)
-{
-    const struct {
-        const char* text;
-        std::optional<std::string> parsed;
-    } cases[] = {
-        { "0F8FAD5B-D9CB-469F-A165-70867728950E", "0F8FAD5B-D9CB-469F-A165-70867728950E" },
-        { "0f8fad5b-d9cb-469f-a165-70867728950e", "0F8FAD5B-D9CB-469F-A165-70867728950E" },
-        { "", std::nullopt },
-        { "0F8FAD5B-D9CB-469F-A165-70867728950", std::nullopt },
-        { "0F8FAD5B-D9CB-469F-A165-70867728950EE", std::nullopt },
-        { "0F8FAD5BD-9CB-469F-A165-70867728950E", std::nullopt },
-        { "0F8FAD5B-D9CB-469F-A165-70867728950G", std::nullopt },
-        { "../../../../etc/passwd-aaaaaaaaaaaaaaaaa", std::nullopt },
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(parseProfileUUID(c.text), c.parsed);
-    }
-}
 
 TEST(BrowserProfileTest, FoldersAreNamedAfterTheProfileOrAFreshUUID)
 {
@@ -38,7 +18,7 @@ TEST(BrowserProfileTest, FoldersAreNamedAfterTheProfileOrAFreshUUID)
 
     auto first = BrowserProfile::forAccount("not a uuid");
     auto second = BrowserProfile::forAccount("not a uuid");
-    EXPECT_TRUE(parseProfileUUID(first.identifier));
+    EXPECT_TRUE(canonicalUUID(first.identifier));
     EXPECT_NE(first.identifier, second.identifier);
     EXPECT_EQ(first.dataDirectory.filename(), first.identifier);
 }

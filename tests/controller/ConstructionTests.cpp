@@ -18,16 +18,6 @@ constexpr const char* kCouldNotOpen = "Your local history couldn\u2019t be opene
 constexpr const char* kReopen = "Reopen Quorvane after unlocking your keyring.";
 constexpr const char* kUnavailable = "Local storage is unavailable. Reopen Quorvane before continuing.";
 
-std::string failureOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 class ConstructionTest : public ControllerTest { };
 
 // Three ways a start fails; each leaves the controller showing the sentence, refusing changes,
@@ -201,7 +191,8 @@ TEST_F(ConstructionTest, StopEndsTheLoopAndTheTransport)
 TEST_F(ConstructionTest, ResetAfterSwitchGivesTheNewAccountAFreshPage)
 {
     make(connectedVault());
-    FakePage& old = page();
+    bool oldShutDown = false;
+    page().onShutdown = [&] { oldShutDown = true; };
     controller->lastRemoteMessages = std::vector<DotMessage> {};
     controller->lastWatchCount = 3;
     controller->candidate = "reading";
@@ -215,7 +206,7 @@ TEST_F(ConstructionTest, ResetAfterSwitchGivesTheNewAccountAFreshPage)
     published.clear();
 
     controller->resetForActiveAccount();
-    EXPECT_TRUE(old.isShutDown);
+    EXPECT_TRUE(oldShutDown);
     ASSERT_EQ(transports.pages.size(), 2u);
     EXPECT_EQ(page().profile, controller->vault().account().browserProfile);
     EXPECT_FALSE(controller->lastRemoteMessages);

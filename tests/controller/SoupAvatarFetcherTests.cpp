@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
 
+#include "HttpsTestSupport.hpp"
 #include "quorvane/async/TaskScope.hpp"
 #include "quorvane/controller/SoupAvatarFetcher.hpp"
 
@@ -49,7 +50,7 @@ protected:
         directory = dir;
         g_free(dir);
         certificate = directory / "cert.pem";
-        ASSERT_NO_FATAL_FAILURE(makeCertificate(certificate, directory / "key.pem"));
+        ASSERT_NO_FATAL_FAILURE(testing::makeTestCertificate(QUORVANE_OPENSSL, certificate, directory / "key.pem"));
         GTlsCertificate* tls
             = g_tls_certificate_new_from_files(certificate.c_str(), (directory / "key.pem").c_str(), &error);
         ASSERT_NE(tls, nullptr) << (error ? error->message : "");
@@ -74,24 +75,6 @@ protected:
         }
         while (g_main_context_iteration(nullptr, FALSE)) { }
         std::filesystem::remove_all(directory);
-    }
-
-    static void makeCertificate(const std::filesystem::path& cert, const std::filesystem::path& key)
-    {
-        std::vector<std::string> args = { QUORVANE_OPENSSL, "req", "-x509", "-newkey", "ec", "-pkeyopt",
-            "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
-            "subjectAltName=IP:127.0.0.1", "-keyout", key.string(), "-out", cert.string() };
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        gint status = 0;
-        GError* error = nullptr;
-        ASSERT_TRUE(g_spawn_sync(nullptr, argv.data(), nullptr,
-            GSpawnFlags(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr, nullptr, nullptr, nullptr,
-            &status, &error))
-            << (error ? error->message : "");
-        ASSERT_TRUE(g_spawn_check_wait_status(status, nullptr));
     }
 
     static void handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data)
@@ -181,22 +164,7 @@ protected:
         return outcome;
     }
 
-    static bool runUntil(const std::function<bool()>& condition, guint seconds = 20)
-    {
-        bool expired = false;
-        guint guard = g_timeout_add_seconds(
-            seconds,
-            [](gpointer flag) -> gboolean {
-                *static_cast<bool*>(flag) = true;
-                return G_SOURCE_REMOVE;
-            },
-            &expired);
-        while (!condition() && !expired)
-            g_main_context_iteration(nullptr, TRUE);
-        if (!expired)
-            g_source_remove(guard);
-        return condition();
-    }
+    static bool runUntil(const std::function<bool()>& condition) { return testing::runMainLoopUntil(condition); }
 
     std::filesystem::path directory;
     std::filesystem::path certificate;

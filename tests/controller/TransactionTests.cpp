@@ -13,16 +13,6 @@ constexpr const char* kSaveFailed
     = "Your conversation couldn\u2019t be saved. Sending is paused; your visible draft is still here.";
 constexpr const char* kUnavailable = "Local storage is unavailable. Reopen Quorvane before continuing.";
 
-std::string failureOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 class TransactionTest : public ControllerTest {
 protected:
     void SetUp() override

@@ -112,6 +112,15 @@ protected:
     // delivered it and everything it scheduled has run.
     static void postAndSettle()
     {
+        // The module subscribes on the process's shared bus connection (receiver_), and the
+        // bus must have taken its match rule before the signal is sent from another connection.
+        // The daemon handles one connection's messages in order, so a round trip on that
+        // connection tells that every subscription made before it is in place.
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_sync(receiver_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+            "org.freedesktop.DBus", "GetId", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
+        ASSERT_NE(reply, nullptr) << error->message;
+        g_variant_unref(reply);
         ASSERT_TRUE(postDockIconChanged(sender_));
         settle();
     }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <regex>
 #include <set>
 
@@ -94,6 +95,30 @@ TEST(TextRules, MakesUpperCaseVersionFourUUIDs)
         seen.insert(uuid);
     }
     EXPECT_EQ(seen.size(), 100u);
+}
+
+TEST(TextRules, ReadsUUIDsInEitherCaseOnly)
+{
+    const struct {
+        const char* text;
+        std::optional<std::string> canonical;
+    } cases[] = {
+        { "0F8FAD5B-D9CB-469F-A165-70867728950E", "0F8FAD5B-D9CB-469F-A165-70867728950E" },
+        { "0f8fad5b-d9cb-469f-a165-70867728950e", "0F8FAD5B-D9CB-469F-A165-70867728950E" },
+        { "", std::nullopt },
+        { "0F8FAD5B-D9CB-469F-A165-70867728950", std::nullopt },
+        { "0F8FAD5B-D9CB-469F-A165-70867728950EE", std::nullopt },
+        { "0F8FAD5BD-9CB-469F-A165-70867728950E", std::nullopt },
+        { "0F8FAD5B-D9CB-469F-A165-70867728950G", std::nullopt },
+        { "{0F8FAD5B-D9CB-469F-A165-70867728950}", std::nullopt },
+        { "../../../../etc/passwd-aaaaaaaaaaaaaaaaa", std::nullopt },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(canonicalUUID(c.text), c.canonical);
+    }
+    const std::string made = newUUID();
+    EXPECT_EQ(canonicalUUID(made), made);
 }
 
 TEST(TextRules, DecodesMalformedUTF8AsReplacementWithProgress)

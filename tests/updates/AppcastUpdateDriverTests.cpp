@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
 
+#include "HttpsTestSupport.hpp"
 #include "quorvane/updates/AppUpdater.hpp"
 #include "quorvane/updates/AppcastUpdateDriver.hpp"
 
@@ -83,8 +84,10 @@ protected:
         g_free(dir);
         certificate = directory / "feed-cert.pem";
         otherCertificate = directory / "other-cert.pem";
-        ASSERT_NO_FATAL_FAILURE(makeCertificate(certificate, directory / "feed-key.pem"));
-        ASSERT_NO_FATAL_FAILURE(makeCertificate(otherCertificate, directory / "other-key.pem"));
+        ASSERT_NO_FATAL_FAILURE(
+            testing::makeTestCertificate(QUORVANE_OPENSSL, certificate, directory / "feed-key.pem"));
+        ASSERT_NO_FATAL_FAILURE(
+            testing::makeTestCertificate(QUORVANE_OPENSSL, otherCertificate, directory / "other-key.pem"));
 
         GTlsCertificate* tls
             = g_tls_certificate_new_from_files(certificate.c_str(), (directory / "feed-key.pem").c_str(), &error);
@@ -119,26 +122,6 @@ protected:
         std::filesystem::remove_all(directory);
     }
 
-    static void makeCertificate(const std::filesystem::path& cert, const std::filesystem::path& key)
-    {
-        std::vector<std::string> args = { QUORVANE_OPENSSL, "req", "-x509", "-newkey", "ec", "-pkeyopt",
-            "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
-            "subjectAltName=IP:127.0.0.1", "-keyout", key.string(), "-out", cert.string() };
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        gchar* errors = nullptr;
-        gint status = 0;
-        GError* error = nullptr;
-        ASSERT_TRUE(g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_STDOUT_TO_DEV_NULL, nullptr, nullptr, nullptr,
-            &errors, &status, &error))
-            << (error ? error->message : "");
-        std::string output = errors ? errors : "";
-        g_free(errors);
-        ASSERT_TRUE(g_spawn_check_wait_status(status, nullptr)) << output;
-    }
-
     static void handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data)
     {
         auto* self = static_cast<HttpsFeedTest*>(data);
@@ -167,22 +150,7 @@ protected:
     }
 
     // Runs the main loop until the condition holds; a guard ends the wait if it never does.
-    static bool runUntil(const std::function<bool()>& condition)
-    {
-        bool expired = false;
-        guint guard = g_timeout_add_seconds(
-            20,
-            [](gpointer flag) -> gboolean {
-                *static_cast<bool*>(flag) = true;
-                return G_SOURCE_REMOVE;
-            },
-            &expired);
-        while (!condition() && !expired)
-            g_main_context_iteration(nullptr, TRUE);
-        if (!expired)
-            g_source_remove(guard);
-        return condition();
-    }
+    static bool runUntil(const std::function<bool()>& condition) { return testing::runMainLoopUntil(condition); }
 
     AppBundle bundle(const std::string& path, const char* version = "0.1.0", bool automatic = false) const
     {

@@ -68,7 +68,7 @@ void Controller::openStorage()
 
 void Controller::attachTransport()
 {
-    browser_->setOnChange(weakCallback(lifetime_.token(), [this] { tasks_.spawn(cycle()); }));
+    browser_->setOnChange(weakCallback(lifetime_.token(), [this] { tasks_.spawn(guardedCycle()); }));
 }
 
 void Controller::start()

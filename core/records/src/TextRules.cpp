@@ -221,4 +221,23 @@ std::string newUUID()
     return out;
 }
 
+std::optional<std::string> canonicalUUID(std::string_view text)
+{
+    if (text.size() != 36)
+        return std::nullopt;
+    std::string canonical(text);
+    for (std::size_t i = 0; i < canonical.size(); ++i) {
+        char& c = canonical[i];
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (c != '-')
+                return std::nullopt;
+        } else if (c >= 'a' && c <= 'f') {
+            c = static_cast<char>(c - 'a' + 'A');
+        } else if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) {
+            return std::nullopt;
+        }
+    }
+    return canonical;
+}
+
 }  // namespace quorvane

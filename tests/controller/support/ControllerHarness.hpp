@@ -133,6 +133,17 @@ private:
     Scheduler& scheduler_;
 };
 
+// The message of whatever `action` throws, or "" when it succeeds.
+inline std::string failureOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "";
+}
+
 // The Dot service the tests talk to.
 inline DotService testService()
 {
@@ -184,12 +195,13 @@ protected:
     }
     Controller& make(ControllerServices given)
     {
+        started = scheduler.now();
         controller = std::make_unique<Controller>(std::move(given));
         controller->onChange = [this](const ClientState& state) { published.push_back(state); };
         return *controller;
     }
 
-    FakePage& page() { return *transports.pages.back(); }
+    FakePage& page() const { return *transports.pages.back(); }
     Date now() const { return kOrigin + scheduler.now(); }
     // Runs a task of the test on the manual clock (it starts at once).
     TaskHandle spawn(Task<void> task) { return scope->spawn(std::move(task)); }
@@ -212,6 +224,7 @@ protected:
     std::filesystem::path statusFile = "/nonexistent-quorvane-test/status.json";
     std::unique_ptr<Controller> controller;
     std::vector<ClientState> published;
+    double started = 0;  // the manual clock when the controller was made
     std::unique_ptr<TaskScope> scope = std::make_unique<TaskScope>();
 };
 

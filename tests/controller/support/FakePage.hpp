@@ -23,6 +23,7 @@
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/TextRules.hpp"
 #include "quorvane/async/Scheduler.hpp"
+#include "quorvane/async/Sleep.hpp"
 #include "quorvane/async/Task.hpp"
 #include "quorvane/transport/DotTransport.hpp"
 
@@ -35,6 +36,7 @@ public:
         refuse,  // NotSubmitted: nothing reached the conversation
         unknown,  // another error, and nothing happened
         sentUnknown,  // the action happened, but the answer was lost (an unknown outcome)
+        lost,  // answers success, but the page dropped it: a sent text leaves the composer, no turn appears
         hang,  // never answers; the deadline ends it with an unknown outcome
     };
 
@@ -55,17 +57,24 @@ public:
     std::string errorText;
     bool visible = false;
     std::optional<std::string> inspectFailure;  // inspect() throws this (an unknown failure)
+    double inspectDelay = 0;  // inspect() answers this long after it was asked
+    std::optional<std::string> fault;  // loading() throws std::logic_error with this (a bug)
     std::deque<Outcome> prepareOutcomes, sendOutcomes, clearOutcomes;  // next outcome first; empty: succeed
     std::string refusal = "Something went wrong while sending your message. Please try again.";
     double deadline = 10;  // when a hung action gives up
     std::function<void(const std::string& text)> onSent;  // runs after a send reached the page
     std::function<void(const std::string& url)> onOpen;  // runs after open()
+    // Runs in shutdown(): the controller may destroy the page right after, so a test that wants
+    // to know must hear it here rather than read the page later.
+    std::function<void()> onShutdown;
 
     // ---- What happened ----
     std::vector<std::string> calls;
+    std::vector<double> callTimes;  // the scheduler's time of each call
     int inspections = 0;
     bool isShutDown = false;
     std::vector<std::string> opened;  // every address given to open()
+    std::vector<std::string> shownAt;  // the conversation address given with each showMessage()
 
     // Appends a page message; its id is "m<n>", unique on this page.
     const DotMessage& add(std::string role, std::string text, std::optional<std::string> html = std::nullopt)
@@ -88,34 +97,51 @@ public:
     {
         return std::count_if(calls.begin(), calls.end(), [&](const std::string& c) { return c == call; });
     }
+    // The scheduler's times of every call of this name.
+    std::vector<double> timesOf(std::string_view call) const
+    {
+        std::vector<double> times;
+        for (std::size_t i = 0; i < calls.size(); ++i)
+            if (calls[i] == call)
+                times.push_back(callTimes[i]);
+        return times;
+    }
 
     // ---- DotTransport ----
-    bool loading() const override { return isLoading; }
+    bool loading() const override
+    {
+        if (fault)
+            throw std::logic_error(*fault);
+        return isLoading;
+    }
     const std::string& error() const override { return errorText; }
     void setOnChange(std::function<void()> onChange) override { onChange_ = std::move(onChange); }
 
     void open(std::string_view url) override
     {
-        calls.push_back("open");
+        log("open");
         opened.emplace_back(url);
         if (onOpen)
             onOpen(std::string(url));
     }
     void show() override
     {
-        calls.push_back("show");
+        log("show");
         visible = true;
     }
-    void showMessage(std::string id, std::string) override
+    void showMessage(std::string id, std::string url) override
     {
-        calls.push_back("showMessage " + id);
+        log("showMessage " + id);
+        shownAt.push_back(std::move(url));
         visible = true;
     }
     void shutdown() override
     {
-        calls.push_back("shutdown");
+        log("shutdown");
         isShutDown = true;
         onChange_ = nullptr;
+        if (onShutdown)
+            onShutdown();
         // Pending calls end from the scheduler, not inside shutdown().
         for (auto& weak : pending_)
             if (auto pending = weak.lock())
@@ -124,14 +150,16 @@ public:
     bool windowVisible() const override { return visible; }
     void hideWindow() override
     {
-        calls.push_back("hide");
+        log("hide");
         visible = false;
     }
 
     Task<DotSnapshot> inspect() override
     {
-        calls.push_back("inspect");
+        log("inspect");
         ++inspections;
+        if (inspectDelay > 0)
+            co_await sleepFor(scheduler_, inspectDelay);
         if (isShutDown)
             throw std::runtime_error(kStopped);
         if (inspectFailure)
@@ -166,6 +194,12 @@ public:
     }
 
 private:
+    void log(std::string call)
+    {
+        calls.push_back(std::move(call));
+        callTimes.push_back(scheduler_.now());
+    }
+
     // One page call that waits: it resumes with an error when its timer fires (the deadline, or
     // a shutdown), or with TaskCancelled when its task is cancelled.
     struct Pending {
@@ -213,7 +247,7 @@ private:
 
     Task<void> act(std::string action, std::deque<Outcome>& outcomes, std::string text, std::string url)
     {
-        calls.push_back(action);
+        log(action);
         actionURLs_.emplace_back(action, url);
         if (isShutDown)
             throw std::runtime_error(kStopped);
@@ -227,8 +261,16 @@ private:
             throw NotSubmitted(refusal);
         case Outcome::unknown:
             throw std::runtime_error(kUnknownOutcome);
-        case Outcome::hang:
-            co_await Wait { *this };
+        case Outcome::hang: {
+            // A named awaiter: GCC 12 destroys a braced aggregate temporary twice when its
+            // await_resume throws, as this one always does.
+            Wait wait { *this };
+            co_await wait;
+            co_return;
+        }
+        case Outcome::lost:
+            if (action == "send")
+                state.draft = "";
             co_return;
         case Outcome::succeed:
         case Outcome::sentUnknown:

@@ -5,6 +5,7 @@
 // with combining marks is one character, and "\r\n" is one character too.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,11 @@ std::string lowercased(std::string_view text);
 
 // A new random (version 4) UUID in upper case with hyphens, 36 characters.
 std::string newUUID();
+
+// The upper-case form of a UUID written as 8-4-4-4-12 hexadecimal digits in either case;
+// nothing for any other text. Identifiers that arrive from outside (a browser profile, the id
+// the interface chose for a new message) are checked with it.
+std::optional<std::string> canonicalUUID(std::string_view text);
 
 // Decodes the code point starting at `pos` and advances `pos` past it. Malformed bytes decode
 // as U+FFFD one byte at a time, so every input makes progress.

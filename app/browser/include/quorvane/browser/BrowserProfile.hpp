@@ -5,7 +5,6 @@
 // keeps its own sign-in.
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,10 +13,6 @@
 #include "quorvane/holders/GObjectPtr.hpp"
 
 namespace quorvane {
-
-// The canonical (upper-case) form of a UUID written as 8-4-4-4-12 hex digits in either case;
-// nothing for anything else.
-std::optional<std::string> parseProfileUUID(std::string_view text);
 
 struct BrowserProfile {
     std::string identifier;  // the UUID the folders are named after

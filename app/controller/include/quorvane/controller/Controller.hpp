@@ -35,9 +35,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include <boost/json/object.hpp>
 
 #include "quorvane/Vault.hpp"
 #include "quorvane/async/Lifetime.hpp"
@@ -68,6 +71,20 @@ public:
     void connect();
     // Brings the Dot window to the front (and back into the accessibility tree).
     void showDot();
+
+    // ---- Commands of the interface page --------------------------------------------------------
+
+    // Runs one command of the interface page with its arguments, as the page sent them (see
+    // CommandDispatcher.cpp). A command that was carried out publishes the state, forced, even
+    // when nothing changed; one that no longer applies (another account, a repeated send, a
+    // stale read) returns quietly without publishing; a refused one throws the sentence to show
+    // (AppFailure, or the store's error for "retryStorage") and leaves the vault as it was.
+    void perform(std::string_view command, const boost::json::object& data);
+
+    // Makes the account `id` active, or a new account when `id` is absent, with a fresh Dot page
+    // for it, then connects. Refused while a turn runs or the active account has requests:
+    // AppFailure "Wait for pending replies before switching accounts.".
+    void switchAccount(const std::optional<std::string>& id);
 
     // ---- State and vault changes -------------------------------------------------------------
 
@@ -154,9 +171,21 @@ private:
     void startAvatarSync(std::string source);
     void cancelAvatarSync();
 
+    // The run loop (one turn: cycle; its steps: turn, advanceQueued, sendFirst, observe).
     Task<void> runLoop();
+    Task<void> guardedCycle();
     Task<void> cycle();
+    Task<void> turn();
+    Task<void> advanceQueued(const PendingRequest& first, const DotSnapshot& snapshot);
+    Task<void> sendFirst(std::string id, bool alreadyPlaced);
+    Task<void> observe(const PendingRequest& first, const DotSnapshot& snapshot);
+    template <class Body>
+    void turnTransaction(Body&& body);
+    void repairConnection();
+    bool composerBlocksReload() const;
     void endTurn();
+    void updatePowerActivity();
+    void noteUnexpected(const std::string& message);
 
     ControllerServices services_;
     Vault vault_;
@@ -166,6 +195,7 @@ private:
     std::unique_ptr<PowerActivity::Hold> power_;
     TaskHandle loop_;
     TaskHandle avatarTask_;
+    std::unordered_set<std::string> unexpectedFailures_;  // logged once each
     Lifetime lifetime_;  // the transport's change callback holds its token
     TaskScope tasks_;  // last, so its tasks go first when the controller is destroyed
 };

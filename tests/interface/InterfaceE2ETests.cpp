@@ -1,0 +1,365 @@
+// The interface page in the production engine (WebKitGTK under Xvfb), hosted as the shell hosts
+// it, fed states built with the engine: what the user can do is checked by the commands the page
+// posts and the text it shows.
+
+#include <fstream>
+#include <sstream>
+
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+#include <boost/json/value_from.hpp>
+#include <gtest/gtest.h>
+
+#include "PageHost.hpp"
+#include "Scenes.hpp"
+
+namespace quorvane::testing {
+namespace {
+
+boost::json::value parse(const std::string& json) { return boost::json::parse(json); }
+std::string jsonString(const std::string& text) { return boost::json::serialize(boost::json::value(text)); }
+
+// Every key of `expected` is in `actual` with the same value.
+::testing::AssertionResult hasData(const boost::json::object& actual, const boost::json::object& expected)
+{
+    for (const auto& [key, value] : expected) {
+        const auto* found = actual.if_contains(key);
+        if (!found)
+            return ::testing::AssertionFailure()
+                << "no \"" << std::string(key) << "\" in " << boost::json::serialize(actual);
+        if (*found != value)
+            return ::testing::AssertionFailure()
+                << "\"" << std::string(key) << "\" is " << boost::json::serialize(*found) << ", expected "
+                << boost::json::serialize(value);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class InterfaceTest : public ::testing::Test {
+protected:
+    void SetUp() override { host.load(); }
+
+    void show(const SceneState& state)
+    {
+        host.receiveState(encodeState(state));
+        host.settle();
+    }
+
+    // Runs `body` in the test world; the page's DOM is shared, its script globals are not.
+    std::string act(const std::string& body)
+    {
+        std::string result = host.run(body);
+        host.settle();
+        return result;
+    }
+
+    std::string text(const std::string& selector)
+    {
+        auto value
+            = parse(host.run("const e = document.querySelector(JSON.parse(json)); return e ? e.textContent : null;",
+                jsonString(selector)));
+        return value.is_string() ? std::string(value.as_string()) : "<no element " + selector + ">";
+    }
+
+    PageHost host;
+};
+
+// Shared helpers of the test world, defined before each action.
+const std::string kHelpers = R"js(
+const $ = (s) => { const e = document.querySelector(s); if (!e) throw new Error('no element ' + s); return e; };
+const click = (s) => $(s).click();
+const type = (s, value) => {
+  const e = $(s);
+  const setter = Object.getOwnPropertyDescriptor(Object.getPrototypeOf(e), 'value').set;
+  setter.call(e, value);
+  e.dispatchEvent(new Event('input', { bubbles: true }));
+};
+const key = (s, k, extra = {}) => $(s).dispatchEvent(new KeyboardEvent('keydown', { key: k, bubbles: true, cancelable: true, ...extra }));
+const button = (scope, label) => {
+  const b = [...$(scope).querySelectorAll('button')].find((b) => b.textContent.trim() === label || b.getAttribute('aria-label') === label);
+  if (!b) throw new Error('no button ' + label + ' in ' + scope);
+  return b;
+};
+const msg = (id) => `[data-message-id="${id}"]`;
+)js";
+
+TEST(InterfacePage, SaysReadyFirstAndNothingBefore)
+{
+    PageHost host;
+    host.load();
+    runFor(0.3);
+    ASSERT_FALSE(host.commands.empty());
+    EXPECT_EQ(host.commands.front().command, "ready");
+    EXPECT_EQ(host.since(0, "ready").size(), 1u);
+    EXPECT_EQ(host.commands.size(), 1u) << "the page spoke before it had a state";
+}
+
+struct Action {
+    const char* name;
+    std::function<SceneState()> scene;
+    std::string script;  // run in the test world with the helpers
+    const char* command;
+    std::string data;  // JSON object: keys that must be in the command's data
+};
+
+TEST_F(InterfaceTest, UserActionsPostTheirCommands)
+{
+    SceneState busy = busyConversation();
+    const std::string account(busy.vault.account().id.view());
+    std::string ada, muse, archived;
+    for (const auto& bot : busy.vault.account().bots) {
+        if (bot.name == "Ada")
+            ada = bot.id;
+        if (bot.name == "Muse")
+            muse = bot.id;
+        if (bot.archived)
+            archived = bot.id;
+    }
+    auto idle = [] {
+        SceneState s = busyConversation();
+        s.vault.account().jobs.clear();
+        return s;
+    };
+    auto busyScene = [] { return busyConversation(); };
+    const std::string unconfirmed = requestID(7), failed = requestID(8), uncertain = requestID(9),
+                      waiting = requestID(10), queued = requestID(11), outline = requestID(2) + "-reply";
+    const std::string settings = "click('.sidebar-header button[aria-label=\"Settings\"]');";
+    const std::vector<Action> actions {
+        { "select a teammate", busyScene, "click('[data-bot-id=\"" + ada + "\"]');", "select",
+            "{\"id\":\"" + ada + "\"}" },
+        { "cancel a queued message", busyScene, "button(msg('" + queued + "'), 'Cancel').click();", "cancel",
+            "{\"id\":\"" + queued + "\"}" },
+        { "stop waiting", busyScene, "button(msg('" + waiting + "'), 'Stop waiting').click();", "stopWaiting",
+            "{\"id\":\"" + waiting + "\"}" },
+        { "check delivery", busyScene, "button(msg('" + uncertain + "'), 'Check delivery').click();", "checkDelivery",
+            "{\"id\":\"" + uncertain + "\"}" },
+        { "retry a failed message", busyScene, "button(msg('" + failed + "'), 'Try again').click();", "retry",
+            "{\"id\":\"" + failed + "\"}" },
+        { "resend an unconfirmed message", busyScene, "button(msg('" + unconfirmed + "'), 'Send again').click();",
+            "resend", "{\"id\":\"" + unconfirmed + "\"}" },
+        { "reply to a part", busyScene, "button('[data-part-id=\"page-msg-102\"]', 'Reply to this part').click();",
+            "reply",
+            "{\"accountID\":\"" + account + "\",\"botID\":\"dot\",\"messageID\":\"" + outline
+                + "\",\"partID\":\"page-msg-102\"}" },
+        { "copy a part", busyScene, "button('[data-part-id=\"page-msg-101\"]', 'Copy').click();", "copy",
+            "{\"text\":\"Here is the outline.\"}" },
+        { "show a part in Dot", busyScene, "button('[data-part-id=\"page-msg-101\"]', 'Show in Dot').click();",
+            "openSourceMessage", "{\"id\":\"page-msg-101\"}" },
+        { "drop the quote", busyScene, "button('.composer-quote', 'Remove quote').click();", "reply",
+            "{\"accountID\":\"" + account + "\",\"botID\":\"dot\"}" },
+        { "send with Enter, quoting", busyScene,
+            "type('.composer textarea', 'Ship it'); key('.composer textarea', 'Enter');", "send",
+            "{\"accountID\":\"" + account + "\",\"text\":\"Ship it\",\"botID\":\"dot\",\"replyTo\":\"" + outline
+                + "\",\"replyPart\":\"page-msg-101\"}" },
+        { "save the draft while typing", busyScene, "type('.composer textarea', 'half a thought');", "draft",
+            "{\"id\":\"dot\",\"text\":\"half a thought\"}" },
+        { "attachments", busyScene, "click('.composer button[aria-label=\"Add attachment\"]');", "advanced", "{}" },
+        { "file an unassigned reply", busyScene,
+            "const s = $('[data-unassigned-id=\"page-msg-900\"] select'); s.value = " + jsonString(muse)
+                + "; s.dispatchEvent(new Event('change', {bubbles: true})); await new Promise(r => setTimeout(r, 50)); "
+                  "button('[data-unassigned-id=\"page-msg-900\"]', 'File').click();",
+            "assignReply", "{\"accountID\":\"" + account + "\",\"id\":\"page-msg-900\",\"botID\":\"" + muse + "\"}" },
+        { "dismiss an unassigned reply", busyScene,
+            "button('[data-unassigned-id=\"page-msg-900\"]', 'Dismiss').click();", "dismissReply",
+            "{\"accountID\":\"" + account + "\",\"id\":\"page-msg-900\"}" },
+        { "restore an archived bot", busyScene,
+            "$('.archived').open = true; await new Promise(r => setTimeout(r, 30)); button('.archived', 'Restore Old "
+            "Planner').click();",
+            "restore", "{\"id\":\"" + archived + "\"}" },
+        { "add a teammate", busyScene,
+            "click('.new-teammate'); await new Promise(r => setTimeout(r, 30)); const inputs = "
+            "document.querySelectorAll('.editor input[type=text]');"
+            "type('.editor .field:nth-of-type(1) input', 'Nova'); type('.editor .field:nth-of-type(2) input', "
+            "'Researcher');"
+            "type('.editor textarea', 'Curious and precise.'); click('.avatar-choice[aria-label=\"Astronaut\"]'); "
+            "await new Promise(r => setTimeout(r, 30));"
+            "click('.editor button[type=submit]');",
+            "saveBot",
+            "{\"name\":\"Nova\",\"role\":\"Researcher\",\"personality\":\"Curious and "
+            "precise.\",\"kind\":\"astronaut\"}" },
+        { "archive a teammate",
+            [&] {
+                SceneState s = busyConversation();
+                s.vault.account().selectedBot = Text(ada);
+                return s;
+            },
+            "click('.main-header button[aria-label=\"Edit Ada\"]'); await new Promise(r => setTimeout(r, 30)); "
+            "button('.editor', 'Archive').click();",
+            "archive", "{\"id\":\"" + ada + "\"}" },
+        { "theme", busyScene,
+            settings + "await new Promise(r => setTimeout(r, 30)); click('input[name=theme][value=dark]');", "theme",
+            "{\"theme\":\"dark\"}" },
+        { "app icon", busyScene,
+            settings + "await new Promise(r => setTimeout(r, 30)); click('input[name=appIcon][value=dot]');", "appIcon",
+            "{\"style\":\"dot\"}" },
+        { "open the Dot window", busyScene,
+            settings + "await new Promise(r => setTimeout(r, 30)); button('.settings', 'Open Dot window').click();",
+            "openDot", "{}" },
+        { "clear history", idle,
+            settings
+                + "await new Promise(r => setTimeout(r, 30)); button('.settings', 'Clear history…').click(); await new "
+                  "Promise(r => setTimeout(r, 30)); button('.confirm', 'Clear history').click();",
+            "clear", "{}" },
+        { "new connection", busyScene,
+            "click('.account-button'); await new Promise(r => setTimeout(r, 30)); button('.account-list', 'New "
+            "connection').click();",
+            "switch", "{}" },
+        { "connect", [] { return emptyCrew(); }, "button('.empty', 'Connect your Dot').click();", "connect", "{}" },
+        { "sign in again", [] { return signInNeeded(); }, "button('.banner', 'Open Dot to sign in').click();",
+            "openDot", "{}" },
+        { "retry storage", [] { return storageUnavailable(); }, "button('.banner', 'Try again').click();",
+            "retryStorage", "{}" },
+    };
+    for (const auto& action : actions) {
+        SCOPED_TRACE(action.name);
+        show(action.scene());
+        runFor(0.05);
+        std::size_t mark = host.commands.size();
+        ASSERT_NO_THROW(act(kHelpers + action.script)) << action.name;
+        PageCommand posted;
+        ASSERT_NO_THROW(posted = host.waitFor(action.command, mark)) << action.name;
+        EXPECT_TRUE(hasData(posted.data, parse(action.data).as_object()));
+        // Close whatever the action opened, so the next one starts from the conversation.
+        act("document.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape'})); const m = "
+            "document.querySelector('.modal'); if (m) m.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', "
+            "bubbles: true})); return true;");
+    }
+}
+
+TEST_F(InterfaceTest, SendUsesANewClientIDOncePerMessage)
+{
+    show(busyConversation());
+    std::size_t mark = host.commands.size();
+    host.held.insert("send");
+    act(kHelpers
+        + "type('.composer textarea', 'Once'); key('.composer textarea', 'Enter'); key('.composer textarea', 'Enter'); "
+          "click('.send-button');");
+    runFor(0.2);
+    auto sends = host.since(mark, "send");
+    ASSERT_EQ(sends.size(), 1u) << "a repeated send went out twice";
+    std::string first(sends[0].data.at("clientID").as_string());
+    EXPECT_EQ(first.size(), 36u);
+    host.answer(sends[0].id, std::nullopt);
+    host.settle();
+    act(kHelpers + "type('.composer textarea', 'Twice'); key('.composer textarea', 'Enter');");
+    runFor(0.1);
+    sends = host.since(mark, "send");
+    ASSERT_EQ(sends.size(), 2u);
+    EXPECT_NE(std::string(sends[1].data.at("clientID").as_string()), first);
+}
+
+TEST_F(InterfaceTest, ReadListMatchesTheStoredReplies)
+{
+    SceneState busy = busyConversation();
+    std::size_t mark = host.commands.size();
+    show(busy);
+    PageCommand read = host.waitFor("read", mark);
+    boost::json::array expected;
+    for (const auto& message : busy.vault.account().messages.elements())
+        if (message.botID == "dot" && message.role == MessageRole::assistant)
+            expected.push_back(boost::json::value_from(message.readReceipt()));
+    EXPECT_EQ(read.data.at("id"), "dot");
+    EXPECT_EQ(read.data.at("replies"), boost::json::value(expected));
+    EXPECT_EQ(std::string(read.data.at("accountID").as_string()), std::string(busy.vault.account().id.view()));
+}
+
+struct Failure {
+    const char* name;
+    std::string script;
+    const char* command;
+    const char* sentence;
+    const char* where;  // the element that must show the sentence
+};
+
+TEST_F(InterfaceTest, FailureSentencesAppearWhereTheActionWasTaken)
+{
+    const std::string queued = requestID(11);
+    const std::vector<Failure> failures {
+        { "cancel", "button(msg('" + queued + "'), 'Cancel').click();", "cancel",
+            "This message may already be in Dot. It can\u2019t be cancelled here.",
+            "[data-message-id=\"00000000-0000-4000-8000-000000000011\"]" },
+        { "send", "type('.composer textarea', 'Hello'); key('.composer textarea', 'Enter');", "send",
+            "Connect your Dot first.", ".composer" },
+        { "attachments", "click('.composer button[aria-label=\"Add attachment\"]');", "advanced",
+            "Attachments aren\u2019t supported in this composer yet. Open Dot from Settings to use them there.",
+            ".composer" },
+        { "copy", "button('[data-part-id=\"page-msg-101\"]', 'Copy').click();", "copy",
+            "That action isn\u2019t available.", "[data-part-id=\"page-msg-101\"]" },
+        { "role too long",
+            "click('.new-teammate'); await new Promise(r => setTimeout(r, 30)); type('.editor .field:nth-of-type(1) "
+            "input', 'Nova'); type('.editor textarea', 'Curious.'); click('.editor button[type=submit]');",
+            "saveBot", "Keep the short role to 48 characters or fewer.", "#editor-error-role" },
+        { "crew full",
+            "click('.new-teammate'); await new Promise(r => setTimeout(r, 30)); type('.editor .field:nth-of-type(1) "
+            "input', 'Nova'); type('.editor textarea', 'Curious.'); click('.editor button[type=submit]');",
+            "saveBot", "Your crew is full for now.", "#editor-error-form" },
+        { "switch",
+            "click('.account-button'); await new Promise(r => setTimeout(r, 30)); button('.account-list', 'New "
+            "connection').click();",
+            "switch", "Wait for pending replies before switching accounts.", ".accounts" },
+        { "select", "click('.bot-row:not(.selected)');", "select", "Choose an active Dot.", ".bot-list" },
+        { "file a reply", "button('[data-unassigned-id=\"page-msg-900\"]', 'File').click();", "assignReply",
+            "That reply is no longer available.", "[data-unassigned-id=\"page-msg-900\"]" },
+    };
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.name);
+        show(busyConversation());
+        host.failures = { { failure.command, failure.sentence } };
+        std::size_t mark = host.commands.size();
+        ASSERT_NO_THROW(act(kHelpers + failure.script));
+        ASSERT_NO_THROW(host.waitFor(failure.command, mark));
+        host.settle();
+        std::string shown = text(failure.where);
+        EXPECT_NE(shown.find(failure.sentence), std::string::npos) << "shown: " << shown;
+        host.failures.clear();
+        act("const m = document.querySelector('.modal'); if (m) m.dispatchEvent(new KeyboardEvent('keydown', {key: "
+            "'Escape', bubbles: true})); return true;");
+    }
+}
+
+TEST_F(InterfaceTest, FlushDraftResolvesOnlyAfterTheDraftIsSaved)
+{
+    show(busyConversation());
+    host.held.insert("draft");
+    std::size_t mark = host.commands.size();
+    act(kHelpers + "type('.composer textarea', 'before quitting');");
+    host.startFlushDraft();
+    PageCommand draft = host.waitFor("draft", mark);
+    EXPECT_TRUE(hasData(draft.data, parse("{\"id\":\"dot\",\"text\":\"before quitting\"}").as_object()));
+    runFor(0.2);
+    EXPECT_FALSE(host.flushOutcome()) << "flushDraft finished before the draft was acknowledged";
+    for (const auto& d : host.since(mark, "draft"))
+        host.answer(d.id, std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return host.flushOutcome().has_value(); }));
+    EXPECT_EQ(*host.flushOutcome(), "resolved");
+
+    // A refused draft makes flushDraft fail, with the sentence.
+    mark = host.commands.size();
+    act(kHelpers + "type('.composer textarea', 'too long, say');");
+    host.startFlushDraft();
+    host.waitFor("draft", mark);
+    runFor(0.1);
+    for (const auto& d : host.since(mark, "draft"))
+        host.answer(d.id, std::string("Please shorten this draft."));
+    ASSERT_TRUE(runUntil([&] { return host.flushOutcome().has_value(); }));
+    EXPECT_NE(host.flushOutcome()->find("Please shorten this draft."), std::string::npos) << *host.flushOutcome();
+}
+
+TEST_F(InterfaceTest, ShowSettingsOpensTheSettings)
+{
+    show(busyConversation());
+    std::size_t mark = host.commands.size();
+    host.showSettings();
+    host.settle();
+    EXPECT_NE(text(".modal").find("Appearance"), std::string::npos);
+    PageCommand modal = host.waitFor("windowModal", mark);
+    EXPECT_EQ(modal.data.at("open"), true);
+    mark = host.commands.size();
+    act("document.querySelector('.modal').dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', bubbles: "
+        "true}));");
+    modal = host.waitFor("windowModal", mark);
+    EXPECT_EQ(modal.data.at("open"), false);
+}
+
+}  // namespace
+}  // namespace quorvane::testing

@@ -1,0 +1,192 @@
+// The whole window: sidebar, conversation (header, banners, unfiled replies, messages,
+// composer) and the modal dialogs.
+import { useCallback, useEffect, useLayoutEffect, useMemo, useReducer, useRef, useState } from 'preact/hooks';
+import { send } from '../bridge';
+import { readReplies } from '../logic/read';
+import { botMessages, conversation, effectiveTheme, jobsByID } from '../model';
+import type { Bot, ChatMessage, ClientState } from '../state';
+import { store } from '../store';
+import { useCommand } from '../useCommand';
+import { Avatar } from './Avatar';
+import { BotEditor } from './BotEditor';
+import { Composer } from './Composer';
+import { Icon } from './Icon';
+import { LiveRegions } from './LiveRegions';
+import { MessageList } from './MessageList';
+import type { MessageContext } from './MessageView';
+import { Settings } from './Settings';
+import { roleOf, Sidebar } from './Sidebar';
+import { Unassigned } from './Unassigned';
+
+type Dialog = { kind: 'settings' } | { kind: 'editor'; botID?: string } | null;
+
+function Banner({ state }: { state: ClientState }) {
+  const command = useCommand();
+  let text: string | undefined;
+  let action: { command: string; label: string } | undefined;
+  let tone = 'warning';
+  if (!state.storageHealthy) {
+    text = state.issue || 'Local storage is unavailable.';
+    action = { command: 'retryStorage', label: 'Try again' };
+    tone = 'error';
+  } else if (state.connection === 'signIn') {
+    text = 'Sign in to Dot in the Dot window to start talking to your crew.';
+    action = { command: 'openDot', label: 'Open Dot to sign in' };
+  } else if (state.connection === 'expired') {
+    text = 'Your Dot sign-in has expired. Sign in again in the Dot window; your messages wait here.';
+    action = { command: 'openDot', label: 'Open Dot to sign in' };
+  } else if (state.connection === 'attention') {
+    text = state.issue || 'Dot needs your attention in the Dot window.';
+    action = { command: 'openDot', label: 'Open Dot window' };
+  } else if (state.connection === 'recovering' && state.issue) {
+    text = state.issue;
+    tone = 'info';
+  }
+  if (!text) return null;
+  return (
+    <div class={`banner tone-${tone}`} role={tone === 'error' ? 'alert' : undefined}>
+      <Icon name="warning" />
+      <p>{text}</p>
+      {action && (
+        <button type="button" class="button small" disabled={command.busy} onClick={() => void command.run(action!.command)}>{action.label}</button>
+      )}
+      {command.error && <p class="inline-error" role="alert">{command.error}</p>}
+    </div>
+  );
+}
+
+function EmptyConversation({ state, bot, onNewTeammate }: { state: ClientState; bot: Bot; onNewTeammate: () => void }) {
+  const connect = useCommand();
+  const crewOfOne = state.account.bots.filter((b) => !b.archived).length === 1;
+  return (
+    <div class="empty">
+      <Avatar bot={bot} size={88} />
+      <h2>{state.account.connectedOnce ? `Say hello to ${bot.name}` : 'Welcome to Quorvane'}</h2>
+      {!state.account.connectedOnce ? (
+        <>
+          <p>Quorvane keeps a conversation with each bot of your crew. Connect your Dot to begin.</p>
+          {state.connection === 'disconnected' && state.storageHealthy && (
+            <button type="button" class="button suggested pill" onClick={() => void connect.run('connect')}>Connect your Dot</button>
+          )}
+          {connect.error && <p class="inline-error" role="alert">{connect.error}</p>}
+        </>
+      ) : bot.id === 'dot' ? (
+        <p>{crewOfOne ? 'Your crew is just Dot for now. Add teammates with their own personalities and hand work between them.' : 'Your primary Dot. Ask anything, or mention a teammate with @ to hand them a task.'}</p>
+      ) : (
+        <p class="personality">{bot.personality}</p>
+      )}
+      {crewOfOne && state.account.connectedOnce && (
+        <button type="button" class="button pill" onClick={onNewTeammate}><Icon name="plus" /> Add a teammate</button>
+      )}
+    </div>
+  );
+}
+
+// Sends "read" once for each version of an unread bot's replies that the user has in view.
+function useReadReceipts(state: ClientState, stored: readonly ChatMessage[], following: boolean) {
+  const sent = useRef(new WeakMap<readonly ChatMessage[], string>());
+  const bot = state.account.selectedBot;
+  const unread = (state.account.unreadBots ?? []).includes(bot);
+  useEffect(() => {
+    if (!unread || !following || document.visibilityState === 'hidden') return;
+    if (sent.current.get(stored) === bot) return;
+    sent.current.set(stored, bot);
+    void send('read', { accountID: state.account.id, id: bot, replies: readReplies(stored) });
+  }, [unread, following, stored, bot, state.account.id]);
+}
+
+export function App() {
+  const [, bump] = useReducer((n: number) => n + 1, 0);
+  const redraw = () => bump(undefined);
+  // Subscribed before the first paint, and catching up with a state that came in between:
+  // the shell answers "ready" with a state at once.
+  const drawn = store.state;
+  useLayoutEffect(() => {
+    const unsubscribe = store.subscribe(redraw);
+    if (store.state !== drawn) redraw();
+    return unsubscribe;
+  }, []);
+  const state = store.state;
+  const [dialog, setDialog] = useState<Dialog>(null);
+  const [following, setFollowing] = useState(true);
+  const settingsSeen = useRef(0);
+
+  useEffect(() => {
+    if (store.settingsRequests !== settingsSeen.current) {
+      settingsSeen.current = store.settingsRequests;
+      setDialog({ kind: 'settings' });
+    }
+  });
+
+  const theme = state ? effectiveTheme(state) : 'light';
+  useEffect(() => {
+    document.documentElement.dataset['theme'] = theme;
+  }, [theme]);
+
+  const onFollowChange = useCallback((f: boolean) => setFollowing(f), []);
+  const openEditor = useCallback((botID?: string) => setDialog(botID ? { kind: 'editor', botID } : { kind: 'editor' }), []);
+  const onNewTeammate = useCallback(() => openEditor(), []);
+  const onSettings = useCallback(() => setDialog({ kind: 'settings' }), []);
+  const account = state?.account;
+  const bots = account?.bots;
+  const botMap = useMemo(() => new Map((bots ?? []).map((b) => [b.id, b])), [bots]);
+  const selectedBot = account ? botMap.get(account.selectedBot) ?? botMap.get('dot') ?? account.bots[0] : undefined;
+  const context = useMemo<MessageContext | undefined>(
+    () => (account && selectedBot ? { accountID: account.id, botID: selectedBot.id, bots: botMap } : undefined),
+    [account?.id, selectedBot?.id, botMap],
+  );
+  const stored = state && selectedBot ? botMessages(state, selectedBot.id) : [];
+  const live = state?.liveReplies ?? [];
+  const shown = useMemo(() => (selectedBot ? conversation(stored, live, selectedBot.id) : stored), [stored, live, selectedBot?.id]);
+  const liveIDs = useMemo(() => new Set(live.filter((m) => m.botID === selectedBot?.id).map((m) => m.id)), [live, selectedBot?.id]);
+  const emptyState = state ?? ({ account: { unreadBots: [], selectedBot: '', id: '' } } as unknown as ClientState);
+  useReadReceipts(emptyState, stored, following);
+
+  if (!state || !account || !selectedBot || !context) {
+    return <div class="loading" role="status">Opening Quorvane…</div>;
+  }
+
+  const role = roleOf(selectedBot);
+  const unassigned = account.unassignedReplies ?? [];
+  const quote = account.draftReplies?.[selectedBot.id];
+
+  return (
+    <div class="window">
+      <Sidebar state={state} onNewTeammate={onNewTeammate} onSettings={onSettings} />
+      <main class="main" aria-label={`Conversation with ${selectedBot.name}`}>
+        <header class="main-header">
+          <Avatar bot={selectedBot} size={32} />
+          <div class="main-title">
+            <h2>{selectedBot.name}</h2>
+            {role && <span class="bot-role">{role}</span>}
+          </div>
+          {selectedBot.id !== 'dot' && (
+            <button type="button" class="icon-button flat" aria-label={`Edit ${selectedBot.name}`} title="Edit teammate"
+              onClick={() => openEditor(selectedBot.id)}>
+              <Icon name="edit" />
+            </button>
+          )}
+        </header>
+        <Banner state={state} />
+        {unassigned.length > 0 && (
+          <Unassigned replies={unassigned} bots={account.bots} accountID={account.id} selectedBot={selectedBot.id} />
+        )}
+        <MessageList
+          key={`${account.id}/${selectedBot.id}`}
+          messages={shown}
+          liveIDs={liveIDs}
+          jobs={jobsByID(account)}
+          context={context}
+          onFollowChange={onFollowChange}
+          empty={<EmptyConversation state={state} bot={selectedBot} onNewTeammate={onNewTeammate} />}
+        />
+        <Composer accountID={account.id} bot={selectedBot} quote={quote} disabledReason={undefined} />
+      </main>
+      <LiveRegions state={state} />
+      {dialog?.kind === 'settings' && <Settings state={state} update={store.update} onClose={() => setDialog(null)} />}
+      {dialog?.kind === 'editor' && (
+        <BotEditor bot={dialog.botID ? botMap.get(dialog.botID) : undefined} onClose={() => setDialog(null)} />
+      )}
+    </div>
+  );
+}
