@@ -432,6 +432,22 @@ void expectSameAsReference(const ClientState& state)
     EXPECT_TRUE(sameText(out, "{\"seq\":1,\"base\":0,\"state\":" + expected));
 }
 
+// A history long enough for the encoder to ask for large pages (see PageJSON.hpp).
+ClientState longHistoryState()
+{
+    ClientState state = everyStatusState();
+    std::string text;
+    while (text.size() < 6000)
+        for (const auto& piece : awkwardTexts())
+            text += piece;
+    std::vector<ChatMessage> messages = state.account.messages.elements();
+    for (int n = 0; n < 700; ++n)
+        messages.push_back(ChatMessage { "long-" + std::to_string(n), "dot", MessageRole::assistant, text,
+            818548637.25 + n * 61.125, MessageStatus::sent, Text("<p>" + text + "</p>") });
+    state.account.messages = CowVector<ChatMessage>(std::move(messages));
+    return state;
+}
+
 TEST(PageJSONStates, MatchTheReferenceByteForByte)
 {
     ClientState withoutLiveReply = everyFieldState();
@@ -443,6 +459,7 @@ TEST(PageJSONStates, MatchTheReferenceByteForByte)
         { "every field, a live reply", everyFieldState() },
         { "every field, no live reply", withoutLiveReply },
         { "every role and status", everyStatusState() },
+        { "a long history", longHistoryState() },
     };
     for (const auto& [name, state] : states) {
         SCOPED_TRACE(name);

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include <sys/mman.h>
+
 namespace quorvane::page_json_detail {
 
 namespace {
@@ -41,7 +43,26 @@ void putDigits(char* at, unsigned value, int count)
     }
 }
 
+// Below this, the pages of a buffer cost too little to be worth a system call.
+constexpr std::size_t kLargeRoom = 8 << 20;
+constexpr std::uintptr_t kLargePage = 2 << 20;
+
 }  // namespace
+
+void reserveRoom(std::string& out, std::size_t room)
+{
+    out.reserve(out.size() + room);
+    if (room < kLargeRoom)
+        return;
+    // Only advice, for the whole large pages inside the buffer; where the system has no large
+    // pages (or says no), the buffer is used as it is.
+    const auto start = reinterpret_cast<std::uintptr_t>(out.data() + out.size());
+    const auto end = reinterpret_cast<std::uintptr_t>(out.data() + out.capacity());
+    const std::uintptr_t first = (start + kLargePage - 1) & ~(kLargePage - 1);
+    const std::uintptr_t last = end & ~(kLargePage - 1);
+    if (last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
 
 void appendDate(std::string& out, Date date)
 {
