@@ -16,9 +16,9 @@
 // written by the records' own writers, exactly as in the vault.
 //
 // Speed. A long history is tens of megabytes of JSON, so this writes as fast as the vault's
-// encoder does, and two choices make that so:
+// encoder does, and three choices make that so:
 //   - dates are formatted by hand into the output (see PageJSON.cpp); the C library's way of
-//     doing it costs more than everything else in a message together;
+//     doing it (gmtime and snprintf) cost as much as everything else in a 7 KB message;
 //   - appendPageJSON first walks the value to estimate the size of its text and reserves room
 //     for it, so a large state is written into one buffer instead of one that doubles and is
 //     copied over and over. The estimate allows for escapes; when text needs more, the string
