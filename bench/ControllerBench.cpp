@@ -5,6 +5,8 @@
 //     every turn's publication costs): goal ≤ 1 ms.
 // Each is set beside its copy floor: the least any copy-on-change design must do for the same
 // work (the vault copied with one message changed; the active account copied).
+//   - the page's JSON of the whole state, and of one message, each at most twice what the vault's
+//     encoder takes for the same data;
 //   - one idle turn of the run loop (page unchanged, nothing to do) on an account of 10,000
 //     messages and a page of 2,000: goal ≤ 1 ms of controller time;
 //   - one turn while a reply streams (the reply grew; a live reply is built and published to a
@@ -23,6 +25,7 @@
 #include "quorvane/ReplyCorrelation.hpp"
 #include "quorvane/async/Scheduler.hpp"
 #include "quorvane/controller/Controller.hpp"
+#include "quorvane/controller/PageJSON.hpp"
 
 namespace {
 
@@ -168,6 +171,104 @@ void CopyFloorOfSnapshot(benchmark::State& state)
 }
 BENCHMARK(CopyFloorOfSnapshot)->Unit(benchmark::kMillisecond);
 
+// ---- The page's JSON -----------------------------------------------------------------------------
+
+// The whole state as the page receives it (each new document gets it once: 74 MB here), against
+// the vault's own encoder writing the same account as the store does it, into a buffer reserved
+// from the size of the last save. The two wire forms differ only in how dates are written.
+//
+// Both write tens of megabytes into memory the process has not touched yet, and on a virtual
+// machine the system's first touch of each 4 KB page can cost more than the encoding itself; the
+// page encoder asks for large pages for such a buffer, the store does not. So the same comparison
+// is also made into a buffer kept from the last run (the encoders' own work), and the bare cost
+// of that much fresh memory in 4 KB pages is shown beside them.
+const ClientState& largeState()
+{
+    static const ClientState state = setup().controller->snapshot();
+    return state;
+}
+
+void PageJSONOfState(benchmark::State& state)
+{
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        std::string text = encodePageJSON(largeState());
+        bytes = text.size();
+        benchmark::DoNotOptimize(text);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes * state.iterations()));
+}
+BENCHMARK(PageJSONOfState)->Unit(benchmark::kMillisecond);
+
+void VaultJSONOfAccount(benchmark::State& state)
+{
+    const Account& account = largeState().account;
+    const std::size_t lastSize = encodeJSON(account).size();
+    for (auto _ : state) {
+        std::string text;
+        text.reserve(lastSize + lastSize / 16);
+        appendJSON(text, account);
+        benchmark::DoNotOptimize(text);
+    }
+}
+BENCHMARK(VaultJSONOfAccount)->Unit(benchmark::kMillisecond);
+
+void PageJSONOfStateWarm(benchmark::State& state)
+{
+    std::string text = encodePageJSON(largeState());
+    for (auto _ : state) {
+        text.clear();
+        appendPageJSON(text, largeState());
+        benchmark::DoNotOptimize(text);
+    }
+}
+BENCHMARK(PageJSONOfStateWarm)->Unit(benchmark::kMillisecond);
+
+void VaultJSONOfAccountWarm(benchmark::State& state)
+{
+    std::string text = encodeJSON(largeState().account);
+    for (auto _ : state) {
+        text.clear();
+        appendJSON(text, largeState().account);
+        benchmark::DoNotOptimize(text);
+    }
+}
+BENCHMARK(VaultJSONOfAccountWarm)->Unit(benchmark::kMillisecond);
+
+// Fresh memory of the state's size, written once and freed.
+void FreshMemoryOfState(benchmark::State& state)
+{
+    const std::size_t size = encodePageJSON(largeState()).size();
+    for (auto _ : state) {
+        std::string text(size, ' ');
+        benchmark::DoNotOptimize(text);
+    }
+}
+BENCHMARK(FreshMemoryOfState)->Unit(benchmark::kMillisecond);
+
+// One message of ~7 KB (what a change of the state sends for each new or changed message, and
+// for the live reply on every streaming turn), against the vault's encoder of the same message.
+void PageJSONOfMessage(benchmark::State& state)
+{
+    const ChatMessage& message = largeState().account.messages.back();
+    for (auto _ : state) {
+        std::string text;
+        appendPageJSON(text, message);
+        benchmark::DoNotOptimize(text);
+    }
+}
+BENCHMARK(PageJSONOfMessage)->Unit(benchmark::kMicrosecond);
+
+void VaultJSONOfMessage(benchmark::State& state)
+{
+    const ChatMessage& message = largeState().account.messages.back();
+    for (auto _ : state) {
+        std::string text = encodeJSON(message);
+        benchmark::DoNotOptimize(text);
+    }
+}
+BENCHMARK(VaultJSONOfMessage)->Unit(benchmark::kMicrosecond);
+
 // ---- The run loop ------------------------------------------------------------------------------
 
 constexpr std::size_t kRequests = 1'000;  // answered and watched: 2,000 page messages
@@ -220,8 +321,8 @@ struct LoopSetup {
             live.userMessageID = "turn-live";
             live.submitted = 800'000'000.0;
             conversation.account.jobs = { live };
-            conversation.account.messages.push_back(
-                ChatMessage { "LIVE", "dot", MessageRole::user, "Tell me more", 800'000'000.0, MessageStatus::waiting });
+            conversation.account.messages.push_back(ChatMessage {
+                "LIVE", "dot", MessageRole::user, "Tell me more", 800'000'000.0, MessageStatus::waiting });
             conversation.page.push_back(DotMessage { "turn-live", "user", live.payload });
         }
         vault.accounts = { conversation.account };
@@ -334,6 +435,14 @@ int main(int argc, char** argv)
             { "controller snapshot() + equality, unchanged (10,000 messages)", "SnapshotUnchanged", std::nullopt, 1.0,
                 Clock::cpu },
             { "against its copy floor", "SnapshotUnchanged", "CopyFloorOfSnapshot", std::nullopt, Clock::cpu, true },
+            { "page JSON of the whole state (10,000 messages, 74 MB) vs the vault encoder", "PageJSONOfState",
+                "VaultJSONOfAccount", 2.0, Clock::cpu },
+            { "written into memory already in use", "PageJSONOfStateWarm", "VaultJSONOfAccountWarm", 2.0, Clock::cpu,
+                true },
+            { "the system's cost of that much fresh memory in 4 KB pages", "FreshMemoryOfState", std::nullopt,
+                std::nullopt, Clock::cpu, true },
+            { "page JSON of one message of ~7 KB (a new message, the live reply)", "PageJSONOfMessage",
+                "VaultJSONOfMessage", 2.0, Clock::cpu },
             { "run loop idle turn (10,000 messages, 2,000-message page, 1,000 watches)", "IdleTurn", std::nullopt, 1.0,
                 Clock::cpu },
             { "of which the page's messages made unique and compared", "IdleTurnPageWork", std::nullopt, std::nullopt,

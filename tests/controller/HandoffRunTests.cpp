@@ -80,5 +80,31 @@ TEST_F(HandoffRunTest, TeammateRunsAndItsAnswerReachesTheDelegatingBot)
     EXPECT_EQ((*handoffs)[0].status, HandoffStatus::complete);
 }
 
+// A handoff block that is never finished is not waited for forever: once it has stayed the same
+// for more than 30 s with the page at rest, it is taken as the reply it is.
+TEST_F(HandoffRunTest, UnfinishedHandoffBlockIsTakenAfterMoreThan30Seconds)
+{
+    startConnected(vaultWithMuse());
+    const std::string root = send("Please get me a haiku about the sea");
+    EXPECT_EQ(waitForTurnOfFirstRequest(), root);
+    const std::string opening = "I\u2019ll ask Muse.\n\n```quorvane-handoff\n{\"request_id\":\"" + root + "\"";
+    answer(root, opening);
+    advanceUntil([&] { return controller->liveReply.has_value(); }, 1);
+    ASSERT_TRUE(controller->liveReply);
+    const Date firstRead = controller->candidateSince;
+    EXPECT_EQ(firstRead, now());
+
+    advance(30);  // a turn runs exactly 30 s after the first reading
+    EXPECT_TRUE(job(root)) << "30 s are not more than 30 s";
+    EXPECT_TRUE(controller->liveReply);
+    advance(0.5);
+    EXPECT_FALSE(job(root));
+    EXPECT_FALSE(controller->liveReply);
+    ASSERT_TRUE(message(root + "-reply"));
+    EXPECT_EQ(message(root + "-reply")->botID, "dot");
+    EXPECT_FALSE(controller->vault().account().handoffs) << "no teammate was asked";
+    EXPECT_TRUE(controller->vault().account().jobs.empty());
+}
+
 }  // namespace
 }  // namespace quorvane::testing

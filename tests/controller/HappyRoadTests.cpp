@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include <boost/json/parse.hpp>
 #include <gtest/gtest.h>
@@ -139,6 +142,82 @@ TEST_F(HappyRoadTest, RequestAlreadyInTheComposerIsSentWithoutPlacingItAgain)
     EXPECT_EQ(page().count("prepare"), 0u);
     EXPECT_EQ(page().count("send"), 1u);
     EXPECT_EQ(job(id)->phase, JobPhase::waiting);
+}
+
+// The machine is kept awake only while a reply is on its way: the account connected, storage
+// healthy and the first request being sent or waiting for its reply. Each case starts with a
+// reply expected (held), changes one thing, and where that can be undone, undoes it.
+TEST_F(HappyRoadTest, PowerActivityIsHeldExactlyWhileAReplyIsExpected)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& id)> change;
+        double after;  // seconds on the clock after the change
+        bool held;  // after those
+        std::function<void()> undo;  // none: nothing to undo, or nothing expected any more
+    };
+    const std::vector<Case> cases = {
+        { "nothing changes", [](const std::string&) {}, 5, true, nullptr },
+        { "no reply 45 s after submission: delayed", [](const std::string&) {}, 46, false, nullptr },
+        { "the page asks to sign in again",
+            [this](const std::string&) {
+                page().state.ready = false;
+                page().state.requiresSignIn = true;
+            },
+            1, false,
+            [this] {
+                page().state.ready = true;
+                page().state.requiresSignIn.reset();
+            } },
+        { "a dialog in the Dot window",
+            [this](const std::string&) {
+                page().state.ready = false;
+                page().state.blockedByDialog = true;
+            },
+            1, false,
+            [this] {
+                page().state.ready = true;
+                page().state.blockedByDialog.reset();
+            } },
+        // A command's save fails between turns; the loop then idles until storage is retried.
+        { "storage fails",
+            [this](const std::string&) {
+                store->failSave = true;
+                EXPECT_EQ(failureOf([&] { controller->transaction([](Vault& v) { v.theme = Theme::dark; }); }),
+                    "Your conversation couldn\u2019t be saved. Sending is paused; your visible draft is still here.");
+            },
+            0, false,
+            [this] {
+                store->failSave = false;
+                controller->retryStorage();
+            } },
+        { "the user stops waiting", [this](const std::string& id) { controller->stopRequests.insert(id); }, 0.5, false,
+            nullptr },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        controller.reset();
+        store = std::make_shared<StoreRecord>();
+        power.counts = std::make_shared<FakePower::Counts>();
+        startConnected();
+        const std::string id = send("Are you awake?");
+        advance(1);
+        ASSERT_EQ(job(id)->phase, JobPhase::waiting);
+        ASSERT_TRUE(power.counts->held());
+
+        c.change(id);
+        advance(c.after);
+        EXPECT_EQ(power.counts->held(), c.held);
+        EXPECT_EQ(controller->holdsPowerActivity(), c.held);
+        EXPECT_EQ(power.counts->holds, 1);
+        if (!c.undo)
+            continue;
+        c.undo();
+        advance(1);
+        EXPECT_TRUE(power.counts->held()) << "the reply is expected again";
+        EXPECT_EQ(power.counts->holds, 2);
+        EXPECT_EQ(power.counts->reason, "Waiting for your Dot reply");
+    }
 }
 
 TEST_F(HappyRoadTest, IdlePageCostsOneSnapshotPerHalfSecondAndNoSaves)

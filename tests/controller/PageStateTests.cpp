@@ -146,10 +146,13 @@ TEST_F(PageStateTest, NewAvatarAddressStartsSynchronisationAndANewerOneCancelsIt
     page().state.avatarURL = second;
     advance(0.5);
     EXPECT_EQ(avatars.fetched, (std::vector<std::string> { first, second }));
+    const int saves = store->saves;
     advance(5);
+    EXPECT_EQ(avatars.completed, std::vector<std::string> { second }) << "the first fetch was cancelled";
     auto image = controller->vault().account().bots.front().image;
     ASSERT_TRUE(image);
     EXPECT_EQ(decodeDataURL(image->str())->centre, kBlue);
+    EXPECT_EQ(store->saves, saves + 1) << "only the newer picture was saved";
     EXPECT_EQ(avatars.fetched.size(), 2u) << "an address already handed over is not fetched again";
 }
 
@@ -231,6 +234,16 @@ TEST_F(PageStateTest, UnexpectedFailureEndsTheTurnButNotTheLoop)
         std::vector<std::string> {
             "A turn of the run loop failed: the page object is in a state it should never be in" })
         << "ten failed turns, one log line";
+
+    // Another fault is logged once too; the first one is not logged again.
+    page().fault = "a second kind of fault";
+    advance(2);
+    page().fault = "the page object is in a state it should never be in";
+    advance(2);
+    EXPECT_EQ(log.lines,
+        (std::vector<std::string> {
+            "A turn of the run loop failed: the page object is in a state it should never be in",
+            "A turn of the run loop failed: a second kind of fault" }));
 
     page().fault.reset();
     const int inspections = page().inspections;

@@ -344,12 +344,6 @@ TEST(ChatMessageRecord, ReadReceiptListsWhatTheUserSaw)
             "a2", "file", "Doc", "", "p2", "more", "" }));
 }
 
-}  // namespace
-}  // namespace quorvane
-
-namespace quorvane {
-namespace {
-
 // The writer skips runs of plain bytes a word at a time; an escapable byte must be caught at
 // every position within a word and across word boundaries.
 TEST(RecordsJson, EscapesAtEveryPositionOfAWord)
@@ -370,6 +364,30 @@ TEST(RecordsJson, EscapesAtEveryPositionOfAWord)
                     ASSERT_GE(c, 0x20);
                 ASSERT_EQ(decodeJSON<ChatMessage>(encoded).text, text);
             }
+}
+
+// One writer serves both forms of "/": left as it is in the vault, written "\/" where the crew
+// fingerprint needs it, at every position of a word, and read back the same either way.
+TEST(RecordsJson, SlashesAreEscapedOnlyWhenAskedAtEveryPosition)
+{
+    for (std::size_t length = 1; length <= 24; ++length)
+        for (std::size_t at = 0; at < length; ++at) {
+            std::string text(length, 'a');
+            text[at] = '/';
+            SCOPED_TRACE(text);
+            std::string plain;
+            json_detail::appendEscaped(plain, text);
+            std::string escaped;
+            json_detail::appendEscaped(escaped, text, SlashEscape::backslash);
+            ASSERT_EQ(plain, "\"" + text + "\"");
+            std::string expected = text;
+            expected.replace(at, 1, "\\/");
+            ASSERT_EQ(escaped, "\"" + expected + "\"");
+            ASSERT_EQ(boost::json::parse(escaped).as_string(), text);
+        }
+    std::string both;
+    json_detail::appendEscaped(both, "a/\"\\\n\x01\xC3\xA9", SlashEscape::backslash);
+    EXPECT_EQ(both, "\"a\\/\\\"\\\\\\n\\u0001\xC3\xA9\"");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include "quorvane/controller/Controller.hpp"
 
+#include <glib.h>
+
 #include "Sentences.hpp"
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/SecureStore.hpp"
@@ -45,6 +47,16 @@ void Controller::openStorage()
         if (loaded.accounts.empty())
             throw AppFailure(sentences::historyCouldNotBeOpened);
     } catch (...) {
+        // The user sees the sentence; the log keeps the reason (a locked keyring, an unreadable
+        // file) for whoever has to find out why.
+        std::string reason = "an unknown failure";
+        try {
+            throw;
+        } catch (const std::exception& failure) {
+            reason = failure.what();
+        } catch (...) {
+        }
+        g_log("Quorvane", G_LOG_LEVEL_WARNING, "The vault could not be opened: %s", reason.c_str());
         store_.reset();
         // Never saved: without a store every transaction and retry is refused.
         vault_ = Vault::fresh();

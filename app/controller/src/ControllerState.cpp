@@ -69,6 +69,9 @@ void Controller::commit(Vault&& copy)
         // The copy is dropped: the vault in memory stays the one last saved.
         storageHealthy_ = false;
         issue = sentences::saveFailed;
+        // The run loop idles from now on and ends no more turns, so nothing else would let the
+        // machine sleep again until storage is retried.
+        updatePowerActivity();
         publish(false);
         throw AppFailure(sentences::saveFailed);
     }

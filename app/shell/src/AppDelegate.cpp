@@ -99,6 +99,7 @@ void AppDelegate::launchFinished()
     if (!options_.contentSecurityPolicy.empty())
         viewOptions.contentSecurityPolicy = options_.contentSecurityPolicy;
     viewOptions.developerExtras = kDebugBuild;
+    viewOptions.testDriver = options_.testDriver;
     viewOptions.openURI = [this, token](const std::string& uri) {
         if (token.expired())
             return;
@@ -116,6 +117,9 @@ void AppDelegate::launchFinished()
     view_ = std::make_unique<InterfaceView>(std::move(viewOptions));
     bridge_ = std::make_unique<InterfaceBridge>(view_->contentManager(), indexFile_,
         weakCallback(token, [this](PageMessage message) { onPageMessage(std::move(message)); }));
+
+    if (options_.testDriver)
+        driver_ = std::make_unique<TestDriver>(*this);
 
     // 5–7. The main window.
     GMenuModel* primary = menus::primaryMenu();
@@ -330,6 +334,8 @@ void AppDelegate::reply(const std::string& id, const std::optional<std::string>&
 {
     if (document != document_ || !view_)
         return;  // the document that asked is gone
+    if (driver_)
+        driver_->replied(id, error);
     // WebKit takes strings and numbers as arguments, not booleans or null, so the error goes
     // as JSON text: "null" or the quoted sentence.
     PageArguments arguments;

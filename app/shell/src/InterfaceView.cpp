@@ -132,6 +132,11 @@ InterfaceView::InterfaceView(InterfaceViewOptions options)
     s.manager = GObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
     // Tells the page it sits in the native window, whose web view draws no background.
     addScript(s.manager.get(), "window.quorvaneNativeMaterial=true");
+    if (s.options.testDriver) {
+        addScript(s.manager.get(),
+            "Object.defineProperty(window,'quorvaneTestDriver',{value:{state:null},writable:false,configurable:false}"
+            ")");
+    }
     addScript(s.manager.get(), bridge_scripts::stateTransport);
 
     auto settings = GObjectPtr<WebKitSettings>::adopt(webkit_settings_new());

@@ -11,6 +11,9 @@ ShellOptions defaultOptions()
     ShellOptions options;
     if (const char* separate = std::getenv("QUORVANE_SEPARATE_INSTANCE"); separate && std::string_view(separate) == "1")
         options.separateInstance = true;
+    // Off unless asked for in so many words: see TestDriver.hpp.
+    if (const char* driver = std::getenv("QUORVANE_TEST_DRIVER"); driver && std::string_view(driver) == "1")
+        options.testDriver = true;
     if (const char* named = std::getenv("QUORVANE_DATA_DIR"); named && *named == '/') {
         options.dataDirectory = named;
         return options;

@@ -8,6 +8,7 @@
 
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/Digest.hpp"
+#include "quorvane/Json.hpp"
 #include "quorvane/ReplyCorrelation.hpp"
 #include "quorvane/TextRules.hpp"
 
@@ -85,51 +86,6 @@ std::vector<CrewEntry> crewEntries(const std::vector<const Bot*>& roster, std::o
     return entries;
 }
 
-void appendCrewString(std::string& out, std::string_view text)
-{
-    static constexpr char kHex[] = "0123456789abcdef";
-    out.push_back('"');
-    for (char c : text) {
-        switch (c) {
-        case '"':
-            out.append("\\\"");
-            break;
-        case '\\':
-            out.append("\\\\");
-            break;
-        case '/':
-            out.append("\\/");
-            break;
-        case '\b':
-            out.append("\\b");
-            break;
-        case '\f':
-            out.append("\\f");
-            break;
-        case '\n':
-            out.append("\\n");
-            break;
-        case '\r':
-            out.append("\\r");
-            break;
-        case '\t':
-            out.append("\\t");
-            break;
-        default: {
-            auto byte = static_cast<unsigned char>(c);
-            if (byte < 0x20) {
-                out.append("\\u00");
-                out.push_back(kHex[byte >> 4]);
-                out.push_back(kHex[byte & 0x0F]);
-            } else {
-                out.push_back(c);  // non-ASCII bytes pass through as UTF-8
-            }
-        }
-        }
-    }
-    out.push_back('"');
-}
-
 // Replaces typographic quotes by straight ones and drops all white space, so that a page that
 // re-wraps or "prettifies" the setup it shows still matches what we typed.
 std::string looselyReduced(std::string_view text)
@@ -194,9 +150,9 @@ std::string encodeCrew(const std::vector<CrewEntry>& entries)
             if (!firstKey)
                 out.push_back(',');
             firstKey = false;
-            appendCrewString(out, key);
+            json_detail::appendEscaped(out, key, SlashEscape::backslash);
             out.push_back(':');
-            appendCrewString(out, value);
+            json_detail::appendEscaped(out, value, SlashEscape::backslash);
         }
         out.push_back('}');
     }

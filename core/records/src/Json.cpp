@@ -50,18 +50,22 @@ namespace {
 constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
 constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 
-// Whether any of the eight bytes needs escaping: below 0x20, '"' or '\\'. Each test is exact
-// about whether some byte matches (not about which), which is all the scan needs.
+// Whether any of the eight bytes needs escaping: below 0x20, '"' or '\\', and '/' when slashes
+// are escaped. Each test is exact about whether some byte matches (not about which), which is
+// all the scan needs.
+template <bool escapeSlashes>
 inline bool wordNeedsEscaping(std::uint64_t word)
 {
     auto anyZeroByte = [](std::uint64_t v) { return (v - kEveryByte) & ~v & kHighBits; };
     std::uint64_t control = (word - kEveryByte * 0x20) & ~word & kHighBits;
-    return (control | anyZeroByte(word ^ (kEveryByte * '"')) | anyZeroByte(word ^ (kEveryByte * '\\'))) != 0;
+    std::uint64_t found = control | anyZeroByte(word ^ (kEveryByte * '"')) | anyZeroByte(word ^ (kEveryByte * '\\'));
+    if constexpr (escapeSlashes)
+        found |= anyZeroByte(word ^ (kEveryByte * '/'));
+    return found != 0;
 }
 
-}  // namespace
-
-void appendEscaped(std::string& out, std::string_view text)
+template <bool escapeSlashes>
+void appendEscapedString(std::string& out, std::string_view text)
 {
     static constexpr char kHex[] = "0123456789abcdef";
     out.push_back('"');
@@ -75,13 +79,13 @@ void appendEscaped(std::string& out, std::string_view text)
         while (i + 8 <= size) {
             std::uint64_t word;
             std::memcpy(&word, data + i, 8);
-            if (wordNeedsEscaping(word))
+            if (wordNeedsEscaping<escapeSlashes>(word))
                 break;
             i += 8;
         }
         for (const std::size_t stop = std::min(size, i + 8); i < stop; ++i) {
             auto c = static_cast<unsigned char>(data[i]);
-            if (c >= 0x20 && c != '"' && c != '\\')
+            if (c >= 0x20 && c != '"' && c != '\\' && !(escapeSlashes && c == '/'))
                 continue;
             out.append(data + runStart, i - runStart);
             runStart = i + 1;
@@ -91,6 +95,9 @@ void appendEscaped(std::string& out, std::string_view text)
                 break;
             case '\\':
                 out.append("\\\\");
+                break;
+            case '/':
+                out.append("\\/");
                 break;
             case '\b':
                 out.append("\\b");
@@ -116,6 +123,16 @@ void appendEscaped(std::string& out, std::string_view text)
     }
     out.append(data + runStart, size - runStart);
     out.push_back('"');
+}
+
+}  // namespace
+
+void appendEscaped(std::string& out, std::string_view text, SlashEscape slashes)
+{
+    if (slashes == SlashEscape::backslash)
+        appendEscapedString<true>(out, text);
+    else
+        appendEscapedString<false>(out, text);
 }
 
 void appendNumber(std::string& out, double value)

@@ -109,7 +109,8 @@ public:
 };
 
 // Answers each address from a table after `delay` seconds on the manual clock; an address not in
-// the table fails like an unreachable host.
+// the table fails like an unreachable host. A fetch that is cancelled while it waits never
+// reaches `completed`.
 class FakeAvatars final : public AvatarFetcher {
 public:
     explicit FakeAvatars(Scheduler& scheduler)
@@ -120,6 +121,7 @@ public:
     {
         fetched.push_back(url);
         co_await sleepFor(scheduler_, delay);
+        completed.push_back(url);
         auto found = responses.find(url);
         if (found == responses.end())
             throw std::runtime_error("Could not connect to " + url);
@@ -127,6 +129,7 @@ public:
     }
     std::map<std::string, AvatarResponse> responses;
     std::vector<std::string> fetched;
+    std::vector<std::string> completed;
     double delay = 1;
 
 private:

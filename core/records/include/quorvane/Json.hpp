@@ -56,6 +56,10 @@ public:
 template <class T>
 concept DescribedRecord = boost::describe::has_describe_members<T>::value;
 
+// How a JSON string writes "/": as it is (the vault, the page), or as "\/", as the serializer
+// whose output the crew fingerprint has always been computed over did.
+enum class SlashEscape { none, backslash };
+
 namespace json_detail {
 
 template <class T>
@@ -67,7 +71,9 @@ struct IsOptional<std::optional<T>> : std::true_type {
 
 [[noreturn]] void typeMismatch(const char* expected, const boost::json::value& found);
 [[noreturn]] void rethrowWithKey(std::string_view key, const JsonDecodeError& error);
-void appendEscaped(std::string& out, std::string_view text);
+// Writes text as a quoted JSON string: '"', '\\' and control characters escaped (\b \f \n \r \t,
+// the others as \u00XX), everything else, non-ASCII UTF-8 included, as it is.
+void appendEscaped(std::string& out, std::string_view text, SlashEscape slashes = SlashEscape::none);
 void appendNumber(std::string& out, double value);
 void appendInteger(std::string& out, std::int64_t value);
 

@@ -45,6 +45,7 @@
 #include "quorvane/shell/ShellOptions.hpp"
 #include "quorvane/shell/ShellSettings.hpp"
 #include "quorvane/shell/StateTransport.hpp"
+#include "quorvane/shell/TestDriver.hpp"
 #include "quorvane/updates/AppUpdater.hpp"
 
 namespace quorvane {
@@ -160,6 +161,7 @@ private:
     bool flushPending_ = false;  // flushDraft asked, neither answered nor timed out
     Scheduler::Timer flushTimeout_;
     GtkWidget* alert_ = nullptr;
+    std::unique_ptr<TestDriver> driver_;  // only with ShellOptions::testDriver
 
     Lifetime lifetime_;  // last but one: callbacks stop reaching the delegate first thing
 };

@@ -35,6 +35,8 @@ struct InterfaceViewOptions {
     std::filesystem::path indexFile;  // the bundle's UI/index.html
     std::string contentSecurityPolicy = kInterfaceContentSecurityPolicy;
     bool developerExtras = false;
+    // Gives the state transport a place to keep what the page received, for the TestDriver.
+    bool testDriver = false;
     std::function<void(const std::string& uri)> openURI;  // a link to the user's browser
     // The page asked for a file (<input type=file>); the handler answers the request.
     std::function<void(WebKitFileChooserRequest*)> chooseFile;

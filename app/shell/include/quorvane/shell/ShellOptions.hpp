@@ -32,6 +32,9 @@ struct ShellOptions {
     // Run as an instance of its own instead of handing a second start to the running one (the
     // demo runs beside a real installation this way).
     bool separateInstance = false;
+    // Serve the TestDriver on the session bus. Off by default and never on in a real run: it
+    // lets any process on the session bus run scripts in the interface page.
+    bool testDriver = false;
 };
 
 // The installation's own options: the data folder is <prefix>/share/quorvane beside the

@@ -1,0 +1,126 @@
+#include "EndToEndTest.hpp"
+
+#include <glib.h>
+
+#include <iostream>
+
+#include <boost/json/serialize.hpp>
+
+namespace quorvane::testing {
+
+namespace {
+
+double now() { return double(g_get_monotonic_time()) / G_USEC_PER_SEC; }
+
+}  // namespace
+
+const boost::json::array& messagesOf(const boost::json::value& state)
+{
+    static const boost::json::array none;
+    if (!state.is_object())
+        return none;
+    const auto* account = state.as_object().if_contains("account");
+    const auto* messages = account && account->is_object() ? account->as_object().if_contains("messages") : nullptr;
+    return messages && messages->is_array() ? messages->as_array() : none;
+}
+
+std::string stringAt(const boost::json::value& object, const char* key)
+{
+    if (!object.is_object())
+        return "";
+    const auto* value = object.as_object().if_contains(key);
+    return value && value->is_string() ? std::string(value->as_string()) : "";
+}
+
+void EndToEndTest::SetUp()
+{
+    // The keyring wrapper gave this process a fresh home of its own.
+    folder = std::filesystem::path(g_get_home_dir()) / "e2e";
+    std::filesystem::create_directories(folder);
+}
+
+void EndToEndTest::TearDown()
+{
+    if (app && HasFailure())
+        std::cerr << "Quorvane said:\n" << app->logTail() << "\n";
+    app.reset();
+    sim.reset();
+}
+
+void EndToEndTest::startSimulator(std::vector<std::string> options)
+{
+    sim = std::make_unique<Simulator>(folder / "sim", std::move(options));
+}
+
+void EndToEndTest::launch()
+{
+    if (!sim)
+        startSimulator();
+    if (!app)
+        app = std::make_unique<AppProcess>(QUORVANE_PROGRAM, folder / "app", sim->configFile);
+    app->start();
+}
+
+void EndToEndTest::restart()
+{
+    app->quit();
+    app->start();
+}
+
+boost::json::value EndToEndTest::page(const std::string& body, const std::string& argument)
+{
+    return app->run(body, argument);
+}
+
+boost::json::value EndToEndTest::state() { return page("return window.quorvaneTestDriver.state;"); }
+
+std::string EndToEndTest::post(const std::string& command, const boost::json::object& data)
+{
+    std::string id = "e2e-" + std::to_string(++posted);
+    boost::json::object message { { "id", id }, { "command", command }, { "data", data } };
+    page("window.postMessage({ quorvane: JSON.parse(argument) }, '*'); return true;", boost::json::serialize(message));
+    return id;
+}
+
+boost::json::value EndToEndTest::answer(const std::string& id, double seconds)
+{
+    double deadline = now() + seconds;
+    for (;;) {
+        const auto replies = app->replies();
+        for (const auto& reply : replies.as_array()) {
+            if (reply.at("id") == boost::json::value(id))
+                return reply.at("error");
+        }
+        if (now() > deadline)
+            throw std::runtime_error("No answer to " + id);
+        g_usleep(50000);
+    }
+}
+
+::testing::AssertionResult EndToEndTest::waitFor(
+    const std::string& what, const std::function<bool(const boost::json::value&)>& holds, double seconds)
+{
+    return waitForState(*app, what, holds, seconds);
+}
+
+::testing::AssertionResult waitForState(AppProcess& app, const std::string& what,
+    const std::function<bool(const boost::json::value&)>& holds, double seconds)
+{
+    double deadline = now() + seconds;
+    boost::json::value last;
+    for (;;) {
+        last = app.run("return window.quorvaneTestDriver.state;");
+        if (holds(last))
+            return ::testing::AssertionSuccess();
+        if (now() > deadline) {
+            std::string seen = boost::json::serialize(last);
+            if (seen.size() > 6000)
+                seen = seen.substr(0, 6000) + "…";
+            return ::testing::AssertionFailure()
+                << "Waited in vain for: " << what << "\nThe page's last state: " << seen;
+        }
+        g_usleep(100000);
+    }
+}
+
+}  // namespace quorvane::testing
