@@ -14,8 +14,8 @@
 #include <boost/json/value.hpp>
 #include <gtest/gtest.h>
 
-#include "../browser/Simulator.hpp"
 #include "AppProcess.hpp"
+#include "Simulator.hpp"
 
 namespace quorvane::testing {
 

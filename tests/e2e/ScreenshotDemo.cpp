@@ -10,10 +10,10 @@
 
 #include <glib.h>
 
-#include "../browser/Simulator.hpp"
 #include "AppProcess.hpp"
 #include "Conversation.hpp"
 #include "EndToEndTest.hpp"
+#include "Simulator.hpp"
 
 using namespace quorvane::testing;
 
