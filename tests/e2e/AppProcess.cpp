@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
 
 extern char** environ;
 
@@ -238,6 +239,29 @@ boost::json::value AppProcess::status()
     auto value = boost::json::parse(json);
     g_variant_unref(result);
     return value;
+}
+
+std::string AppProcess::post(const std::string& command, const boost::json::object& data)
+{
+    std::string id = "e2e-" + std::to_string(++posted_);
+    boost::json::object message { { "id", id }, { "command", command }, { "data", data } };
+    run("window.postMessage({ quorvane: JSON.parse(argument) }, '*'); return true;", boost::json::serialize(message));
+    return id;
+}
+
+boost::json::value AppProcess::answer(const std::string& id, double seconds)
+{
+    double deadline = now() + seconds;
+    for (;;) {
+        const auto all = replies();
+        for (const auto& reply : all.as_array()) {
+            if (reply.at("id") == boost::json::value(id))
+                return reply.at("error");
+        }
+        if (now() > deadline)
+            throw std::runtime_error("No answer to " + id);
+        g_usleep(50000);
+    }
 }
 
 void AppProcess::screenshot(const std::filesystem::path& file)

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 #include <gio/gio.h>
 #include <sys/types.h>
@@ -39,6 +40,10 @@ public:
     // The driver's Replies and Status, parsed.
     boost::json::value replies();
     boost::json::value status();
+    // Posts `command` with `data` as the page does (a window message); answers its id.
+    std::string post(const std::string& command, const boost::json::object& data = {});
+    // Waits for the shell's answer to the command `id`: null, or the sentence it failed with.
+    boost::json::value answer(const std::string& id, double seconds = 60);
     void screenshot(const std::filesystem::path& file);
 
     // The last lines of the program's output, for failure messages.
@@ -57,6 +62,7 @@ private:
     std::filesystem::path dotService_;
     pid_t pid_ = 0;
     GDBusConnection* bus_ = nullptr;
+    int posted_ = 0;
 };
 
 }  // namespace quorvane::testing

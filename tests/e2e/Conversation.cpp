@@ -25,6 +25,53 @@ boost::json::value findMessage(
 
 }  // namespace
 
+boost::json::value Conversation::command(const std::string& name, const boost::json::object& data)
+{
+    return app_.answer(app_.post(name, data));
+}
+
+void Conversation::connect()
+{
+    if (auto error = command("connect"); !error.is_null())
+        throw std::runtime_error("connect failed: " + boost::json::serialize(error));
+    auto connected = waitForState(app_, "the connection \"connected\"",
+        [](const boost::json::value& s) { return stringAt(s, "connection") == "connected"; });
+    if (!connected)
+        throw std::runtime_error(connected.message());
+}
+
+std::string Conversation::botNamed(const std::string& name)
+{
+    auto id = app_.run("const bot = window.quorvaneTestDriver.state?.account?.bots?.find((b) => b.name === argument);"
+                       "return bot ? bot.id : null;",
+        name);
+    return id.is_string() ? std::string(id.as_string()) : "";
+}
+
+std::string Conversation::addTeammate(const std::string& name, const std::string& personality)
+{
+    if (auto error = command("saveBot", { { "name", name }, { "personality", personality } }); !error.is_null())
+        throw std::runtime_error("saveBot failed: " + boost::json::serialize(error));
+    std::string id;
+    auto added = waitForState(app_, name + " in the state", [&](const boost::json::value&) {
+        id = botNamed(name);
+        return !id.empty();
+    });
+    if (!added)
+        throw std::runtime_error(added.message());
+    return id;
+}
+
+void Conversation::select(const std::string& botID)
+{
+    if (auto error = command("select", { { "id", botID } }); !error.is_null())
+        throw std::runtime_error("select failed: " + boost::json::serialize(error));
+    auto selected = waitForState(app_, botID + " selected",
+        [&](const boost::json::value& s) { return stringAt(s.at("account"), "selectedBot") == botID; });
+    if (!selected)
+        throw std::runtime_error(selected.message());
+}
+
 std::string Conversation::selectedBotID()
 {
     return app_.run("return window.quorvaneTestDriver.state?.account?.selectedBot ?? null;").as_string().c_str();
@@ -123,6 +170,34 @@ boost::json::value Conversation::awaitFiledReply(const std::string& messageID, d
     if (!filed)
         throw std::runtime_error(filed.message());
     return reply;
+}
+
+boost::json::value Conversation::awaitHandoff(
+    const std::string& rootID, const std::string& primaryID, const std::string& teammateID, double seconds)
+{
+    boost::json::value answer;
+    auto settled = waitForState(
+        app_, "the teammate's answer in its own conversation, its copy with the primary bot, the root settled",
+        [&](const boost::json::value& s) {
+            bool handedOver = false, copied = false, rootSent = false;
+            answer = nullptr;
+            for (const auto& m : messagesOf(s)) {
+                const auto bot = stringAt(m, "botID"), role = stringAt(m, "role");
+                handedOver = handedOver || (bot == teammateID && role == "handoff");
+                if (bot == teammateID && role == "assistant" && stringAt(m, "status") == "sent")
+                    answer = m;
+                copied = copied || (bot == primaryID && stringAt(m, "sourceBotID") == teammateID);
+                if (stringAt(m, "id") == rootID)
+                    rootSent = stringAt(m, "status") == "sent";
+            }
+            const auto* jobs = s.at("account").as_object().if_contains("jobs");
+            const bool idle = !jobs || !jobs->is_array() || jobs->as_array().empty();
+            return handedOver && !answer.is_null() && copied && rootSent && idle;
+        },
+        seconds);
+    if (!settled)
+        throw std::runtime_error(settled.message());
+    return answer;
 }
 
 }  // namespace quorvane::testing

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 
 #include "AppProcess.hpp"
@@ -18,6 +19,18 @@ public:
         : app_(app)
     {
     }
+
+    // Posts `command` as the page does and waits for the shell's answer: null or the sentence.
+    boost::json::value command(const std::string& name, const boost::json::object& data = {});
+    // Connects and waits for the connection "connected".
+    void connect();
+    // Adds a teammate as the bot editor saves one; answers its id once the state holds it.
+    std::string addTeammate(const std::string& name, const std::string& personality);
+    // The id of the bot called `name` in the page's state, empty when there is none.
+    std::string botNamed(const std::string& name);
+
+    // Selects the bot `botID` as the page does, and waits until the state shows it selected.
+    void select(const std::string& botID);
 
     // The selected bot of the page's state: its id and name.
     std::string selectedBotID();
@@ -36,6 +49,13 @@ public:
     // Waits until the reply to the user's message `messageID` (the bot's first answer after
     // it) is filed with status "sent"; answers that reply.
     boost::json::value awaitFiledReply(const std::string& messageID, double seconds = 120);
+
+    // Waits until the request `rootID` to `primaryID` has handed over to `teammateID` and settled:
+    // the handoff is in the teammate's conversation, the teammate's answer is filed there, its
+    // copy reached the primary bot, the request is "sent" and no job is left. Answers the
+    // teammate's answer.
+    boost::json::value awaitHandoff(
+        const std::string& rootID, const std::string& primaryID, const std::string& teammateID, double seconds = 180);
 
 private:
     AppProcess& app_;

@@ -12,15 +12,6 @@ namespace quorvane::testing {
 
 namespace {
 
-std::string botNamed(const boost::json::value& state, const std::string& name)
-{
-    for (const auto& bot : state.at("account").at("bots").as_array()) {
-        if (stringAt(bot, "name") == name)
-            return stringAt(bot, "id");
-    }
-    return "";
-}
-
 // An array member of the account that may be absent.
 const boost::json::array& accountList(const boost::json::value& state, const char* key)
 {
@@ -36,43 +27,16 @@ using CrewTest = EndToEndTest;
 TEST_F(CrewTest, AHandoffRunsThroughATeammateAndAnUnassignedReplyIsFiledFromThePage)
 {
     launch();
-    EXPECT_EQ(answer(post("connect")), boost::json::value(nullptr));
-    ASSERT_TRUE(waitFor("the connection \"connected\"",
-        [](const boost::json::value& s) { return stringAt(s, "connection") == "connected"; }));
-    for (const auto& [name, personality] : { std::pair { "Muse", "A poet who answers in short verse." },
-             std::pair { "Sage", "A careful reviewer who checks facts." } }) {
-        EXPECT_EQ(
-            answer(post("saveBot", { { "name", name }, { "personality", personality } })), boost::json::value(nullptr));
-    }
-    ASSERT_TRUE(waitFor("both teammates in the state",
-        [](const boost::json::value& s) { return !botNamed(s, "Muse").empty() && !botNamed(s, "Sage").empty(); }));
-    const auto before = state();
-    const std::string muse = botNamed(before, "Muse"), sage = botNamed(before, "Sage");
-
     Conversation chat(*app);
-    const std::string primary = chat.selectedBotID();
+    chat.connect();
+    const std::string muse = chat.addTeammate("Muse", "A poet who answers in short verse.");
+    const std::string sage = chat.addTeammate("Sage", "A careful reviewer who checks facts.");
+    // The primary bot, "dot", is the one asked; the editor left the last teammate selected.
+    const std::string primary = "dot";
+    chat.select(primary);
     const std::string root = chat.send("Please ask Muse to write a haiku about the sea.");
-
-    std::string museAnswerText;
-    EXPECT_TRUE(waitFor(
-        "Muse's answer in its own conversation and its copy with the primary bot, the root settled",
-        [&](const boost::json::value& s) {
-            bool handedOver = false, answered = false, copied = false, settled = false;
-            for (const auto& m : messagesOf(s)) {
-                const auto bot = stringAt(m, "botID"), role = stringAt(m, "role");
-                handedOver = handedOver || (bot == muse && role == "handoff");
-                if (bot == muse && role == "assistant" && stringAt(m, "status") == "sent") {
-                    answered = true;
-                    museAnswerText = stringAt(m, "text");
-                }
-                copied = copied || (bot == primary && stringAt(m, "sourceBotID") == muse);
-                if (stringAt(m, "id") == root)
-                    settled = stringAt(m, "status") == "sent";
-            }
-            return handedOver && answered && copied && settled && accountList(s, "jobs").empty();
-        },
-        180));
-    EXPECT_NE(museAnswerText.find("Muse"), std::string::npos) << museAnswerText;
+    const auto museAnswer = chat.awaitHandoff(root, primary, muse);
+    EXPECT_NE(stringAt(museAnswer, "text").find("Muse"), std::string::npos) << boost::json::serialize(museAnswer);
 
     // An answer that no request asked for.
     const auto simState = sim->controlGet("state");

@@ -76,26 +76,10 @@ boost::json::value EndToEndTest::state() { return page("return window.quorvaneTe
 
 std::string EndToEndTest::post(const std::string& command, const boost::json::object& data)
 {
-    std::string id = "e2e-" + std::to_string(++posted);
-    boost::json::object message { { "id", id }, { "command", command }, { "data", data } };
-    page("window.postMessage({ quorvane: JSON.parse(argument) }, '*'); return true;", boost::json::serialize(message));
-    return id;
+    return app->post(command, data);
 }
 
-boost::json::value EndToEndTest::answer(const std::string& id, double seconds)
-{
-    double deadline = now() + seconds;
-    for (;;) {
-        const auto replies = app->replies();
-        for (const auto& reply : replies.as_array()) {
-            if (reply.at("id") == boost::json::value(id))
-                return reply.at("error");
-        }
-        if (now() > deadline)
-            throw std::runtime_error("No answer to " + id);
-        g_usleep(50000);
-    }
-}
+boost::json::value EndToEndTest::answer(const std::string& id, double seconds) { return app->answer(id, seconds); }
 
 ::testing::AssertionResult EndToEndTest::waitFor(
     const std::string& what, const std::function<bool(const boost::json::value&)>& holds, double seconds)

@@ -47,7 +47,6 @@ protected:
     std::filesystem::path folder;
     std::unique_ptr<Simulator> sim;
     std::unique_ptr<AppProcess> app;
-    int posted = 0;
 };
 
 // Waits until `holds` is true of the state the page of `app` received; a failure names `what`

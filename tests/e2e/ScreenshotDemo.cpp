@@ -1,7 +1,8 @@
 // The headless demo behind `scripts/run --screenshot FILE`: starts the Dot simulator and the
 // real program on throw-away data (the caller provides the private session bus, keyring and X
-// server), holds a short conversation through the interface page as a person would, and writes
-// a PNG of the main window to FILE.
+// server), holds a crew conversation through the interface page as a person would (two teammates
+// added, the primary bot asked to involve one, the handoff run to the end), and writes a PNG of
+// the main window to FILE.
 
 #include <cstdio>
 #include <exception>
@@ -36,17 +37,16 @@ int main(int argc, char** argv)
         Simulator sim(folder / "sim", { "--signed-in", "--profile-name", "Dot" });
         AppProcess app(QUORVANE_PROGRAM, folder / "app", sim.configFile);
         app.start();
-        app.run("window.postMessage({ quorvane: { id: 'demo-connect', command: 'connect', data: {} } }, '*');");
-        auto connected = waitForState(app, "the connection \"connected\"",
-            [](const boost::json::value& s) { return stringAt(s, "connection") == "connected"; });
-        if (!connected)
-            throw std::runtime_error(connected.message());
         Conversation chat(app);
-        for (const char* words :
-            { "Plan a picnic for four on Saturday.", "Make it vegetarian, and add something sweet." }) {
-            chat.awaitFiledReply(chat.send(words));
-        }
-        const std::string draft = "Who brings the blanket?";
+        chat.connect();
+        const std::string muse = chat.addTeammate("Muse", "A poet who answers in short verse.");
+        chat.addTeammate("Sage", "A careful reviewer who checks facts.");
+        // The primary bot, "dot", is the one asked; the editor left the last teammate selected.
+        const std::string primary = "dot";
+        chat.select(primary);
+        chat.awaitHandoff(
+            chat.send("Plan a picnic by the sea, and ask Muse to write a haiku for the invitation."), primary, muse);
+        const std::string draft = "Sage, can you check the tide times for Saturday?";
         chat.type(draft);
         if (chat.composerText() != draft)
             throw std::runtime_error("The composer did not take the draft.");
