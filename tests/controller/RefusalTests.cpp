@@ -31,8 +31,9 @@ TEST_F(RefusalTest, OutcomesOfPageActions)
         { "unknown outcome of placing: nothing was submitted", { Outcome::unknown }, {}, JobPhase::waiting, "waiting",
             2, 1, "" },
         { "refused once, then sent", {}, { Outcome::refuse }, JobPhase::waiting, "waiting", 1, 2, "" },
-        // The text still stands in the composer, so no delivery check reloads the page under it.
-        { "unknown outcome of sending", {}, { Outcome::unknown }, JobPhase::uncertain, "uncertain", 1, 1, "" },
+        // Only the request's own text stands in the composer: the delivery checks have begun.
+        { "unknown outcome of sending", {}, { Outcome::unknown }, JobPhase::uncertain, "uncertain", 1, 1,
+            "Checking delivery automatically\u2026" },
         { "sent, but the answer was lost", {}, { Outcome::sentUnknown }, JobPhase::waiting, "waiting", 1, 1, "" },
     };
     for (const Case& c : cases) {

@@ -94,6 +94,36 @@ TEST_F(TimingTest, QueuedRequestWaitsForTheUsersOwnText)
     EXPECT_EQ(page().count("send"), 1u);
 }
 
+// A send that hangs in the page: the request's own text stays in the composer and the page is
+// busy with it until it is loaded again. The delivery checks reload it all the same (nothing of
+// the user's is in it) and decide; the user's own text in its place still stops them.
+TEST_F(TimingTest, DeliveryChecksReloadAPageStuckOnTheRequestsOwnSend)
+{
+    for (const bool ownText : { true, false }) {
+        SCOPED_TRACE(ownText ? "the request's own text" : "the user's own text");
+        controller.reset();
+        const std::string id = submitOverHistory(FakePage::Outcome::lost);
+        page().state.draft = ownText ? job(id)->payload.str() : "My own words";
+        page().state.busy = true;
+        page().state.ready = false;
+        page().onOpen = [this](const std::string&) {
+            page().state.draft = "";
+            page().state.busy = false;
+            page().state.ready = true;
+        };
+        advance(60);
+        if (ownText) {
+            EXPECT_EQ(reloads().size(), 3u);
+            EXPECT_FALSE(job(id));
+            EXPECT_EQ(statusOf(id), "deliveryMissing");
+        } else {
+            EXPECT_TRUE(reloads().empty());
+            EXPECT_EQ(statusOf(id), "uncertain");
+        }
+        EXPECT_EQ(page().count("send"), 1u) << "never sent twice";
+    }
+}
+
 // A request whose turn never appears becomes uncertain after 15 s; three delivery checks, at
 // least 10 s apart, reload the page; 10 s after the last one the page decides.
 TEST_F(TimingTest, DeliveryChecksDecide)

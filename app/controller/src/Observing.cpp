@@ -236,8 +236,14 @@ Task<void> Controller::observe(const PendingRequest& first, const DotSnapshot& s
         });
     const std::int64_t checks = job.deliveryChecks.value_or(0);
     const bool checkDue = !job.lastDeliveryCheck || now - *job.lastDeliveryCheck >= deliveryCheckInterval;
+    // A send that never came back leaves this request's own text in the composer and the page
+    // busy with it (its send control held disabled) until the page is loaded again. Reloading
+    // then loses nothing of the user's (the text is the saved request) and is the only way out;
+    // waiting for an empty, idle page would keep the request uncertain for good.
+    const bool stuckOnOwnSend = !composerEmpty && run_loop::composerHolds(snapshot.draft, job.payload);
+    const bool pageFree = (!snapshot.busy && composerEmpty) || stuckOnOwnSend;
     if (checks < deliveryCheckCount) {
-        if (!snapshot.busy && !browser_->windowVisible() && composerEmpty && checkDue) {
+        if (pageFree && !browser_->windowVisible() && checkDue) {
             turnTransaction([&](Vault& vault) {
                 if (PendingRequest* checked = run_loop::findJob(vault.account(), id)) {
                     checked->deliveryChecks = checks + 1;
