@@ -37,12 +37,25 @@ std::string readLine(int fd, int timeoutMs)
 }  // namespace
 
 Simulator::Simulator(const std::filesystem::path& folder, std::vector<std::string> options)
+    : folder_(folder)
+    , options_(std::move(options))
 {
     std::filesystem::create_directories(folder / "state");
     configFile = folder / "dot-service.json";
-    std::vector<std::string> args = { QUORVANE_NODE, QUORVANE_SIM_SERVER, "--port", "0", "--state-dir",
-        (folder / "state").string(), "--write-config", configFile.string(), "--quiet", "--exit-with-stdin" };
-    args.insert(args.end(), options.begin(), options.end());
+    spawn("0");
+}
+
+void Simulator::restart()
+{
+    stop();
+    spawn(origin.substr(origin.rfind(':') + 1));
+}
+
+void Simulator::spawn(const std::string& port)
+{
+    std::vector<std::string> args = { QUORVANE_NODE, QUORVANE_SIM_SERVER, "--port", port, "--state-dir",
+        (folder_ / "state").string(), "--write-config", configFile.string(), "--quiet", "--exit-with-stdin" };
+    args.insert(args.end(), options_.begin(), options_.end());
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());

@@ -22,6 +22,9 @@ public:
     Simulator& operator=(const Simulator&) = delete;
 
     void stop();
+    // Starts it again after stop(), on the same port and state folder (so the same certificate
+    // and conversations), as a service that comes back after an outage.
+    void restart();
 
     // A control call (POST with a JSON body, or GET); throws on a status other than 200.
     boost::json::value control(const std::string& name, const std::string& body = "{}");
@@ -31,6 +34,9 @@ public:
     std::filesystem::path configFile;  // the dot-service.json pointing at it
 
 private:
+    void spawn(const std::string& port);
+    std::filesystem::path folder_;
+    std::vector<std::string> options_;
     boost::json::value request(const char* method, const std::string& path, const std::string& body);
     GPid pid_ = 0;
     int stdinFd_ = -1;

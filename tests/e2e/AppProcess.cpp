@@ -48,6 +48,34 @@ std::vector<pid_t> processesMarked(const std::string& marker)
     return found;
 }
 
+std::string fileText(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// User and system time that `pid` has spent, in clock ticks (0 once it is gone).
+long long cpuTicks(pid_t pid)
+{
+    const std::string stat = fileText("/proc/" + std::to_string(pid) + "/stat");
+    const auto end = stat.rfind(')');
+    if (end == std::string::npos)
+        return 0;
+    std::istringstream fields(stat.substr(end + 2));
+    std::string field;
+    long long utime = 0, stime = 0;
+    // After the command come state (3) ... utime (14) and stime (15).
+    for (int index = 3; index <= 15 && fields >> field; ++index) {
+        if (index == 14)
+            utime = std::stoll(field);
+        else if (index == 15)
+            stime = std::stoll(field);
+    }
+    return utime + stime;
+}
+
 }  // namespace
 
 AppProcess::AppProcess(std::filesystem::path program, std::filesystem::path folder, std::filesystem::path dotService)
@@ -219,6 +247,46 @@ boost::json::value AppProcess::run(const std::string& body, const std::string& a
     auto value = boost::json::parse(json);
     g_variant_unref(result);
     return value;
+}
+
+boost::json::value AppProcess::runInWindow(
+    const std::string& title, const std::string& body, const std::string& argument)
+{
+    GVariant* result = call(
+        "RunInWindow", g_variant_new("(sss)", title.c_str(), body.c_str(), argument.c_str()), G_VARIANT_TYPE("(s)"));
+    const char* json = nullptr;
+    g_variant_get(result, "(&s)", &json);
+    auto value = boost::json::parse(json);
+    g_variant_unref(result);
+    return value;
+}
+
+void AppProcess::killDotWebProcess()
+{
+    std::vector<pid_t> webProcesses;
+    for (pid_t helper : processesMarked("QUORVANE_DOT_SERVICE=" + dotService_.string())) {
+        if (fileText("/proc/" + std::to_string(helper) + "/cmdline").find("WebKitWebProcess") != std::string::npos)
+            webProcesses.push_back(helper);
+    }
+    if (webProcesses.empty())
+        throw std::runtime_error("Quorvane has no web process.");
+    std::vector<long long> before;
+    for (pid_t process : webProcesses)
+        before.push_back(cpuTicks(process));
+    // Two seconds of a busy script in the Dot page, started after this call has returned.
+    runInWindow("Your Dot",
+        "setTimeout(() => { const end = Date.now() + 2000; while (Date.now() < end) {} }, 0); return true;");
+    g_usleep(1500000);
+    std::size_t busiest = 0;
+    long long most = -1;
+    for (std::size_t i = 0; i < webProcesses.size(); ++i) {
+        const long long spent = cpuTicks(webProcesses[i]) - before[i];
+        if (spent > most) {
+            most = spent;
+            busiest = i;
+        }
+    }
+    ::kill(webProcesses[busiest], SIGKILL);
 }
 
 boost::json::value AppProcess::replies()

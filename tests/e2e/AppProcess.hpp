@@ -37,6 +37,13 @@ public:
     // Runs `body` as an async function in the page's own world; `argument` is its one
     // (string) argument. The result as JSON.
     boost::json::value run(const std::string& body, const std::string& argument = "");
+    // The same in the main world of the web page in the window titled `title` ("Your Dot", or
+    // "Sign in to Dot"), where the user would click.
+    boost::json::value runInWindow(const std::string& title, const std::string& body, const std::string& argument = "");
+    // Kills the web process of the Dot page (SIGKILL), as a crash would end it. It is told
+    // from the interface page's by keeping the Dot page's script busy for a moment and taking
+    // the web process that spends that time.
+    void killDotWebProcess();
     // The driver's Replies and Status, parsed.
     boost::json::value replies();
     boost::json::value status();

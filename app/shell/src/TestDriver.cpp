@@ -21,6 +21,12 @@ constexpr const char* kIntrospection = R"(<node>
       <arg type="s" name="argument" direction="in"/>
       <arg type="s" name="json" direction="out"/>
     </method>
+    <method name="RunInWindow">
+      <arg type="s" name="title" direction="in"/>
+      <arg type="s" name="body" direction="in"/>
+      <arg type="s" name="argument" direction="in"/>
+      <arg type="s" name="json" direction="out"/>
+    </method>
     <method name="Replies"><arg type="s" name="json" direction="out"/></method>
     <method name="Status"><arg type="s" name="json" direction="out"/></method>
     <method name="Screenshot"><arg type="s" name="file" direction="in"/></method>
@@ -42,6 +48,34 @@ void fail(GDBusMethodInvocation* invocation, const std::string& message)
 void answer(GDBusMethodInvocation* invocation, const std::string& json)
 {
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", json.c_str()));
+}
+
+// The first web view inside `widget`, depth first.
+WebKitWebView* webViewIn(GtkWidget* widget)
+{
+    if (WEBKIT_IS_WEB_VIEW(widget))
+        return WEBKIT_WEB_VIEW(widget);
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+        if (WebKitWebView* view = webViewIn(child))
+            return view;
+    }
+    return nullptr;
+}
+
+// The web view of the first toplevel window titled `title` (the Dot windows belong to no
+// application, so every toplevel of the process is looked at).
+WebKitWebView* webViewOfWindow(std::string_view title)
+{
+    GListModel* toplevels = gtk_window_get_toplevels();
+    WebKitWebView* found = nullptr;
+    for (guint i = 0, n = g_list_model_get_n_items(toplevels); i < n && !found; ++i) {
+        auto* window = GTK_WINDOW(g_list_model_get_item(toplevels, i));
+        const char* windowTitle = gtk_window_get_title(window);
+        if (windowTitle && title == windowTitle)
+            found = webViewIn(GTK_WIDGET(window));
+        g_object_unref(window);
+    }
+    return found;
 }
 
 }  // namespace
@@ -97,7 +131,20 @@ void TestDriver::onMethodCall(GDBusConnection*, const gchar*, const gchar*, cons
         const char* body = nullptr;
         const char* argument = nullptr;
         g_variant_get(parameters, "(&s&s)", &body, &argument);
-        self->run(body, argument, invocation);
+        WebKitWebView* view = self->delegate_.webView();
+        if (!view)
+            fail(invocation, "The interface page does not exist yet.");
+        else
+            run(view, body, argument, invocation);
+    } else if (name == "RunInWindow") {
+        const char* title = nullptr;
+        const char* body = nullptr;
+        const char* argument = nullptr;
+        g_variant_get(parameters, "(&s&s&s)", &title, &body, &argument);
+        if (WebKitWebView* view = webViewOfWindow(title))
+            run(view, body, argument, invocation);
+        else
+            fail(invocation, std::string("No window \"") + title + "\" with a web page.");
     } else if (name == "Replies") {
         boost::json::array replies;
         for (const auto& reply : self->replies_) {
@@ -119,13 +166,8 @@ void TestDriver::onMethodCall(GDBusConnection*, const gchar*, const gchar*, cons
     }
 }
 
-void TestDriver::run(const char* body, const char* argument, GDBusMethodInvocation* invocation)
+void TestDriver::run(WebKitWebView* view, const char* body, const char* argument, GDBusMethodInvocation* invocation)
 {
-    WebKitWebView* view = delegate_.webView();
-    if (!view) {
-        fail(invocation, "The interface page does not exist yet.");
-        return;
-    }
     PageArguments arguments;
     arguments.add("argument", argument);
     // The invocation must be answered even if the application ends first; the callback

@@ -15,6 +15,9 @@
 //        (window.postMessage({quorvane: {id, command, data}}, "*")), reads the page's document,
 //        and reads window.quorvaneTestDriver.state: the ClientState exactly as the page's
 //        receiveState got it last (kept by the state transport when the driver is on).
+//   RunInWindow(s title, s body, s argument) -> (s json)   the same in the main world of the
+//        web page of the first window titled `title`: the Dot window ("Your Dot") or a sign-in
+//        window ("Sign in to Dot"), where a harness clicks as the user would there.
 //   Replies() -> (s json)   the shell's answers to the page's commands, oldest first, as
 //        [{"id", "error"}] (error null or the sentence); the newest kReplyLimit.
 //   Status() -> (s json)    {"ready", "pid", "alert", "windows"}: whether the page is ready,
@@ -30,6 +33,7 @@
 #include <string>
 
 #include <gio/gio.h>
+#include <webkit/webkit.h>
 
 #include "quorvane/async/Lifetime.hpp"
 
@@ -56,7 +60,7 @@ private:
     static void onMethodCall(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
         const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data);
     static void onBusAcquired(GDBusConnection* connection, const gchar* name, gpointer data);
-    void run(const char* body, const char* argument, GDBusMethodInvocation* invocation);
+    static void run(WebKitWebView* view, const char* body, const char* argument, GDBusMethodInvocation* invocation);
     void screenshot(const char* file, GDBusMethodInvocation* invocation);
     std::string status() const;
 
