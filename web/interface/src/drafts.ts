@@ -83,9 +83,13 @@ class DraftStore {
     if (this.timers.has(botID)) void this.save(botID);
   }
 
-  // Saves every draft with unsaved changes, and the selected bot's in any case.
+  // Saves every draft with unsaved changes, and the selected bot's whenever it holds text. An
+  // empty draft that was saved empty is left alone: saving it again keeps nothing, and with the
+  // storage down (a locked keyring) it would fail and make quitting ask about a draft that is
+  // not there.
   async flush(selected: string): Promise<void> {
-    const bots = new Set([selected]);
+    const bots = new Set<string>();
+    if (this.text(selected) !== '' || this.dirty(selected)) bots.add(selected);
     for (const botID of this.local.keys()) if (this.dirty(botID)) bots.add(botID);
     const errors = await Promise.all([...bots].map((b) => this.save(b)));
     const failed = errors.find((e) => e !== null);
