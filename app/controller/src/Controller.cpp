@@ -5,6 +5,7 @@
 
 #include <glib.h>
 
+#include "NoPageTransport.hpp"
 #include "Sentences.hpp"
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/SecureStore.hpp"
@@ -17,7 +18,10 @@ Controller::Controller(ControllerServices services)
     : services_(std::move(services))
 {
     openStorage();
-    browser_ = services_.transports.make(vault_.account().browserProfile);
+    if (store_)
+        browser_ = services_.transports.make(vault_.account().browserProfile);
+    else
+        browser_ = std::make_unique<NoPageTransport>();
     attachTransport();
     const Account& account = vault_.account();
     if (account.connectedOnce && storageHealthy_) {
