@@ -1,11 +1,13 @@
 #include "AppProcess.hpp"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -140,6 +142,9 @@ void AppProcess::start(double seconds)
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    // An ignored signal stays ignored in the program (see limitFileSize()); this process never
+    // writes past a limit of its own.
+    ::signal(SIGXFSZ, SIG_IGN);
     int failed = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (failed) {
@@ -287,6 +292,20 @@ void AppProcess::killDotWebProcess()
         }
     }
     ::kill(webProcesses[busiest], SIGKILL);
+}
+
+void AppProcess::limitFileSize(rlim_t bytes)
+{
+    if (pid_ <= 0)
+        throw std::runtime_error("Quorvane is not running.");
+    // Only the soft limit moves, so that lifting it again needs no privilege.
+    rlimit limit {};
+    if (prlimit(pid_, RLIMIT_FSIZE, nullptr, &limit) == 0) {
+        limit.rlim_cur = std::min(bytes, limit.rlim_max);
+        if (prlimit(pid_, RLIMIT_FSIZE, &limit, nullptr) == 0)
+            return;
+    }
+    throw std::runtime_error("The file size limit could not be set: " + std::string(g_strerror(errno)));
 }
 
 boost::json::value AppProcess::replies()

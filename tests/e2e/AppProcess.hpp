@@ -13,6 +13,7 @@
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 #include <gio/gio.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 
 namespace quorvane::testing {
@@ -44,6 +45,11 @@ public:
     // from the interface page's by keeping the Dot page's script busy for a moment and taking
     // the web process that spends that time.
     void killDotWebProcess();
+    // Sets the running program's file size limit (RLIMIT_FSIZE; RLIM_INFINITY lifts it): a write
+    // past it fails with EFBIG, as one fails on a full disk. The program is started with
+    // SIGXFSZ ignored, so such a write fails instead of ending it. Its helper processes keep
+    // their own limits.
+    void limitFileSize(rlim_t bytes);
     // The driver's Replies and Status, parsed.
     boost::json::value replies();
     boost::json::value status();
