@@ -15,14 +15,26 @@ TEST_F(ShellTest, PicturesOfTheWindow)
     launch();
     ASSERT_TRUE(runUntil([&] { return shell().ready(); }));
     std::filesystem::path folder = QUORVANE_TEST_ARTIFACTS_DIR;
-    std::string page = realPage ? "interface" : "test-page";
+    std::string name = realPage ? "interface" : "test-page";
     shell().controller()->onChange = nullptr;  // only the states below
     for (bool dark : { false, true }) {
         ClientState state = shell().controller()->snapshot();
         state.theme = dark ? Theme::dark : Theme::light;
         shell().publish(state);
-        runFor(1.5);
-        screenshot(folder / (page + (dark ? "-dark.png" : "-light.png")));
+        // The picture is taken once the page shows this state: the window's layout on screen and
+        // the theme applied (the test page has neither, so it only gets time to draw).
+        std::string theme = dark ? "dark" : "light";
+        if (realPage) {
+            ASSERT_TRUE(runUntil([&] {
+                return page("return document.querySelector('.window') !== null && "
+                            "document.documentElement.dataset.theme === '"
+                           + theme + "';")
+                    == boost::json::value(true);
+            })) << "the page never showed the "
+                << theme << " window";
+        }
+        runFor(0.5);  // a few frames for GTK to draw what the page laid out
+        screenshot(folder / (name + (dark ? "-dark.png" : "-light.png")));
     }
 }
 

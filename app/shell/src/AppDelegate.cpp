@@ -86,14 +86,10 @@ void AppDelegate::launchFinished()
     launched_ = true;
     auto token = lifetime_.token();
 
-    // 1. The Controller, with the platform's services.
-    avatars_ = makeAvatarFetcher();
-    ControllerServices services { transports_, power_, pasteboard_, *avatars_ };
-    if (options_.openStore)
-        services.openStore = options_.openStore;
-    controller_ = std::make_unique<Controller>(std::move(services));
-
-    // 2–4. The page's web view, its bridge and its hardening.
+    // 1. The page's web view, its bridge and its hardening. The page starts loading at once:
+    // WebKit starts its web and network processes for it, which takes seconds on a busy machine,
+    // and they do that while this process loads the vault below. Nothing the page sends is read
+    // before this function returns, and the page gets the state only once it reports ready.
     InterfaceViewOptions viewOptions;
     viewOptions.indexFile = indexFile_;
     if (!options_.contentSecurityPolicy.empty())
@@ -120,6 +116,14 @@ void AppDelegate::launchFinished()
 
     if (options_.testDriver)
         driver_ = std::make_unique<TestDriver>(*this);
+    view_->load();
+
+    // 2. The Controller, with the platform's services: it loads the vault.
+    avatars_ = makeAvatarFetcher();
+    ControllerServices services { transports_, power_, pasteboard_, *avatars_ };
+    if (options_.openStore)
+        services.openStore = options_.openStore;
+    controller_ = std::make_unique<Controller>(std::move(services));
 
     // 5–7. The main window.
     GMenuModel* primary = menus::primaryMenu();
@@ -157,8 +161,7 @@ void AppDelegate::launchFinished()
             controller_->onChange(state);
     }));
 
-    // 12–13. The page, and the run loop.
-    view_->load();
+    // 12. The run loop.
     controller_->start();
     window_->present();
 }

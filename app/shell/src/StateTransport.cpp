@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "quorvane/controller/PageJSON.hpp"
+#include "quorvane/shell/ASCIIJSON.hpp"
 
 namespace quorvane {
 
@@ -180,6 +181,7 @@ StateTransport::Publication StateTransport::publish(const ClientState& state)
         }
     }
     out.push_back('}');
+    makeASCIIJSON(out);
     base_ = state;
     return publication;
 }

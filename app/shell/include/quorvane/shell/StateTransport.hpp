@@ -33,7 +33,7 @@ public:
     struct Publication {
         std::uint64_t sequence = 0;
         bool complete = false;  // the whole state, not a change
-        std::string text;  // the JSON text for the page's transport
+        std::string text;  // the JSON text for the page's transport, ASCII only (see ASCIIJSON.hpp)
     };
 
     // The publication of `state`: complete when the page holds nothing yet, otherwise the change
