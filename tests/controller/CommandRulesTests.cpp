@@ -229,23 +229,37 @@ TEST_F(CommandRulesTest, StopWaitingDuringATurnIsOnlyQueued)
     EXPECT_TRUE(std::none_of(jobs.begin(), jobs.end(), [](const PendingRequest& j) { return j.id == kWaiting; }));
 }
 
-TEST_F(CommandRulesTest, SwitchIsRefusedDuringATurnOrWithRequestsInFlight)
+// A turn reads the current page twice a second whether or not anything is pending: a switch
+// asked for meanwhile waits for the turn's end instead of being refused; requests in flight
+// refuse it.
+TEST_F(CommandRulesTest, SwitchWaitsForTheTurnAndIsRefusedWithRequestsInFlight)
 {
-    start();
+    startWithSecondAccount();
     controller->busy = true;
     const std::size_t pages = transports.pages.size();
-    expectRefused(perform("switch", R"({})"), kWaitToSwitch);
-    EXPECT_EQ(controller->vault().accounts.size(), 1u);
+    expectRefused(perform("switch", R"({"id":"no-such-account"})"), "That saved connection is unavailable.");
+    expectAcceptedWithoutSaving(perform("switch", R"({})"));
+    EXPECT_EQ(controller->vault().accounts.size(), 2u) << "nothing changes during the turn";
     EXPECT_EQ(transports.pages.size(), pages);
     EXPECT_FALSE(page().isShutDown);
-
+    // The end of the turn makes it.
     controller->busy = false;
+    controller->finishPendingSwitch();
+    EXPECT_EQ(controller->vault().accounts.size(), 3u);
+    EXPECT_EQ(transports.pages.size(), pages + 1);
+    EXPECT_EQ(controller->connection, ConnectionStatus::connecting);
+
     controller->transaction([](Vault& vault) {
         vault.account().enqueue("Pending", newUUID(), false, std::nullopt, std::nullopt, std::nullopt, 0);
     });
     published.clear();
-    expectRefused(perform("switch", R"({})"), kWaitToSwitch);
-    EXPECT_EQ(transports.pages.size(), pages);
+    for (const bool turn : { false, true }) {
+        controller->busy = turn;
+        expectRefused(perform("switch", R"({})"), kWaitToSwitch);
+    }
+    controller->busy = false;
+    controller->finishPendingSwitch();
+    EXPECT_EQ(transports.pages.size(), pages + 1);
 }
 
 TEST_F(CommandRulesTest, SwitchWithoutAnIdCreatesAnAccountWithAFreshPage)
@@ -254,7 +268,8 @@ TEST_F(CommandRulesTest, SwitchWithoutAnIdCreatesAnAccountWithAFreshPage)
     const Text first = controller->vault().activeAccount;
     bool oldShutDown = false;
     page().onShutdown = [&] { oldShutDown = true; };
-    controller->liveReply = ChatMessage { .id = "gone-reply", .botID = "dot", .role = MessageRole::assistant, .text = "Half" };
+    controller->liveReply
+        = ChatMessage { .id = "gone-reply", .botID = "dot", .role = MessageRole::assistant, .text = "Half" };
     controller->candidate = "Half";
     controller->avatarSource = "https://files.dotcontent.example/old.png";
     controller->lastRemoteMessages = std::vector<DotMessage> {};

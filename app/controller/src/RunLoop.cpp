@@ -62,6 +62,7 @@ void Controller::endTurn()
 {
     busy = false;
     finishStopRequests();
+    finishPendingSwitch();
     updatePowerActivity();
     publish(false);
 }

@@ -82,8 +82,11 @@ public:
     void perform(std::string_view command, const boost::json::object& data);
 
     // Makes the account `id` active, or a new account when `id` is absent, with a fresh Dot page
-    // for it, then connects. Refused while a turn runs or the active account has requests:
-    // AppFailure "Wait for pending replies before switching accounts.".
+    // for it, then connects. Refused while the active account has requests: AppFailure "Wait for
+    // pending replies before switching accounts.". While a turn runs (it is reading the current
+    // account's page, which happens twice a second whether or not anything is pending) the
+    // switch is checked now and made as the turn ends (pendingSwitch); a failure then becomes
+    // the issue.
     void switchAccount(const std::optional<std::string>& id);
 
     // ---- State and vault changes -------------------------------------------------------------
@@ -124,6 +127,8 @@ public:
     // showed so far and stops waiting. Run by the loop at the end of every turn, and by
     // "stopWaiting" at once when no turn is running.
     void finishStopRequests();
+    // Makes the switch asked for during a turn (pendingSwitch); run as every turn ends.
+    void finishPendingSwitch();
 
     // After the active account changed: forgets everything the run loop knew about the old
     // account's page, replaces the transport with a new one for the new account's browser
@@ -149,6 +154,9 @@ public:
     Date candidateSince = kDistantPast;
     std::optional<ChatMessage> liveReply;  // the reply being written right now
     std::unordered_set<std::string> stopRequests;  // requests whose waiting the user stopped
+    // A switch asked for during a turn, made when the turn ends: the account id, or none for a
+    // new account.
+    std::optional<std::optional<std::string>> pendingSwitch;
     std::optional<std::vector<DotMessage>> lastRemoteMessages;  // page messages at the last reconciliation
     std::int64_t lastWatchCount = -1;  // reply watches at the last reconciliation
     std::string avatarSource;  // the page avatar last handed to avatar synchronisation
