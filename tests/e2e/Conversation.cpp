@@ -40,6 +40,37 @@ void Conversation::connect()
         throw std::runtime_error(connected.message());
 }
 
+void Conversation::signInInDotWindow()
+{
+    // Each script answers true once it pressed its button, false while the page is not there yet.
+    const auto press = [&](const char* window, const char* script, const char* what) {
+        const double deadline = double(g_get_monotonic_time()) / G_USEC_PER_SEC + 60;
+        for (;;) {
+            try {
+                if (app_.runInWindow(window, script) == boost::json::value(true))
+                    return;
+            } catch (const std::runtime_error&) {
+                // The window is not there yet.
+            }
+            if (double(g_get_monotonic_time()) / G_USEC_PER_SEC > deadline)
+                throw std::runtime_error(std::string("Never found ") + what + ".");
+            g_usleep(200000);
+        }
+    };
+    press("Your Dot", R"(
+        const button = document.querySelector('[data-testid="login-button"]');
+        if (!button) return false;
+        button.click();
+        return true;)",
+        "the Dot window's Sign in button");
+    press("Sign in to Dot", R"(
+        const submit = document.querySelector('[data-testid="sign-in-submit"]');
+        if (!submit) return false;
+        submit.click();
+        return true;)",
+        "the sign-in window's form");
+}
+
 std::string Conversation::botNamed(const std::string& name)
 {
     auto id = app_.run("const bot = window.quorvaneTestDriver.state?.account?.bots?.find((b) => b.name === argument);"

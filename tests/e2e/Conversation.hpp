@@ -26,6 +26,9 @@ public:
     void connect();
     // Adds a teammate as the bot editor saves one; answers its id once the state holds it.
     std::string addTeammate(const std::string& name, const std::string& personality);
+    // Signs in as the user does in the Dot window (shown already): its Sign in button opens the
+    // sign-in window, whose form (filled in by the service) is submitted there.
+    void signInInDotWindow();
     // The id of the bot called `name` in the page's state, empty when there is none.
     std::string botNamed(const std::string& name);
 

@@ -56,14 +56,14 @@ TEST_F(FirstRunTest, ConnectingSignsInAndTheProfileBecomesThePrimaryBot)
         << "No Dot window opened for signing in.";
     EXPECT_NE(stringAt(state(), "connection"), "connected");
 
-    // The user signs in (the service's side: the simulator's sign-in page accepts them).
-    sim->control("sign-in");
+    // The user signs in there: the Dot page's Sign in button opens the service's sign-in window.
+    Conversation chat(*app);
+    chat.signInInDotWindow();
     EXPECT_TRUE(waitFor("the connection \"connected\"",
         [](const boost::json::value& s) { return stringAt(s, "connection") == "connected"; }));
     EXPECT_TRUE(waitForWindows(*app, [](const auto& titles) { return titles.empty(); }))
         << "The Dot window stayed open after signing in.";
 
-    Conversation chat(*app);
     const std::string primary = "dot";
     EXPECT_TRUE(waitFor("the primary bot named and pictured after the profile", [&](const boost::json::value& s) {
         for (const auto& bot : s.at("account").at("bots").as_array()) {

@@ -3,8 +3,6 @@
 // expires, the page's web process dies, and the service goes away and comes back. In every
 // case the user's message is kept and gets through once the trouble is over.
 
-#include <glib.h>
-
 #include <boost/json/serialize.hpp>
 
 #include "Conversation.hpp"
@@ -153,31 +151,9 @@ TEST_F(TroubleTest, AnExpiredSignInIsRenewedInTheDotWindowAndNothingIsLost)
     const std::string words = "Which word did I ask you to remember?";
     const std::string id = chat->send(words);
 
-    // Signing in again as the user does: the Dot window's Sign in button opens the sign-in
-    // window, whose form comes filled in.
+    // Signing in again as the user does, in the Dot window.
     EXPECT_EQ(chat->command("openDot"), boost::json::value(nullptr));
-    EXPECT_EQ(app->runInWindow("Your Dot", R"(
-        const button = document.querySelector('[data-testid="login-button"]');
-        if (!button) throw new Error('The Dot window shows no Sign in button.');
-        button.click();
-        return true;)"),
-        boost::json::value(true));
-    double deadline = double(g_get_monotonic_time()) / G_USEC_PER_SEC + 60;
-    for (;;) {
-        try {
-            if (app->runInWindow("Sign in to Dot", R"(
-                const submit = document.querySelector('[data-testid="sign-in-submit"]');
-                if (!submit) return false;
-                submit.click();
-                return true;)")
-                == boost::json::value(true))
-                break;
-        } catch (const std::runtime_error&) {
-            // The sign-in window is not there yet.
-        }
-        ASSERT_LT(double(g_get_monotonic_time()) / G_USEC_PER_SEC, deadline) << "No sign-in window came up.";
-        g_usleep(200000);
-    }
+    chat->signInInDotWindow();
     chat->awaitFiledReply(id);
     EXPECT_TRUE(connectionIs("connected"));
     const auto after = state();
