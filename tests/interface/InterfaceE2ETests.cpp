@@ -12,6 +12,7 @@
 
 #include "PageHost.hpp"
 #include "Scenes.hpp"
+#include "quorvane/controller/MessageSearch.hpp"
 
 namespace quorvane::testing {
 namespace {
@@ -359,6 +360,83 @@ TEST_F(InterfaceTest, ShowSettingsOpensTheSettings)
         "true}));");
     modal = host.waitFor("windowModal", mark);
     EXPECT_EQ(modal.data.at("open"), false);
+}
+
+// Search from the keyboard: Ctrl+F asks about the conversation on screen, Ctrl+Shift+F about
+// every bot; the results the application sends are listed; Enter on one in another conversation
+// switches to it and brings the message into view, marked; Escape takes the results away.
+TEST_F(InterfaceTest, SearchAsksListsAndJumpsToTheMessage)
+{
+    SceneState scene = busyConversation();
+    const Account& account = scene.vault.account();
+    const std::string accountID(account.id.view());
+    const std::string selected(account.selectedBot.view());
+    // A word only an early reply of another bot has: its message is far outside the window.
+    const ChatMessage* target = nullptr;
+    std::string word;
+    MessageSearch search;
+    for (const ChatMessage& message : account.messages.elements()) {
+        if (message.botID == selected || message.role != MessageRole::assistant)
+            continue;
+        std::istringstream words(message.text.str());
+        for (std::string w; words >> w;) {
+            if (w.size() < 6 || w.find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos)
+                continue;
+            auto found = search.find(account, w, std::nullopt);
+            if (found.hits.size() == 1 && found.hits[0].messageID == message.id) {
+                target = &message;
+                word = w;
+                break;
+            }
+        }
+        if (target)
+            break;
+    }
+    ASSERT_TRUE(target) << "the scene has no reply with a word of its own";
+    const std::string targetID(target->id.view()), targetBot(target->botID.view());
+
+    show(scene);
+    std::size_t mark = host.commands.size();
+    act(kHelpers + "key('body', 'f', { ctrlKey: true });");
+    act(kHelpers + "type('.search-field input', " + jsonString(word) + ");");
+    PageCommand asked = host.waitFor("search", mark);
+    EXPECT_TRUE(hasData(asked.data, { { "accountID", accountID.c_str() }, { "botID", selected.c_str() } }));
+
+    mark = host.commands.size();
+    act(kHelpers + "key('.search-field input', 'F', { ctrlKey: true, shiftKey: true });");
+    asked = host.waitFor("search", mark);
+    EXPECT_EQ(asked.data.at("query"), word.c_str());
+    EXPECT_FALSE(asked.data.contains("botID")) << "Ctrl+Shift+F searches every bot";
+
+    ClientState state = clientState(scene);
+    state.search = search.find(account, word, std::nullopt);
+    host.receiveState(encodePageJSON(state));
+    host.settle();
+    EXPECT_NE(text(".search-hit").find(word), std::string::npos) << text(".search-results");
+
+    mark = host.commands.size();
+    act(kHelpers + "key('.search-field input', 'Enter');");
+    PageCommand selecting = host.waitFor("select", mark);
+    EXPECT_EQ(selecting.data.at("id"), targetBot.c_str());
+    // The application switches the conversation; the page then shows and marks the message.
+    scene.vault.account().selectedBot = targetBot;
+    state = clientState(scene);
+    state.search = search.find(account, word, std::nullopt);
+    host.receiveState(encodePageJSON(state));
+    ASSERT_TRUE(runUntil([&] {
+        host.settle();
+        return parse(host.run("const e = document.querySelector(JSON.parse(json)); "
+                              "if (!e || !e.classList.contains('found')) return false; "
+                              "const box = document.querySelector('.message-list').getBoundingClientRect(); "
+                              "const r = e.getBoundingClientRect(); return r.top >= box.top && r.top < box.bottom;",
+                   jsonString("[data-message-id=\"" + targetID + "\"]")))
+            == boost::json::value(true);
+    })) << "the found message is not in view";
+
+    mark = host.commands.size();
+    act(kHelpers + "key('.search-field input', 'Escape');");
+    host.waitFor("clearSearch", mark);
+    EXPECT_EQ(text(".search-panel"), "<no element .search-panel>");
 }
 
 }  // namespace

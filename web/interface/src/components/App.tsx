@@ -4,7 +4,7 @@ import { useCallback, useEffect, useLayoutEffect, useMemo, useReducer, useRef, u
 import { send } from '../bridge';
 import { readReplies } from '../logic/read';
 import { botMessages, conversation, effectiveTheme, jobsByID } from '../model';
-import type { Bot, ChatMessage, ClientState } from '../state';
+import type { Bot, ChatMessage, ClientState, SearchHit } from '../state';
 import { store } from '../store';
 import { useCommand } from '../useCommand';
 import { Avatar } from './Avatar';
@@ -14,6 +14,7 @@ import { Icon } from './Icon';
 import { LiveRegions } from './LiveRegions';
 import { MessageList } from './MessageList';
 import type { MessageContext } from './MessageView';
+import { SearchPanel, type SearchScope } from './SearchPanel';
 import { Settings } from './Settings';
 import { roleOf, Sidebar } from './Sidebar';
 import { Unassigned } from './Unassigned';
@@ -109,7 +110,22 @@ export function App() {
   const state = store.state;
   const [dialog, setDialog] = useState<Dialog>(null);
   const [following, setFollowing] = useState(true);
+  const [searchScope, setSearchScope] = useState<SearchScope | null>(null);
+  const [focus, setFocus] = useState<{ id: string; nonce: number } | undefined>(undefined);
   const settingsSeen = useRef(0);
+
+  // Ctrl+F searches the conversation on screen, Ctrl+Shift+F every conversation. Neither key
+  // does anything else in the page, so nothing is taken from text editing.
+  useEffect(() => {
+    const onKey = (event: KeyboardEvent) => {
+      if (!event.ctrlKey || event.altKey || event.metaKey || event.key.toLowerCase() !== 'f') return;
+      if (!store.state || dialog) return;
+      event.preventDefault();
+      setSearchScope(event.shiftKey ? 'account' : 'conversation');
+    };
+    window.addEventListener('keydown', onKey);
+    return () => window.removeEventListener('keydown', onKey);
+  }, [dialog]);
 
   useEffect(() => {
     if (store.settingsRequests !== settingsSeen.current) {
@@ -147,6 +163,12 @@ export function App() {
   }
 
   const role = roleOf(selectedBot);
+  // A result in another conversation switches to it first; the list shows the message once it
+  // has arrived.
+  const jump = (hit: SearchHit) => {
+    if (hit.botID !== selectedBot.id) void send('select', { id: hit.botID });
+    setFocus({ id: hit.messageID, nonce: (focus?.nonce ?? 0) + 1 });
+  };
   const unassigned = account.unassignedReplies ?? [];
   const quote = account.draftReplies?.[selectedBot.id];
 
@@ -167,6 +189,10 @@ export function App() {
             </button>
           )}
         </header>
+        {searchScope && (
+          <SearchPanel state={state} scope={searchScope} bot={selectedBot} bots={botMap} onJump={jump}
+            onClose={() => setSearchScope(null)} />
+        )}
         <Banner state={state} />
         {unassigned.length > 0 && (
           <Unassigned replies={unassigned} bots={account.bots} accountID={account.id} selectedBot={selectedBot.id} />
@@ -178,6 +204,7 @@ export function App() {
           jobs={jobsByID(account)}
           context={context}
           onFollowChange={onFollowChange}
+          focus={focus}
           empty={<EmptyConversation state={state} bot={selectedBot} onNewTeammate={onNewTeammate} />}
         />
         <Composer accountID={account.id} bot={selectedBot} quote={quote} disabledReason={undefined} />
