@@ -210,6 +210,16 @@ TEST_F(InterfaceTest, UserActionsPostTheirCommands)
             "openDot", "{}" },
         { "retry storage", [] { return storageUnavailable(); }, "button('.banner', 'Try again').click();",
             "retryStorage", "{}" },
+
+        // The keyboard.
+        { "Alt+2 goes to the second bot", busyScene, "key('body', '2', { altKey: true, code: 'Digit2' });", "select",
+            "{\"id\":\"" + ada + "\"}" },
+        { "Ctrl+K finds a bot by part of its name", busyScene,
+            "key('body', 'k', { ctrlKey: true }); await new Promise(r => setTimeout(r, 30)); "
+            "type('.modal input', 'MUS'); await new Promise(r => setTimeout(r, 30)); key('.modal input', 'Enter');",
+            "select", "{\"id\":\"" + muse + "\"}" },
+        { "Escape stops waiting for the newest waiting request", busyScene, "key('body', 'Escape');", "stopWaiting",
+            "{\"id\":\"" + waiting + "\"}" },
     };
     for (const auto& action : actions) {
         SCOPED_TRACE(action.name);
@@ -400,7 +410,8 @@ TEST_F(InterfaceTest, SearchAsksListsAndJumpsToTheMessage)
     act(kHelpers + "key('body', 'f', { ctrlKey: true });");
     act(kHelpers + "type('.search-field input', " + jsonString(word) + ");");
     PageCommand asked = host.waitFor("search", mark);
-    EXPECT_TRUE(hasData(asked.data, { { "accountID", accountID.c_str() }, { "botID", selected.c_str() } }));
+    EXPECT_TRUE(hasData(
+        asked.data, { { "accountID", accountID.c_str() }, { "botID", selected.c_str() }, { "query", word.c_str() } }));
 
     mark = host.commands.size();
     act(kHelpers + "key('.search-field input', 'F', { ctrlKey: true, shiftKey: true });");
@@ -437,6 +448,35 @@ TEST_F(InterfaceTest, SearchAsksListsAndJumpsToTheMessage)
     act(kHelpers + "key('.search-field input', 'Escape');");
     host.waitFor("clearSearch", mark);
     EXPECT_EQ(text(".search-panel"), "<no element .search-panel>");
+}
+
+// What the keyboard brings up besides commands: the list of shortcuts, and the text of a
+// queued message taken back, once the application has cancelled it.
+TEST_F(InterfaceTest, ShortcutsAreListedAndATakenBackMessageIsEditable)
+{
+    SceneState scene = busyConversation();
+    show(scene);
+    act(kHelpers + "key('body', '?', { ctrlKey: true, shiftKey: true });");
+    EXPECT_NE(text(".modal").find("Keyboard shortcuts"), std::string::npos);
+    EXPECT_NE(text(".modal").find("Search every conversation"), std::string::npos);
+    act(kHelpers + "key('.modal', 'Escape');");
+    EXPECT_EQ(text(".modal"), "<no element .modal>");
+
+    const std::string queued = requestID(11);
+    std::string queuedText;
+    for (const ChatMessage& message : scene.vault.account().messages.elements())
+        if (message.id == queued)
+            queuedText = message.text.str();
+    ASSERT_FALSE(queuedText.empty());
+    host.held.insert("cancel");
+    std::size_t mark = host.commands.size();
+    act(kHelpers + "key('.composer textarea', 'ArrowUp');");
+    PageCommand cancel = host.waitFor("cancel", mark);
+    // Until the application agrees, the text stays where it is.
+    EXPECT_EQ(parse(host.run("return document.querySelector('.composer textarea').value;")), "");
+    host.answer(cancel.id, std::nullopt);
+    host.settle();
+    EXPECT_EQ(parse(host.run("return document.querySelector('.composer textarea').value;")), queuedText.c_str());
 }
 
 }  // namespace

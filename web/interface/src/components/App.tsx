@@ -14,12 +14,16 @@ import { Icon } from './Icon';
 import { LiveRegions } from './LiveRegions';
 import { MessageList } from './MessageList';
 import type { MessageContext } from './MessageView';
+import { QuickSwitcher } from './QuickSwitcher';
 import { SearchPanel, type SearchScope } from './SearchPanel';
+import { Shortcuts } from './Shortcuts';
 import { Settings } from './Settings';
 import { roleOf, Sidebar } from './Sidebar';
 import { Unassigned } from './Unassigned';
 
-type Dialog = { kind: 'settings' } | { kind: 'editor'; botID?: string } | null;
+type Dialog = { kind: 'settings' } | { kind: 'editor'; botID?: string } | { kind: 'switcher' } | { kind: 'shortcuts' } | null;
+
+const stoppable = new Set(['waiting', 'delayed', 'uncertain', 'composing']);
 
 function Banner({ state }: { state: ClientState }) {
   const command = useCommand();
@@ -114,18 +118,39 @@ export function App() {
   const [focus, setFocus] = useState<{ id: string; nonce: number } | undefined>(undefined);
   const settingsSeen = useRef(0);
 
-  // Ctrl+F searches the conversation on screen, Ctrl+Shift+F every conversation. Neither key
-  // does anything else in the page, so nothing is taken from text editing.
+  // The window's shortcuts (listed by Ctrl+?). None of them is a key that editing text needs:
+  // Ctrl+F, Ctrl+K and Ctrl+? do nothing in a text field, Alt+digit types nothing, and Escape
+  // only acts when no dialog, search or menu is open.
   useEffect(() => {
     const onKey = (event: KeyboardEvent) => {
-      if (!event.ctrlKey || event.altKey || event.metaKey || event.key.toLowerCase() !== 'f') return;
-      if (!store.state || dialog) return;
-      event.preventDefault();
-      setSearchScope(event.shiftKey ? 'account' : 'conversation');
+      const current = store.state;
+      if (!current || dialog || event.defaultPrevented || event.isComposing || event.metaKey) return;
+      const key = event.key;
+      if (event.ctrlKey && !event.altKey && key.toLowerCase() === 'f') {
+        event.preventDefault();
+        setSearchScope(event.shiftKey ? 'account' : 'conversation');
+      } else if (event.ctrlKey && !event.altKey && !event.shiftKey && key.toLowerCase() === 'k') {
+        event.preventDefault();
+        setDialog({ kind: 'switcher' });
+      } else if (event.ctrlKey && !event.altKey && (key === '?' || (key === '/' && event.shiftKey))) {
+        event.preventDefault();
+        setDialog({ kind: 'shortcuts' });
+      } else if (event.altKey && !event.ctrlKey && !event.shiftKey && /^Digit[1-9]$/.test(event.code)) {
+        const bot = current.account.bots.filter((b) => !b.archived)[Number(event.code.slice(5)) - 1];
+        event.preventDefault();
+        if (bot && bot.id !== current.account.selectedBot) void send('select', { id: bot.id });
+      } else if (key === 'Escape' && !event.ctrlKey && !event.altKey && !event.shiftKey && !searchScope) {
+        // The newest request of the bot on screen that still waits, as its "Stop waiting" does.
+        const jobs = current.account.jobs.filter((j) => j.botID === current.account.selectedBot && stoppable.has(j.phase));
+        const job = jobs[jobs.length - 1];
+        if (!job) return;
+        event.preventDefault();
+        void send('stopWaiting', { id: job.id });
+      }
     };
     window.addEventListener('keydown', onKey);
     return () => window.removeEventListener('keydown', onKey);
-  }, [dialog]);
+  }, [dialog, searchScope]);
 
   useEffect(() => {
     if (store.settingsRequests !== settingsSeen.current) {
@@ -211,6 +236,8 @@ export function App() {
       </main>
       <LiveRegions state={state} />
       {dialog?.kind === 'settings' && <Settings state={state} update={store.update} onClose={() => setDialog(null)} />}
+      {dialog?.kind === 'switcher' && <QuickSwitcher state={state} onClose={() => setDialog(null)} />}
+      {dialog?.kind === 'shortcuts' && <Shortcuts onClose={() => setDialog(null)} />}
       {dialog?.kind === 'editor' && (
         <BotEditor bot={dialog.botID ? botMap.get(dialog.botID) : undefined} onClose={() => setDialog(null)} />
       )}

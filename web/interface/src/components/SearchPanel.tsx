@@ -32,7 +32,10 @@ export function SearchPanel({ state, scope, bot, bots, onJump, onClose }: Props)
 
   useEffect(() => input.current?.focus(), [scope]);
 
+  const shownQuery = state.search?.query;
   useEffect(() => {
+    // An empty field asks nothing, unless there are results to take away.
+    if (query.trim() === '' && shownQuery === undefined) return;
     const timer = setTimeout(() => {
       const data: Record<string, unknown> = { accountID: state.account.id, query };
       if (botID) data['botID'] = botID;
