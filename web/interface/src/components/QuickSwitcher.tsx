@@ -59,6 +59,7 @@ export function QuickSwitcher({ state, onClose }: { state: ClientState; onClose:
 
   return (
     <Modal title="Go to" onClose={onClose}>
+      <div class="dialog-body">
       <div class="search-field">
         <Icon name="search" />
         <input data-autofocus type="search" value={filter} placeholder="Bot or Dot connection" aria-label="Bot or Dot connection"
@@ -81,6 +82,7 @@ export function QuickSwitcher({ state, onClose }: { state: ClientState; onClose:
         ))}
       </ul>
       {command.error && <p class="inline-error" role="alert">{command.error}</p>}
+      </div>
     </Modal>
   );
 }

@@ -9,18 +9,21 @@ export const shortcuts: readonly (readonly [string, string])[] = [
   ['Ctrl+F', 'Search this conversation'],
   ['Ctrl+Shift+F', 'Search every conversation'],
   ['Ctrl+K', 'Go to a bot or a Dot connection'],
-  ['Alt+1 … Alt+9', 'Go to the first nine bots'],
+  ['Alt+1 to Alt+9', 'Go to the first nine bots'],
   ['Ctrl+,', 'Settings'],
   ['Ctrl+?', 'This list'],
 ];
 
 export function Shortcuts({ onClose }: { onClose: () => void }) {
   return (
-    <Modal title="Keyboard shortcuts" onClose={onClose}>
+    <Modal title="Keyboard shortcuts" onClose={onClose} wide>
+      <div class="dialog-body">
       <dl class="shortcuts">
         {shortcuts.map(([keys, what]) => (
           <div key={keys} class="shortcut">
-            <dt>{keys.split('+').map((k, i) => <>{i > 0 && '+'}<kbd>{k}</kbd></>)}</dt>
+            <dt>{keys.split(' to ').map((combo, n) => (
+              <>{n > 0 && ' to '}{combo.split('+').map((k, i) => <>{i > 0 && '+'}<kbd>{k}</kbd></>)}</>
+            ))}</dt>
             <dd>{what}</dd>
           </div>
         ))}
@@ -29,6 +32,7 @@ export function Shortcuts({ onClose }: { onClose: () => void }) {
         <span class="spacer" />
         <button type="button" class="button suggested" data-autofocus onClick={onClose}>Close</button>
       </footer>
+      </div>
     </Modal>
   );
 }
