@@ -3,6 +3,7 @@
 import { useCallback, useEffect, useLayoutEffect, useMemo, useReducer, useRef, useState } from 'preact/hooks';
 import { send } from '../bridge';
 import { readReplies } from '../logic/read';
+import { stoppable } from '../logic/status';
 import { botMessages, conversation, effectiveTheme, jobsByID } from '../model';
 import type { Bot, ChatMessage, ClientState, SearchHit } from '../state';
 import { store } from '../store';
@@ -22,8 +23,6 @@ import { roleOf, Sidebar } from './Sidebar';
 import { Unassigned } from './Unassigned';
 
 type Dialog = { kind: 'settings' } | { kind: 'editor'; botID?: string } | { kind: 'switcher' } | { kind: 'shortcuts' } | null;
-
-const stoppable = new Set(['waiting', 'delayed', 'uncertain', 'composing']);
 
 function Banner({ state }: { state: ClientState }) {
   const command = useCommand();
