@@ -47,6 +47,7 @@
 #include "quorvane/async/TaskScope.hpp"
 #include "quorvane/controller/ClientState.hpp"
 #include "quorvane/controller/ControllerServices.hpp"
+#include "quorvane/controller/MessageSearch.hpp"
 
 namespace quorvane {
 
@@ -153,6 +154,8 @@ public:
     std::string candidate;  // the last reply reading waiting to become stable
     Date candidateSince = kDistantPast;
     std::optional<ChatMessage> liveReply;  // the reply being written right now
+    std::optional<SearchResults> search;  // the user's last search, shown until cleared
+    MessageSearch searcher;  // keeps the search forms of the history between searches
     std::unordered_set<std::string> stopRequests;  // requests whose waiting the user stopped
     // A switch asked for during a turn, made when the turn ends: the account id, or none for a
     // new account.
