@@ -278,10 +278,11 @@ void AppProcess::killDotWebProcess()
     std::vector<long long> before;
     for (pid_t process : webProcesses)
         before.push_back(cpuTicks(process));
-    // Two seconds of a busy script in the Dot page, started after this call has returned.
+    // Four seconds of a busy script in the Dot page, started after this call has returned; the
+    // CPU time is taken over most of them, so that a loaded machine still tells the pages apart.
     runInWindow("Your Dot",
-        "setTimeout(() => { const end = Date.now() + 2000; while (Date.now() < end) {} }, 0); return true;");
-    g_usleep(1500000);
+        "setTimeout(() => { const end = Date.now() + 4000; while (Date.now() < end) {} }, 0); return true;");
+    g_usleep(3000000);
     std::size_t busiest = 0;
     long long most = -1;
     for (std::size_t i = 0; i < webProcesses.size(); ++i) {
