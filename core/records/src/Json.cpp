@@ -193,7 +193,12 @@ void decodeInto(const boost::json::value& value, double& out)
 {
     if (!value.is_number())
         json_detail::typeMismatch("a number", value);
-    out = value.to_number<double>();
+    // A number past a double's range reads as infinity, which no encoder can write back: a vault
+    // holding one could never be saved again.
+    double number = value.to_number<double>();
+    if (!std::isfinite(number))
+        throw JsonDecodeError("expected a finite number, found one too large for a date or number");
+    out = number;
 }
 
 void tag_invoke(boost::json::value_from_tag, boost::json::value& value, const Text& text)
