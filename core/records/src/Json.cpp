@@ -139,6 +139,12 @@ void appendNumber(std::string& out, double value)
 {
     if (!std::isfinite(value))
         throw std::invalid_argument("A date or number that is not finite cannot be written as JSON");
+    // Negative zero would be written "-0", which reads back as the integer 0: the one number
+    // whose text would change on the next save. Zero is zero for every date and number here.
+    if (value == 0) {
+        out.push_back('0');
+        return;
+    }
     char buffer[32];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, result.ptr);
