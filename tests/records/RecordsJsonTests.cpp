@@ -1,3 +1,6 @@
+#include <bit>
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 #include <boost/json/serialize.hpp>
@@ -306,6 +309,40 @@ TEST(RecordsJson, TextIsEscapedAsJSONAndDatesAreNumbers)
         << encoded;
     EXPECT_NE(encoded.find(R"("date":123.456)"), std::string::npos) << encoded;
     EXPECT_EQ(decodeJSON<ChatMessage>(encoded), message);
+}
+
+TEST(RecordsJson, DatesReadBackExactlyAsWritten)
+{
+    // Each is written in its shortest exact form; a reader that rounds the decimal wrongly reads
+    // these one unit in the last place off, and the date then changes on every save and load.
+    const double dates[] = { -2.5e-300, 123456789012.34567, 786000001.5, 0.1, 1e300, 5e-324, 0.0 };
+    for (double date : dates) {
+        SCOPED_TRACE(date);
+        ChatMessage message { "id", "dot", MessageRole::user, "text", date, MessageStatus::sent };
+        std::string encoded = encodeJSON(message);
+        ChatMessage decoded = decodeJSON<ChatMessage>(encoded);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(decoded.date), std::bit_cast<std::uint64_t>(date)) << encoded;
+        EXPECT_EQ(encodeJSON(decoded), encoded);
+    }
+    // Negative zero is written as zero, so its text does not change on the next save.
+    ChatMessage negativeZero { "id", "dot", MessageRole::user, "text", -0.0, MessageStatus::sent };
+    EXPECT_NE(encodeJSON(negativeZero).find(R"("date":0,)"), std::string::npos) << encodeJSON(negativeZero);
+}
+
+TEST(RecordsJson, ADateTooLargeForADoubleIsRefused)
+{
+    for (const char* date : { "1e400", "-1e30888880" }) {
+        SCOPED_TRACE(date);
+        std::string json
+            = R"({"id":"M","botID":"dot","role":"user","text":"t","status":"sent","date":)" + std::string(date) + "}";
+        try {
+            decodeJSON<ChatMessage>(json);
+            ADD_FAILURE() << "decoded";
+        } catch (const JsonDecodeError& error) {
+            EXPECT_EQ(
+                std::string(error.what()), "date: expected a finite number, found one too large for a date or number");
+        }
+    }
 }
 
 TEST(PageRecords, SnapshotDecodingRules)
