@@ -26,8 +26,8 @@ namespace quorvane {
 namespace {
 
 constexpr const char* kKeyMissing = "The saved encryption key is missing. Your local data has been left untouched.";
-constexpr const char* kKeyNotStored = "Couldn’t save your encryption key. Unlock Keychain and reopen Quorvane.";
-constexpr const char* kKeychainUnavailable = "Keychain is unavailable. Unlock your Mac and reopen Quorvane.";
+constexpr const char* kKeyNotStored = "Couldn’t save your encryption key. Unlock your keyring and reopen Quorvane.";
+constexpr const char* kKeyringUnavailable = "Your keyring is unavailable. Unlock your session and reopen Quorvane.";
 constexpr const char* kInvalidTestKey = "Invalid storage key.";
 constexpr const char* kNewerVersion = "This saved data needs a newer version of Quorvane.";
 constexpr const char* kNotEncrypted = "Your conversation couldn’t be encrypted.";
@@ -151,7 +151,7 @@ void keyFromKeyring(
         if (!lookup.data.empty())
             OPENSSL_cleanse(lookup.data.data(), lookup.data.size());
         if (!usable)
-            throw AppFailure(kKeychainUnavailable);
+            throw AppFailure(kKeyringUnavailable);
         return;
     }
     case KeyLookup::Status::notFound:
@@ -167,7 +167,7 @@ void keyFromKeyring(
     case KeyLookup::Status::unavailable:
         break;
     }
-    throw AppFailure(kKeychainUnavailable);
+    throw AppFailure(kKeyringUnavailable);
 }
 
 // Encrypts box[nonceLength, size - tagLength) in place and fills in the nonce and the tag.
