@@ -308,6 +308,42 @@ TEST(RecordsJson, TextIsEscapedAsJSONAndDatesAreNumbers)
     EXPECT_EQ(decodeJSON<ChatMessage>(encoded), message);
 }
 
+// A number too large for a double is not a date or a count: the vault that holds one fails to
+// load, naming where, instead of loading as infinity and then failing every later save.
+TEST(RecordsJson, NumbersOutOfRangeFailWithTheirPath)
+{
+    struct Case {
+        const char* name;
+        std::string from;
+        std::string to;
+        std::string error;
+    } cases[] = {
+        { "date overflowing", "786000000.5", "1e999", "accounts.0.messages.0.date: number out of range" },
+        { "negative date overflowing", "786000000.5", "-1e999", "accounts.0.messages.0.date: number out of range" },
+        { "optional date overflowing", R"("note": "")", R"("note": "", "submitted": 1.5e309)",
+            "accounts.0.jobs.0.submitted: number out of range" },
+        { "integer overflowing", R"("version": 1)", R"("version": 1e400)",
+            "version: expected an integer, found a number" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string json = kOldVault;
+        auto at = json.find(c.from);
+        ASSERT_NE(at, std::string::npos);
+        json.replace(at, c.from.size(), c.to);
+        try {
+            decodeJSON<Vault>(json);
+            ADD_FAILURE() << "decoded";
+        } catch (const JsonDecodeError& error) {
+            EXPECT_EQ(std::string(error.what()), c.error);
+        }
+    }
+    // A number that underflows is as close to zero as a double gets, and is kept.
+    std::string tiny = kOldVault;
+    tiny.replace(tiny.find("786000000.5"), 11, "1e-400");
+    EXPECT_EQ(decodeJSON<Vault>(tiny).account().messages.elements().at(0).date, 0.0);
+}
+
 TEST(PageRecords, SnapshotDecodingRules)
 {
     const std::string minimal

@@ -1,6 +1,7 @@
 #include "quorvane/Json.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include <boost/json/serialize.hpp>
@@ -194,6 +195,10 @@ void decodeInto(const boost::json::value& value, double& out)
     if (!value.is_number())
         json_detail::typeMismatch("a number", value);
     out = value.to_number<double>();
+    // Boost.JSON reads a number beyond a double's range (1e999) as an infinity without an error;
+    // no record holds one, and the writer could never write it back.
+    if (!std::isfinite(out))
+        throw JsonDecodeError("number out of range");
 }
 
 void tag_invoke(boost::json::value_from_tag, boost::json::value& value, const Text& text)
