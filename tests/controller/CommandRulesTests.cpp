@@ -254,7 +254,8 @@ TEST_F(CommandRulesTest, SwitchWithoutAnIdCreatesAnAccountWithAFreshPage)
     const Text first = controller->vault().activeAccount;
     bool oldShutDown = false;
     page().onShutdown = [&] { oldShutDown = true; };
-    controller->liveReply = ChatMessage { .id = "gone-reply", .botID = "dot", .role = MessageRole::assistant, .text = "Half" };
+    controller->liveReply
+        = ChatMessage { .id = "gone-reply", .botID = "dot", .role = MessageRole::assistant, .text = "Half" };
     controller->candidate = "Half";
     controller->avatarSource = "https://files.dotcontent.example/old.png";
     controller->lastRemoteMessages = std::vector<DotMessage> {};
@@ -318,6 +319,44 @@ TEST_F(CommandRulesTest, SwitchToASavedAccountOpensItsConversation)
     EXPECT_EQ(perform("switch", R"({"id":"{account}"})").error, std::nullopt);
     EXPECT_EQ(page().opened, std::vector<std::string> { kConversation });
     EXPECT_EQ(transports.pages.size(), 3u);
+}
+
+// Search only reads: it works while storage is unhealthy, never saves, and its results stay
+// until the user clears them, searches for nothing, or the account is switched.
+TEST_F(CommandRulesTest, SearchResultsStayUntilTakenAwayAndNeedNoStorage)
+{
+    // A search changes what the page shows, not the vault: one publication, never a save.
+    auto expectShownWithoutSaving = [](const CommandResult& result) {
+        EXPECT_EQ(result.error, std::nullopt);
+        EXPECT_EQ(result.saves, 0);
+        EXPECT_EQ(result.publications, 1);
+    };
+    start();
+    store->failSave = true;
+    ASSERT_EQ(perform("theme", R"({"theme":"dark"})").error, kSaveFailed);
+
+    expectShownWithoutSaving(perform("search", R"({"accountID":"{account}","query":"five"})"));
+    ASSERT_TRUE(published.back().search);
+    EXPECT_EQ(published.back().search->hits.size(), 1u);
+
+    // Later publications keep showing them.
+    controller->publish(true);
+    EXPECT_EQ(published.back().search, controller->search);
+
+    expectShownWithoutSaving(perform("search", R"({"accountID":"{account}","query":"  "})"));
+    EXPECT_EQ(published.back().search, std::nullopt);
+
+    expectShownWithoutSaving(perform("search", R"({"accountID":"{account}","query":"four"})"));
+    expectShownWithoutSaving(perform("clearSearch", R"({})"));
+    EXPECT_EQ(published.back().search, std::nullopt);
+
+    store->failSave = false;
+    ASSERT_EQ(perform("retryStorage", R"({})").error, std::nullopt);
+    expectShownWithoutSaving(perform("search", R"({"accountID":"{account}","query":"four"})"));
+    ASSERT_TRUE(controller->search);
+    ASSERT_EQ(perform("switch", R"({})").error, std::nullopt);
+    EXPECT_EQ(controller->search, std::nullopt);
+    EXPECT_EQ(published.back().search, std::nullopt);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ namespace {
 constexpr const char* kClient = "5d1e2f3a-4b5c-4d6e-8f70-8192a3b4c5d6";
 
 struct Expect {
-    enum class Kind { refused, ignored, accepted };
+    enum class Kind { refused, ignored, accepted, shown };
     Kind kind = Kind::accepted;
     std::string sentence {};
     // Carried out: turns the vault before into the one expected after (`after` only supplies
@@ -35,6 +35,9 @@ Expect accepted(std::function<void(Vault&, const Vault&)> change = {}, std::func
 }
 // Carried out without any change to the vault.
 Expect unchanged(std::function<void()> effects = {}) { return accepted({}, std::move(effects)); }
+// Carried out by changing only what the page shows (a search): no change to the vault, no save,
+// and one publication that carries the new state rather than repeating the old one.
+Expect shown(std::function<void()> effects) { return { Expect::Kind::shown, {}, {}, std::move(effects) }; }
 
 struct Row {
     std::string command;
@@ -62,8 +65,17 @@ protected:
                 break;
             case Expect::Kind::ignored:
             case Expect::Kind::accepted:
+            case Expect::Kind::shown:
                 EXPECT_EQ(result.error, std::nullopt);
                 break;
+            }
+            if (row.expect.kind == Expect::Kind::shown) {
+                EXPECT_EQ(afterJSON, beforeJSON);
+                EXPECT_EQ(result.saves, 0);
+                EXPECT_EQ(result.publications, 1);
+                EXPECT_FALSE(result.lastForced);
+                row.expect.effects();
+                continue;
             }
             if (row.expect.kind != Expect::Kind::accepted) {
                 EXPECT_EQ(afterJSON, beforeJSON);
@@ -450,6 +462,22 @@ TEST_F(CommandTableTest, PageClipboardAccountsAndUnknownNames)
     auto copied
         = [this](std::optional<std::string> text) { return [this, text] { EXPECT_EQ(pasteboard.contents, text); }; };
     const std::string unavailable = "That action isn\u2019t available.";
+    // What the search left to show: the ids of the messages found, newest first, or no results.
+    auto found = [this](std::optional<std::vector<std::string>> ids) {
+        return [this, ids] {
+            if (!ids) {
+                EXPECT_EQ(controller->search, std::nullopt);
+                return;
+            }
+            ASSERT_TRUE(controller->search);
+            std::vector<std::string> hits;
+            for (const SearchHit& hit : controller->search->hits)
+                hits.push_back(hit.messageID.str());
+            EXPECT_EQ(hits, *ids);
+            EXPECT_EQ(published.back().search, controller->search);
+        };
+    };
+    const std::string answered = kAnswered, second = kSecond;
 
     check({
         { "connect", R"({})", unchanged(connected) },
@@ -459,6 +487,22 @@ TEST_F(CommandTableTest, PageClipboardAccountsAndUnknownNames)
         { "copy", R"({"text":""})", unchanged(copied("")) },
         { "copy", R"({})", unchanged(copied(std::nullopt)) },
         { "copy", R"({"text":42})", unchanged(copied(std::nullopt)) },
+
+        { "search", R"({"accountID":"{account}","query":"FOUR"})", shown(found(std::vector { answered + "-reply" })) },
+        { "search", R"({"accountID":"{account}","query":"and 2+3"})", shown(found(std::vector { second })) },
+        { "search", R"({"accountID":"{account}","query":"really","botID":"{ada}"})",
+            shown(found(std::vector { answered + "-reply" })) },
+        { "search", R"({"accountID":"{account}","query":"five","botID":"dot"})",
+            shown(found(std::vector<std::string> {})) },
+        { "search", R"({"accountID":"{account}","query":"five","botID":7})",
+            shown(found(std::vector { second + "-reply" })) },
+        { "search", R"({"accountID":"{account}","query":"five","botID":"no-such-bot"})", ignored() },
+        { "search", R"({"accountID":"another","query":"five"})", ignored() },
+        { "search", R"({"query":"five"})", ignored() },
+        { "search", R"({"accountID":"{account}","query":42})", ignored() },
+        { "search", R"({"accountID":"{account}","query":" \t "})", ignored() },
+        { "search", R"({"accountID":"{account}","query":")" + std::string(501, 'a') + R"("})", ignored() },
+        { "clearSearch", R"({})", ignored() },
 
         { "switch", R"({"id":"no-such-account"})", refused("That saved connection is unavailable.") },
         { "switch", R"({})", refused("Wait for pending replies before switching accounts."), Queue::busy },

@@ -12,6 +12,7 @@
 
 #include "PageHost.hpp"
 #include "Scenes.hpp"
+#include "quorvane/controller/MessageSearch.hpp"
 
 namespace quorvane::testing {
 namespace {
@@ -209,6 +210,16 @@ TEST_F(InterfaceTest, UserActionsPostTheirCommands)
             "openDot", "{}" },
         { "retry storage", [] { return storageUnavailable(); }, "button('.banner', 'Try again').click();",
             "retryStorage", "{}" },
+
+        // The keyboard.
+        { "Alt+2 goes to the second bot", busyScene, "key('body', '2', { altKey: true, code: 'Digit2' });", "select",
+            "{\"id\":\"" + ada + "\"}" },
+        { "Ctrl+K finds a bot by part of its name", busyScene,
+            "key('body', 'k', { ctrlKey: true }); await new Promise(r => setTimeout(r, 30)); "
+            "type('.modal input', 'MUS'); await new Promise(r => setTimeout(r, 30)); key('.modal input', 'Enter');",
+            "select", "{\"id\":\"" + muse + "\"}" },
+        { "Escape stops waiting for the newest waiting request", busyScene, "key('body', 'Escape');", "stopWaiting",
+            "{\"id\":\"" + waiting + "\"}" },
     };
     for (const auto& action : actions) {
         SCOPED_TRACE(action.name);
@@ -359,6 +370,113 @@ TEST_F(InterfaceTest, ShowSettingsOpensTheSettings)
         "true}));");
     modal = host.waitFor("windowModal", mark);
     EXPECT_EQ(modal.data.at("open"), false);
+}
+
+// Search from the keyboard: Ctrl+F asks about the conversation on screen, Ctrl+Shift+F about
+// every bot; the results the application sends are listed; Enter on one in another conversation
+// switches to it and brings the message into view, marked; Escape takes the results away.
+TEST_F(InterfaceTest, SearchAsksListsAndJumpsToTheMessage)
+{
+    SceneState scene = busyConversation();
+    const Account& account = scene.vault.account();
+    const std::string accountID(account.id.view());
+    const std::string selected(account.selectedBot.view());
+    // A word only an early reply of another bot has: its message is far outside the window.
+    const ChatMessage* target = nullptr;
+    std::string word;
+    MessageSearch search;
+    for (const ChatMessage& message : account.messages.elements()) {
+        if (message.botID == selected || message.role != MessageRole::assistant)
+            continue;
+        std::istringstream words(message.text.str());
+        for (std::string w; words >> w;) {
+            if (w.size() < 6 || w.find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos)
+                continue;
+            auto found = search.find(account, w, std::nullopt);
+            if (found.hits.size() == 1 && found.hits[0].messageID == message.id) {
+                target = &message;
+                word = w;
+                break;
+            }
+        }
+        if (target)
+            break;
+    }
+    ASSERT_TRUE(target) << "the scene has no reply with a word of its own";
+    const std::string targetID(target->id.view()), targetBot(target->botID.view());
+
+    show(scene);
+    std::size_t mark = host.commands.size();
+    act(kHelpers + "key('body', 'f', { ctrlKey: true });");
+    act(kHelpers + "type('.search-field input', " + jsonString(word) + ");");
+    PageCommand asked = host.waitFor("search", mark);
+    EXPECT_TRUE(hasData(
+        asked.data, { { "accountID", accountID.c_str() }, { "botID", selected.c_str() }, { "query", word.c_str() } }));
+
+    mark = host.commands.size();
+    act(kHelpers + "key('.search-field input', 'F', { ctrlKey: true, shiftKey: true });");
+    asked = host.waitFor("search", mark);
+    EXPECT_EQ(asked.data.at("query"), word.c_str());
+    EXPECT_FALSE(asked.data.contains("botID")) << "Ctrl+Shift+F searches every bot";
+
+    ClientState state = clientState(scene);
+    state.search = search.find(account, word, std::nullopt);
+    host.receiveState(encodePageJSON(state));
+    host.settle();
+    EXPECT_NE(text(".search-hit").find(word), std::string::npos) << text(".search-results");
+
+    mark = host.commands.size();
+    act(kHelpers + "key('.search-field input', 'Enter');");
+    PageCommand selecting = host.waitFor("select", mark);
+    EXPECT_EQ(selecting.data.at("id"), targetBot.c_str());
+    // The application switches the conversation; the page then shows and marks the message.
+    scene.vault.account().selectedBot = targetBot;
+    state = clientState(scene);
+    state.search = search.find(account, word, std::nullopt);
+    host.receiveState(encodePageJSON(state));
+    ASSERT_TRUE(runUntil([&] {
+        host.settle();
+        return parse(host.run("const e = document.querySelector(JSON.parse(json)); "
+                              "if (!e || !e.classList.contains('found')) return false; "
+                              "const box = document.querySelector('.message-list').getBoundingClientRect(); "
+                              "const r = e.getBoundingClientRect(); return r.top >= box.top && r.top < box.bottom;",
+                   jsonString("[data-message-id=\"" + targetID + "\"]")))
+            == boost::json::value(true);
+    })) << "the found message is not in view";
+
+    mark = host.commands.size();
+    act(kHelpers + "key('.search-field input', 'Escape');");
+    host.waitFor("clearSearch", mark);
+    EXPECT_EQ(text(".search-panel"), "<no element .search-panel>");
+}
+
+// What the keyboard brings up besides commands: the list of shortcuts, and the text of a
+// queued message taken back, once the application has cancelled it.
+TEST_F(InterfaceTest, ShortcutsAreListedAndATakenBackMessageIsEditable)
+{
+    SceneState scene = busyConversation();
+    show(scene);
+    act(kHelpers + "key('body', '?', { ctrlKey: true, shiftKey: true });");
+    EXPECT_NE(text(".modal").find("Keyboard shortcuts"), std::string::npos);
+    EXPECT_NE(text(".modal").find("Search every conversation"), std::string::npos);
+    act(kHelpers + "key('.modal', 'Escape');");
+    EXPECT_EQ(text(".modal"), "<no element .modal>");
+
+    const std::string queued = requestID(11);
+    std::string queuedText;
+    for (const ChatMessage& message : scene.vault.account().messages.elements())
+        if (message.id == queued)
+            queuedText = message.text.str();
+    ASSERT_FALSE(queuedText.empty());
+    host.held.insert("cancel");
+    std::size_t mark = host.commands.size();
+    act(kHelpers + "key('.composer textarea', 'ArrowUp');");
+    PageCommand cancel = host.waitFor("cancel", mark);
+    // Until the application agrees, the text stays where it is.
+    EXPECT_EQ(parse(host.run("return document.querySelector('.composer textarea').value;")), "");
+    host.answer(cancel.id, std::nullopt);
+    host.settle();
+    EXPECT_EQ(parse(host.run("return document.querySelector('.composer textarea').value;")), queuedText.c_str());
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ namespace {
 enum class Outcome { done, ignored };
 
 constexpr std::size_t kDraftLimit = 22000;  // characters
+constexpr std::size_t kSearchLimit = 500;  // characters of a search query
 
 bool forActiveAccount(const Controller& controller, const CommandArguments& arguments)
 {
@@ -399,6 +400,35 @@ Outcome copy(Controller& controller, const CommandArguments& arguments)
     return Outcome::done;
 }
 
+// Search reads the history and changes nothing in it, so it works while storage is unhealthy.
+// A query without words takes the results away, as "clearSearch" does.
+Outcome search(Controller& controller, const CommandArguments& arguments)
+{
+    const auto query = arguments.string("query");
+    if (!forActiveAccount(controller, arguments) || !query || characterCount(*query) > kSearchLimit)
+        return Outcome::ignored;
+    const Account& account = controller.vault().account();
+    const std::optional<Text> botID = arguments.string("botID");  // absent: every bot of the account
+    if (botID && !findBot(account, *botID))
+        return Outcome::ignored;
+    if (!hasSearchWords(*query)) {
+        if (!controller.search)
+            return Outcome::ignored;
+        controller.search.reset();
+        return Outcome::done;
+    }
+    controller.search = controller.searcher.find(account, *query, botID);
+    return Outcome::done;
+}
+
+Outcome clearSearch(Controller& controller, const CommandArguments&)
+{
+    if (!controller.search)
+        return Outcome::ignored;
+    controller.search.reset();
+    return Outcome::done;
+}
+
 struct Command {
     std::string_view name;
     Outcome (*run)(Controller&, const CommandArguments&);
@@ -430,6 +460,8 @@ constexpr std::array kCommands {
     Command { "retry", retry },
     Command { "switch", switchAccount },
     Command { "copy", copy },
+    Command { "search", search },
+    Command { "clearSearch", clearSearch },
 };
 
 }  // namespace

@@ -129,6 +129,7 @@ void Controller::resetForActiveAccount()
     attachTransport();
     candidate.clear();
     liveReply.reset();
+    search.reset();
     avatarSource.clear();
     lastRemoteMessages.reset();
     lastWatchCount = -1;

@@ -30,6 +30,7 @@ ClientState Controller::snapshot() const
         state.accounts.push_back(SavedAccount { account.id, name, account.id == vault_.activeAccount });
     }
     state.liveReply = liveReply;
+    state.search = search;
     if (liveReply) {
         const auto& jobs = state.account.jobs;
         auto job = std::find_if(

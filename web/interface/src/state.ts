@@ -115,6 +115,23 @@ export interface ClientState {
   systemDark: boolean;
   liveReply?: ChatMessage;
   liveReplies: ChatMessage[];
+  search?: SearchResults;
+}
+
+// The application's answer to the last "search": messages whose visible text holds every word of
+// the query, ignoring case and accents, newest first.
+export interface SearchHit {
+  messageID: string;
+  botID: string;
+  date: string;
+  snippet: string;
+}
+
+export interface SearchResults {
+  query: string;
+  botID?: string; // the conversation searched; absent: every bot
+  hits: SearchHit[];
+  more: boolean; // further messages match beyond these
 }
 
 export interface AppUpdateState {

@@ -3,8 +3,9 @@
 import { useCallback, useEffect, useLayoutEffect, useMemo, useReducer, useRef, useState } from 'preact/hooks';
 import { send } from '../bridge';
 import { readReplies } from '../logic/read';
+import { stoppable } from '../logic/status';
 import { botMessages, conversation, effectiveTheme, jobsByID } from '../model';
-import type { Bot, ChatMessage, ClientState } from '../state';
+import type { Bot, ChatMessage, ClientState, SearchHit } from '../state';
 import { store } from '../store';
 import { useCommand } from '../useCommand';
 import { Avatar } from './Avatar';
@@ -14,11 +15,14 @@ import { Icon } from './Icon';
 import { LiveRegions } from './LiveRegions';
 import { MessageList } from './MessageList';
 import type { MessageContext } from './MessageView';
+import { QuickSwitcher } from './QuickSwitcher';
+import { SearchPanel, type SearchScope } from './SearchPanel';
+import { Shortcuts } from './Shortcuts';
 import { Settings } from './Settings';
 import { roleOf, Sidebar } from './Sidebar';
 import { Unassigned } from './Unassigned';
 
-type Dialog = { kind: 'settings' } | { kind: 'editor'; botID?: string } | null;
+type Dialog = { kind: 'settings' } | { kind: 'editor'; botID?: string } | { kind: 'switcher' } | { kind: 'shortcuts' } | null;
 
 function Banner({ state }: { state: ClientState }) {
   const command = useCommand();
@@ -109,7 +113,43 @@ export function App() {
   const state = store.state;
   const [dialog, setDialog] = useState<Dialog>(null);
   const [following, setFollowing] = useState(true);
+  const [searchScope, setSearchScope] = useState<SearchScope | null>(null);
+  const [focus, setFocus] = useState<{ id: string; nonce: number } | undefined>(undefined);
   const settingsSeen = useRef(0);
+
+  // The window's shortcuts (listed by Ctrl+?). None of them is a key that editing text needs:
+  // Ctrl+F, Ctrl+K and Ctrl+? do nothing in a text field, Alt+digit types nothing, and Escape
+  // only acts when no dialog, search or menu is open.
+  useEffect(() => {
+    const onKey = (event: KeyboardEvent) => {
+      const current = store.state;
+      if (!current || dialog || event.defaultPrevented || event.isComposing || event.metaKey) return;
+      const key = event.key;
+      if (event.ctrlKey && !event.altKey && key.toLowerCase() === 'f') {
+        event.preventDefault();
+        setSearchScope(event.shiftKey ? 'account' : 'conversation');
+      } else if (event.ctrlKey && !event.altKey && !event.shiftKey && key.toLowerCase() === 'k') {
+        event.preventDefault();
+        setDialog({ kind: 'switcher' });
+      } else if (event.ctrlKey && !event.altKey && (key === '?' || (key === '/' && event.shiftKey))) {
+        event.preventDefault();
+        setDialog({ kind: 'shortcuts' });
+      } else if (event.altKey && !event.ctrlKey && !event.shiftKey && /^Digit[1-9]$/.test(event.code)) {
+        const bot = current.account.bots.filter((b) => !b.archived)[Number(event.code.slice(5)) - 1];
+        event.preventDefault();
+        if (bot && bot.id !== current.account.selectedBot) void send('select', { id: bot.id });
+      } else if (key === 'Escape' && !event.ctrlKey && !event.altKey && !event.shiftKey && !searchScope) {
+        // The newest request of the bot on screen that still waits, as its "Stop waiting" does.
+        const jobs = current.account.jobs.filter((j) => j.botID === current.account.selectedBot && stoppable.has(j.phase));
+        const job = jobs[jobs.length - 1];
+        if (!job) return;
+        event.preventDefault();
+        void send('stopWaiting', { id: job.id });
+      }
+    };
+    window.addEventListener('keydown', onKey);
+    return () => window.removeEventListener('keydown', onKey);
+  }, [dialog, searchScope]);
 
   useEffect(() => {
     if (store.settingsRequests !== settingsSeen.current) {
@@ -147,6 +187,12 @@ export function App() {
   }
 
   const role = roleOf(selectedBot);
+  // A result in another conversation switches to it first; the list shows the message once it
+  // has arrived.
+  const jump = (hit: SearchHit) => {
+    if (hit.botID !== selectedBot.id) void send('select', { id: hit.botID });
+    setFocus({ id: hit.messageID, nonce: (focus?.nonce ?? 0) + 1 });
+  };
   const unassigned = account.unassignedReplies ?? [];
   const quote = account.draftReplies?.[selectedBot.id];
 
@@ -167,6 +213,10 @@ export function App() {
             </button>
           )}
         </header>
+        {searchScope && (
+          <SearchPanel state={state} scope={searchScope} bot={selectedBot} bots={botMap} onJump={jump}
+            onClose={() => setSearchScope(null)} />
+        )}
         <Banner state={state} />
         {unassigned.length > 0 && (
           <Unassigned replies={unassigned} bots={account.bots} accountID={account.id} selectedBot={selectedBot.id} />
@@ -178,12 +228,15 @@ export function App() {
           jobs={jobsByID(account)}
           context={context}
           onFollowChange={onFollowChange}
+          focus={focus}
           empty={<EmptyConversation state={state} bot={selectedBot} onNewTeammate={onNewTeammate} />}
         />
         <Composer accountID={account.id} bot={selectedBot} quote={quote} disabledReason={undefined} />
       </main>
       <LiveRegions state={state} />
       {dialog?.kind === 'settings' && <Settings state={state} update={store.update} onClose={() => setDialog(null)} />}
+      {dialog?.kind === 'switcher' && <QuickSwitcher state={state} onClose={() => setDialog(null)} />}
+      {dialog?.kind === 'shortcuts' && <Shortcuts onClose={() => setDialog(null)} />}
       {dialog?.kind === 'editor' && (
         <BotEditor bot={dialog.botID ? botMap.get(dialog.botID) : undefined} onClose={() => setDialog(null)} />
       )}

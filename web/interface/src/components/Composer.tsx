@@ -8,6 +8,7 @@ import { drafts } from '../drafts';
 import { draftMeter } from '../logic/text';
 import { newClientID } from '../model';
 import type { Bot, QuotedReply } from '../state';
+import { store } from '../store';
 import { useCommand } from '../useCommand';
 import { Icon } from './Icon';
 
@@ -81,10 +82,37 @@ function ComposerView({ accountID, bot, quote, disabledReason }: Props) {
     }
   };
 
+  // Up in an empty field takes back the bot's last message that is still only queued: it is
+  // cancelled, and once the application has agreed, its text comes back here to be edited.
+  const recallQueued = async () => {
+    const account = store.state?.account;
+    if (!account || inFlight.current) return false;
+    const queued = account.jobs.filter((j) => j.botID === bot.id && j.phase === 'queued');
+    const job = queued[queued.length - 1];
+    const message = job && account.messages.find((m) => m.id === job.id);
+    if (!job || !message) return false;
+    inFlight.current = true;
+    const result = await send('cancel', { id: job.id });
+    inFlight.current = false;
+    if (result === null) {
+      if (drafts.text(bot.id) === '') drafts.edit(bot.id, message.text);
+    } else {
+      setError(result);
+    }
+    return true;
+  };
+
   const onKeyDown = (event: KeyboardEvent) => {
     if (event.key === 'Enter' && !event.shiftKey && !event.isComposing) {
       event.preventDefault();
       void submit();
+    } else if (event.key === 'ArrowUp' && !event.shiftKey && !event.ctrlKey && !event.altKey && !event.metaKey
+      && !event.isComposing && drafts.text(bot.id) === '') {
+      const account = store.state?.account;
+      if (account?.jobs.some((j) => j.botID === bot.id && j.phase === 'queued')) {
+        event.preventDefault();
+        void recallQueued();
+      }
     }
   };
 

@@ -23,18 +23,25 @@ interface Props {
   context: MessageContext;
   onFollowChange: (following: boolean) => void;
   empty: preact.ComponentChildren;
+  // A message to bring into view and mark for a moment (a search result); a new nonce asks again.
+  focus?: { id: string; nonce: number } | undefined;
 }
+
+const highlightTime = 2500; // ms a found message stays marked
 
 interface Range {
   start: number;
   end: number; // exclusive; Infinity follows the end of the history
 }
 
-export function MessageList({ messages, liveIDs, jobs, context, onFollowChange, empty }: Props) {
+export function MessageList({ messages, liveIDs, jobs, context, onFollowChange, empty, focus }: Props) {
   const scroller = useRef<HTMLDivElement>(null);
   const [range, setRange] = useState<Range>({ start: Math.max(0, messages.length - firstWindow), end: Infinity });
   const [following, setFollowing] = useState(true);
   const anchor = useRef<{ id: string; top: number } | null>(null);
+  const [highlighted, setHighlighted] = useState<string | null>(null);
+  const focusDone = useRef<number | null>(null); // the nonce of the last focus carried out
+  const reveal = useRef<string | null>(null); // a found message to scroll to once it is drawn
 
   const total = messages.length;
   const end = Math.min(range.end, total);
@@ -44,12 +51,38 @@ export function MessageList({ messages, liveIDs, jobs, context, onFollowChange, 
 
   useEffect(() => onFollowChange(following), [following]);
 
+  // A focus request waits until its message is in the history (after switching to its bot, the
+  // conversation arrives with the next state), then moves the window around it.
+  useEffect(() => {
+    if (!focus || focusDone.current === focus.nonce) return;
+    const index = messages.findIndex((m) => m.id === focus.id);
+    if (index < 0) return;
+    focusDone.current = focus.nonce;
+    const newStart = Math.max(0, index - 2);
+    const newEnd = Math.min(total, newStart + firstWindow + 2);
+    setRange({ start: newStart, end: newEnd >= total ? Infinity : newEnd });
+    setFollowing(false);
+    anchor.current = null;
+    reveal.current = focus.id;
+    setHighlighted(focus.id);
+  }, [focus?.nonce, messages]);
+
+  useEffect(() => {
+    if (!highlighted) return;
+    const timer = setTimeout(() => setHighlighted(null), highlightTime);
+    return () => clearTimeout(timer);
+  }, [highlighted]);
+
   // Keep the message the user was looking at where it was when the window moves above it.
   useLayoutEffect(() => {
     const box = scroller.current;
     const held = anchor.current;
     if (!box) return;
-    if (held) {
+    if (reveal.current) {
+      const element = box.querySelector<HTMLElement>(`[data-message-id="${CSS.escape(reveal.current)}"]`);
+      reveal.current = null;
+      if (element) box.scrollTop = Math.max(0, element.offsetTop - 24);
+    } else if (held) {
       anchor.current = null;
       const element = box.querySelector<HTMLElement>(`[data-message-id="${CSS.escape(held.id)}"]`);
       if (element) box.scrollTop += element.offsetTop - held.top;
@@ -110,7 +143,8 @@ export function MessageList({ messages, liveIDs, jobs, context, onFollowChange, 
           <div class="message-column">
             {start > 0 && <p class="history-note">Scroll up for earlier messages</p>}
             {shown.map((m) => (
-              <MessageView key={m.id} message={m} job={m.role === 'user' ? jobs.get(m.id) : undefined} context={context} live={liveIDs.has(m.id)} />
+              <MessageView key={m.id} message={m} job={m.role === 'user' ? jobs.get(m.id) : undefined} context={context} live={liveIDs.has(m.id)}
+                highlighted={m.id === highlighted} />
             ))}
           </div>
         )}

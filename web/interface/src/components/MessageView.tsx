@@ -30,6 +30,12 @@ interface Props {
   job: PendingRequest | undefined;
   context: MessageContext;
   live: boolean;
+  highlighted?: boolean; // just found by a search
+}
+
+// The message's own classes, with "found" while a search has just brought it into view.
+function classes(base: string, highlighted: boolean | undefined) {
+  return highlighted ? `${base} found` : base;
 }
 
 function ReplyTools({ message, part, context }: { message: ChatMessage; part?: ReplyPart; context: MessageContext }) {
@@ -67,12 +73,12 @@ function ReplyTools({ message, part, context }: { message: ChatMessage; part?: R
   );
 }
 
-function UserMessage({ message, job }: Props) {
+function UserMessage({ message, job, highlighted }: Props) {
   const command = useCommand();
   const status = statusWords(message.status);
   const actions = messageActions(message, job);
   return (
-    <article class="message user" data-message-id={message.id} aria-label="You">
+    <article class={classes('message user', highlighted)} data-message-id={message.id} aria-label="You">
       <div class="bubble">
         {message.quotedReply && (
           <blockquote class="quote">
@@ -98,14 +104,14 @@ function UserMessage({ message, job }: Props) {
   );
 }
 
-function AssistantMessage({ message, context, live }: Props) {
+function AssistantMessage({ message, context, live, highlighted }: Props) {
   const author = context.bots.get(message.sourceBotID ?? message.botID);
   const authorName = author?.name ?? 'Dot';
   const copied = message.sourceBotID !== undefined && message.sourceBotID !== message.botID;
   const parts = message.parts && message.parts.length > 0 ? message.parts : undefined;
   const streaming = live || message.status === 'streaming';
   return (
-    <article class={streaming ? 'message assistant streaming' : 'message assistant'} data-message-id={message.id}
+    <article class={classes(streaming ? 'message assistant streaming' : 'message assistant', highlighted)} data-message-id={message.id}
       aria-label={`${authorName}${copied ? ', teammate result' : ''}`} aria-busy={streaming ? 'true' : undefined}>
       <Avatar bot={author} size={32} />
       <div class="body">
@@ -138,11 +144,11 @@ function AssistantMessage({ message, context, live }: Props) {
   );
 }
 
-function Notice({ message, context }: Props) {
+function Notice({ message, context, highlighted }: Props) {
   if (message.role === 'handoff') {
     const target = context.bots.get(message.botID);
     return (
-      <article class="message handoff" data-message-id={message.id} aria-label="Task handed over">
+      <article class={classes('message handoff', highlighted)} data-message-id={message.id} aria-label="Task handed over">
         <div class="handoff-card">
           <span class="handoff-label">Task for {target?.name ?? 'a teammate'}</span>
           <p class="text">{message.text}</p>
@@ -151,7 +157,7 @@ function Notice({ message, context }: Props) {
     );
   }
   return (
-    <div class="message event" data-message-id={message.id} role="note">
+    <div class={classes('message event', highlighted)} data-message-id={message.id} role="note">
       <span>{message.text}</span>
     </div>
   );
@@ -165,4 +171,4 @@ function MessageViewInner(props: Props) {
 
 // A message redraws only when its own object, its request or the conversation's context changes.
 export const MessageView = memo(MessageViewInner, (a, b) =>
-  a.message === b.message && a.job === b.job && a.context === b.context && a.live === b.live);
+  a.message === b.message && a.job === b.job && a.context === b.context && a.live === b.live && a.highlighted === b.highlighted);

@@ -38,7 +38,8 @@ export interface MessageAction {
   label: string;
 }
 
-const stoppable = new Set(['waiting', 'delayed', 'uncertain', 'composing']);
+// Phases in which the user may stop waiting for a request.
+export const stoppable: ReadonlySet<string> = new Set(['waiting', 'delayed', 'uncertain', 'composing']);
 
 // The actions the application accepts for a user message, given the request that carries it
 // (absent once it has left the queue).

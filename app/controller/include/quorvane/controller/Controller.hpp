@@ -47,6 +47,7 @@
 #include "quorvane/async/TaskScope.hpp"
 #include "quorvane/controller/ClientState.hpp"
 #include "quorvane/controller/ControllerServices.hpp"
+#include "quorvane/controller/MessageSearch.hpp"
 
 namespace quorvane {
 
@@ -148,6 +149,8 @@ public:
     std::string candidate;  // the last reply reading waiting to become stable
     Date candidateSince = kDistantPast;
     std::optional<ChatMessage> liveReply;  // the reply being written right now
+    std::optional<SearchResults> search;  // the user's last search, shown until cleared
+    MessageSearch searcher;  // keeps the search forms of the history between searches
     std::unordered_set<std::string> stopRequests;  // requests whose waiting the user stopped
     std::optional<std::vector<DotMessage>> lastRemoteMessages;  // page messages at the last reconciliation
     std::int64_t lastWatchCount = -1;  // reply watches at the last reconciliation
