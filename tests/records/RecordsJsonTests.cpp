@@ -329,20 +329,44 @@ TEST(RecordsJson, DatesReadBackExactlyAsWritten)
     EXPECT_NE(encodeJSON(negativeZero).find(R"("date":0,)"), std::string::npos) << encodeJSON(negativeZero);
 }
 
-TEST(RecordsJson, ADateTooLargeForADoubleIsRefused)
+// A number too large for a double is not a date or a count: the vault that holds one fails to
+// load, naming where, instead of loading as infinity and then failing every later save.
+TEST(RecordsJson, NumbersOutOfRangeFailWithTheirPath)
 {
-    for (const char* date : { "1e400", "-1e30888880" }) {
-        SCOPED_TRACE(date);
-        std::string json
-            = R"({"id":"M","botID":"dot","role":"user","text":"t","status":"sent","date":)" + std::string(date) + "}";
+    struct Case {
+        const char* name;
+        std::string from;
+        std::string to;
+        std::string error;
+    } cases[] = {
+        { "date overflowing", "786000000.5", "1e999",
+            "accounts.0.messages.0.date: expected a finite number, found one too large for a date or number" },
+        { "negative date overflowing", "786000000.5", "-1e999",
+            "accounts.0.messages.0.date: expected a finite number, found one too large for a date or number" },
+        { "an exponent beyond any reader's range", "786000000.5", "-1e30888880",
+            "accounts.0.messages.0.date: expected a finite number, found one too large for a date or number" },
+        { "optional date overflowing", R"("note": "")", R"("note": "", "submitted": 1.5e309)",
+            "accounts.0.jobs.0.submitted: expected a finite number, found one too large for a date or number" },
+        { "integer overflowing", R"("version": 1)", R"("version": 1e400)",
+            "version: expected an integer, found a number" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string json = kOldVault;
+        auto at = json.find(c.from);
+        ASSERT_NE(at, std::string::npos);
+        json.replace(at, c.from.size(), c.to);
         try {
-            decodeJSON<ChatMessage>(json);
+            decodeJSON<Vault>(json);
             ADD_FAILURE() << "decoded";
         } catch (const JsonDecodeError& error) {
-            EXPECT_EQ(
-                std::string(error.what()), "date: expected a finite number, found one too large for a date or number");
+            EXPECT_EQ(std::string(error.what()), c.error);
         }
     }
+    // A number that underflows is as close to zero as a double gets, and is kept.
+    std::string tiny = kOldVault;
+    tiny.replace(tiny.find("786000000.5"), 11, "1e-400");
+    EXPECT_EQ(decodeJSON<Vault>(tiny).account().messages.elements().at(0).date, 0.0);
 }
 
 TEST(PageRecords, SnapshotDecodingRules)

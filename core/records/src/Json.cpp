@@ -1,6 +1,7 @@
 #include "quorvane/Json.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include <boost/json/serialize.hpp>
