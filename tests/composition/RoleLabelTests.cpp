@@ -121,7 +121,16 @@ TEST(ApplyRoleLabels, AcceptsOnlyShortCompleteLabels)
         { "control character", "Plan\aner", std::nullopt },
         { "line break inside", "Launch\nplanner", std::nullopt },
         { "next-line control", "Launch\u0085planner", std::nullopt },
-        { "format character is fine", "Launch\u200Bplanner", "Launch\u200Bplanner" },
+        // Invisible format characters can make a label read as something else in the sidebar.
+        { "right-to-left override", "Launch\u202Erennalp", std::nullopt },
+        { "zero-width space", "Launch\u200Bplanner", std::nullopt },
+        { "left-to-right isolate", "\u2066Launch planner", std::nullopt },
+        { "byte order mark", "Launch planner\uFEFF", std::nullopt },
+        { "soft hyphen", "Launch plan\u00ADner", std::nullopt },
+        // Joiners shape letters and emoji; they cannot reorder or hide text.
+        { "zero-width joiner in an emoji", "\U0001F469\u200D\U0001F4BB Coder", "\U0001F469\u200D\U0001F4BB Coder" },
+        { "zero-width non-joiner in a word", "\u0645\u06CC\u200C\u062E\u0648\u0627\u0647\u0645",
+            "\u0645\u06CC\u200C\u062E\u0648\u0627\u0647\u0645" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -257,6 +257,13 @@ TEST(ReplyIntake, RetryingAnUnconfirmedRequestQueuesItAgain)
         "This message\u2019s status changed. Check the latest reply before trying again.");
 
     c.account.setStatus("R", MessageStatus::deliveryMissing);
+    // Everything the last delivery left on the job is set, so that each reset shows.
+    job.phase = JobPhase::uncertain;
+    job.userMessageID = "u1";
+    job.submitted = kNow;
+    job.nextAttempt = kNow + 5;
+    job.lastDeliveryCheck = kNow + 3;
+    job.note = "Checking whether Dot received it";
     c.account.replyWatches->mutableAt(0).job = job;
     c.account.retryUnconfirmed("R");
     const PendingRequest* again = findJob(c.account, "R");
@@ -268,6 +275,17 @@ TEST(ReplyIntake, RetryingAnUnconfirmedRequestQueuesItAgain)
     EXPECT_EQ(again->baseline, job.baseline);
     EXPECT_TRUE(c.account.replyWatches->empty());
     EXPECT_EQ(findMessage(c.account, "R")->status, MessageStatus::queued);
+    // The rest of the job, its payload and reply token among it, is kept as it was.
+    PendingRequest expected = job;
+    expected.phase = JobPhase::queued;
+    expected.userMessageID.reset();
+    expected.submitted.reset();
+    expected.attempts = 0;
+    expected.nextAttempt.reset();
+    expected.deliveryChecks.reset();
+    expected.lastDeliveryCheck.reset();
+    expected.note = Text();
+    EXPECT_EQ(*again, expected);
 }
 
 TEST(ReplyIntake, ReconciliationConfirmsDeliveryWhenTheTurnAppears)

@@ -9,18 +9,43 @@ using namespace quorvane::testing;
 
 constexpr Date kNow = 800000000;
 
-std::string pngDataURL(int width, int height, const char* type = "png", const char* prefix = "data:image/png;base64,")
+// An image of the given size encoded as `type` in a data URL; `comment`, when given, is stored
+// in the PNG as text, to make the file as long as a test needs. JPEG has no alpha channel, so
+// the image has one only for PNG. An image that fails to encode fails the test: an empty data
+// URL would be refused for the wrong reason.
+std::string pngDataURL(int width, int height, const char* type = "png", const char* prefix = "data:image/png;base64,",
+    const std::string& comment = {})
 {
-    GdkPixbuf* image = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height);
+    bool png = std::string_view(type) == "png";
+    GdkPixbuf* image = gdk_pixbuf_new(GDK_COLORSPACE_RGB, png, 8, width, height);
     gdk_pixbuf_fill(image, 0x3366ccff);
     gchar* buffer = nullptr;
     gsize size = 0;
-    gdk_pixbuf_save_to_buffer(image, &buffer, &size, type, nullptr, nullptr);
+    GError* error = nullptr;
+    gboolean saved = comment.empty()
+        ? gdk_pixbuf_save_to_buffer(image, &buffer, &size, type, &error, nullptr)
+        : gdk_pixbuf_save_to_buffer(image, &buffer, &size, type, &error, "tEXt::Comment", comment.c_str(), nullptr);
+    g_object_unref(image);
+    if (!saved) {
+        ADD_FAILURE() << "encoding a " << type << " failed: " << (error ? error->message : "no reason given");
+        g_clear_error(&error);
+        return {};
+    }
     gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(buffer), size);
     std::string url = std::string(prefix) + encoded;
     g_free(encoded);
     g_free(buffer);
-    g_object_unref(image);
+    return url;
+}
+
+// A valid 16 x 16 PNG data URL of exactly `bytes` bytes (base64 comes in steps of four).
+std::string pngDataURLOfLength(std::size_t bytes)
+{
+    const std::size_t shortest = pngDataURL(16, 16, "png", "data:image/png;base64,", "c").size();
+    // Each three bytes of comment add four characters of base64.
+    std::string comment(1 + (bytes - shortest) / 4 * 3, 'c');
+    std::string url = pngDataURL(16, 16, "png", "data:image/png;base64,", comment);
+    EXPECT_EQ(url.size(), bytes);
     return url;
 }
 
@@ -55,7 +80,7 @@ TEST(Enqueue, QueuesTheUserMessageAndItsRequest)
     EXPECT_EQ(job->inputText, "Hello Ada");
     EXPECT_TRUE(job->payload.starts_with("[Quorvane request R1]\n[Conversation: Ada]\n"));
     EXPECT_TRUE(job->payload.ends_with("[User message]\nHello Ada"));
-    EXPECT_EQ(account.drafts["B1"], "");
+    EXPECT_EQ(account.drafts.at("B1"), "");  // emptied, not removed
     EXPECT_FALSE(account.draftReplies->count("B1"));  // the composer's quote is consumed by sending
 }
 
@@ -91,6 +116,83 @@ TEST(Enqueue, RefusalsLeaveTheAccountUnchanged)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Account account = base;
+        c.prepare(account);
+        expectRefusal(account, c.operation, c.sentence);
+    }
+}
+
+// Each operation checks in a fixed order; where two refusals apply, the user hears the first.
+TEST(Refusals, WhenTwoApplyTheEarlierCheckIsTheOneReported)
+{
+    auto fillQueue = [](Account& a) {
+        for (int i = 0; i < 20; ++i)
+            a.jobs.push_back(PendingRequest::make("J" + std::to_string(i), a.bots[1], "x"));
+    };
+    const std::string bigPNG = pngDataURL(600, 10);
+    struct Case {
+        const char* name;
+        std::function<void(Account&)> prepare;
+        std::function<void(Account&)> operation;
+        const char* sentence;
+    } cases[] = {
+        { "blank text to a full queue", fillQueue, [](Account& a) { enqueue(a, "  ", "R"); },
+            "Write a message first." },
+        { "full queue and an archived bot",
+            [&](Account& a) {
+                fillQueue(a);
+                a.bots[2].archived = true;
+            },
+            [](Account& a) { enqueue(a, "hi", "R", Text("B2")); }, "Let a few queued messages finish first." },
+        { "archived bot and a vanished quote", [](Account& a) { a.bots[2].archived = true; },
+            [](Account& a) { a.enqueue("hi", "R", false, Text("B2"), Text("gone"), std::nullopt, kNow); },
+            "Choose an active Dot." },
+        { "vanished quote and a message too long", [](Account&) {},
+            [](Account& a) {
+                a.enqueue(std::string(20001, 'x'), "R", false, Text("dot"), Text("gone"), std::nullopt, kNow);
+            },
+            "That message is no longer available to reply to." },
+        { "archiving the primary bot while it is busy", [](Account& a) { enqueue(a, "hi", "R"); },
+            [](Account& a) { a.archive("dot"); }, "Your primary Dot stays in the sidebar." },
+        { "archiving a bot with a request and a working handoff",
+            [](Account& a) {
+                enqueue(a, "hi", "R", Text("B1"));
+                a.handoffs = std::vector<Handoff> { { "H", "R", "B2", "B1", "task", HandoffStatus::working, "R",
+                    std::nullopt } };
+            },
+            [](Account& a) { a.archive("B1"); }, "Wait for this Dot\u2019s pending messages before archiving it." },
+        { "blank name and a long role", [](Account&) {},
+            [](Account& a) {
+                a.saveBot({ std::nullopt, " ", "Kind.", Text(std::string(49, 'r')) });
+            },
+            "Add a name and a short personality description." },
+        { "long role and an unknown avatar", [](Account&) {},
+            [](Account& a) {
+                a.saveBot({ std::nullopt, "Ada", "Kind.", Text(std::string(49, 'r')), Text("dragon") });
+            },
+            "Keep the short role to 48 characters or fewer." },
+        { "unknown avatar and an image too big", [](Account&) {},
+            [&](Account& a) {
+                a.saveBot({ std::nullopt, "Ada", "Kind.", std::nullopt, Text("dragon"), Text(bigPNG) });
+            },
+            "Choose an avatar." },
+        { "image too big for the primary bot", [](Account&) {},
+            [&](Account& a) {
+                a.saveBot({ Text("dot"), "Dot", "Kind.", std::nullopt, std::nullopt, Text(bigPNG) });
+            },
+            "Choose a smaller PNG avatar." },
+        { "editing the primary bot in a full crew",
+            [](Account& a) {
+                while (a.bots.size() < 100)
+                    a.bots.push_back(teammate("X", "Extra"));
+            },
+            [](Account& a) {
+                a.saveBot({ Text("dot"), "Dot", "Kind." });
+            },
+            "Create a new Dot to use a custom personality." },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Account account = crewAccount();
         c.prepare(account);
         expectRefusal(account, c.operation, c.sentence);
     }
@@ -158,6 +260,37 @@ TEST(Enqueue, QuotesTheRepliedMessage)
         "message]\n\nTell me more");
 }
 
+// The task starts where the name's match ended. Case folding can match a name with more or
+// fewer letters than it has ("STRASSE" for "Straße", "finn" for the ligature "\uFB01nn"), so the
+// name's own length would cut the task in the wrong place.
+TEST(Enqueue, ADirectMentionIsCutWhereTheNameMatched)
+{
+    struct Case {
+        const char* name;
+        const char* botName;
+        std::string text;
+        std::string task;
+    } cases[] = {
+        { "plain name in another case", "Ada", "@ADA please review", "please review" },
+        { "name followed by punctuation", "Ada", "@Ada, please review", ", please review" },
+        { "sharp s typed as SS", "Stra\u00DFe", "@STRASSE check the route", "check the route" },
+        { "ss typed as a sharp s", "Strasse", "@stra\u00DFe check the route", "check the route" },
+        { "ligature in the name", "\uFB01nn", "@FINN check the route", "check the route" },
+        { "ligature in the text", "Finn", "@\uFB01nn check the route", "check the route" },
+        { "name of several words", "Ada Lovelace", "@ada lovelace\u00A0 check", "check" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Account account = crewAccount();
+        account.bots[1].name = c.botName;
+        enqueue(account, c.text, "R");
+        ASSERT_TRUE(account.handoffs);
+        ASSERT_EQ(account.handoffs->size(), 1u);
+        EXPECT_EQ(account.handoffs->elements()[0].targetBotID, "B1");
+        EXPECT_EQ(account.handoffs->elements()[0].task, c.task);
+    }
+}
+
 TEST(Enqueue, ADirectMentionHandsTheMessageToThatTeammate)
 {
     Account account = crewAccount();
@@ -206,6 +339,76 @@ TEST(CancelQueued, TakesTheRequestBackIntoTheDraft)
     expectRefusal(
         other, [](Account& a) { a.cancelQueued("R"); },
         "This message may already be in Dot. It can\u2019t be cancelled here.");
+}
+
+// Text typed into the Dot composer by an earlier attempt is listed for clearing, once.
+TEST(CancelQueued, ListsAnAttemptedPayloadForClearingOnce)
+{
+    struct Case {
+        const char* name;
+        int attempts;
+        std::optional<std::vector<Text>> listed;  // before; the payload is added as "PAYLOAD"
+        std::optional<std::vector<Text>> expected;
+    } cases[] = {
+        { "never attempted", 0, std::nullopt, std::nullopt },
+        { "attempted, no list yet", 1, std::nullopt, std::vector<Text> { "PAYLOAD" } },
+        { "attempted, others listed", 2, std::vector<Text> { "other" }, std::vector<Text> { "other", "PAYLOAD" } },
+        { "attempted, listed already", 1, std::vector<Text> { "PAYLOAD", "other" },
+            std::vector<Text> { "PAYLOAD", "other" } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Account account = crewAccount();
+        enqueue(account, "hi", "R");
+        PendingRequest& job = account.jobs.back();
+        job.phase = JobPhase::failed;
+        job.attempts = c.attempts;
+        const Text payload = job.payload;
+        auto named = [&](std::optional<std::vector<Text>> list) {
+            if (list)
+                for (Text& entry : *list)
+                    if (entry == "PAYLOAD")
+                        entry = payload;
+            return list;
+        };
+        account.pendingDraftCleanup = named(c.listed);
+        account.cancelQueued("R");
+        EXPECT_EQ(account.pendingDraftCleanup, named(c.expected));
+    }
+}
+
+// Stopping a teammate's request stops every handoff above it, up to the user's message, and
+// that message no longer claims a reply is coming; a loop in the chain ends the walk.
+TEST(StopWaiting, StopsEveryHandoffUpTheChain)
+{
+    Account account = crewAccount();
+    account.messages.push_back(ChatMessage { "R", "dot", MessageRole::user, "Plan it", 1, MessageStatus::delegated });
+    account.handoffs = std::vector<Handoff> {
+        { "H1", "R", "dot", "B1", "draft", HandoffStatus::working, "R", std::nullopt },
+        { "H2", "R", "B1", "B2", "check", HandoffStatus::working, "H1", std::nullopt },
+        { "other", "Q", "dot", "B2", "else", HandoffStatus::working, "Q", std::nullopt },
+    };
+    PendingRequest job = PendingRequest::make("H2", account.bots[2], "check");
+    job.rootRequestID = "R";
+    job.phase = JobPhase::waiting;
+    account.jobs = { job };
+    account.stopWaiting("H2");
+    const auto& handoffs = account.handoffs->elements();
+    EXPECT_EQ(handoffs[0].status, HandoffStatus::stopped);
+    EXPECT_EQ(handoffs[1].status, HandoffStatus::stopped);
+    EXPECT_EQ(handoffs[2].status, HandoffStatus::working);
+    EXPECT_EQ(findMessage(account, "R")->status, MessageStatus::unconfirmed);
+
+    // H1 names H2 as its parent and H2 names H1: each is stopped once and the walk ends.
+    Account looped = crewAccount();
+    looped.handoffs = std::vector<Handoff> {
+        { "H1", "R", "dot", "B1", "draft", HandoffStatus::working, "H2", std::nullopt },
+        { "H2", "R", "B1", "B2", "check", HandoffStatus::working, "H1", std::nullopt },
+    };
+    looped.jobs = { job };
+    looped.stopWaiting("H2");
+    EXPECT_EQ(looped.handoffs->elements()[0].status, HandoffStatus::stopped);
+    EXPECT_EQ(looped.handoffs->elements()[1].status, HandoffStatus::stopped);
 }
 
 TEST(StopWaiting, StopsTheWaitAndKeepsWatchingForTheReply)
@@ -295,6 +498,7 @@ TEST(Recover, TakesBackADelegatingReplyWhoseHandoffWasNeverRecorded)
         ChatMessage { "R", "dot", MessageRole::user, "Plan the launch", 50, MessageStatus::sent });
     account.messages.push_back(ChatMessage { "R-reply", "dot", MessageRole::assistant,
         handoffBlock("R", { { "B1", "Draft it" } }), 60, MessageStatus::sent });
+    enqueue(account, "queued later", "Q");
     account.recover();
     EXPECT_FALSE(findMessage(account, "R-reply"));
     const PendingRequest* job = findJob(account, "R");
@@ -302,7 +506,42 @@ TEST(Recover, TakesBackADelegatingReplyWhoseHandoffWasNeverRecorded)
     EXPECT_EQ(job->phase, JobPhase::uncertain);  // waiting again, and unsure after the restart
     EXPECT_EQ(job->submitted, 50);
     EXPECT_EQ(job->rootRequestID, "R");
-    EXPECT_EQ(account.jobs.front().id, "R");
+    ASSERT_EQ(account.jobs.size(), 2u);
+    EXPECT_EQ(account.jobs.front().id, "R");  // ahead of the request queued after it
+}
+
+// A delegating reply is taken back only when nothing else already answers for its request.
+TEST(Recover, LeavesADelegatingReplyWhoseRequestIsAccountedFor)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Account&)> prepare;
+    } cases[] = {
+        { "its request is still queued",
+            [](Account& a) { a.jobs.push_back(PendingRequest::make("R", a.bots[0], "Plan the launch")); } },
+        { "its handoff was recorded",
+            [](Account& a) {
+                a.handoffs = std::vector<Handoff> { { "H", "R", "dot", "B1", "Draft it", HandoffStatus::working, "R",
+                    std::nullopt } };
+            } },
+        { "no user message of that id", [](Account& a) { a.messages.mutableAt(0).id = "S"; } },
+        { "the request is a reply, not a user message",
+            [](Account& a) { a.messages.mutableAt(0).role = MessageRole::assistant; } },
+        { "its bot no longer exists", [](Account& a) { a.messages.mutableAt(0).botID = "gone"; } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Account account = crewAccount();
+        account.messages.push_back(
+            ChatMessage { "R", "dot", MessageRole::user, "Plan the launch", 50, MessageStatus::sent });
+        account.messages.push_back(ChatMessage { "R-reply", "dot", MessageRole::assistant,
+            handoffBlock("R", { { "B1", "Draft it" } }), 60, MessageStatus::sent });
+        c.prepare(account);
+        const std::size_t jobs = account.jobs.size();
+        account.recover();
+        EXPECT_TRUE(findMessage(account, "R-reply"));
+        EXPECT_EQ(account.jobs.size(), jobs);
+    }
 }
 
 TEST(SaveBot, ValidatesEveryField)
@@ -363,6 +602,25 @@ TEST(SaveBot, ValidatesEveryField)
     }
 }
 
+// Base64 grows in steps of four, so the longest data URL within 600000 bytes is 599998 bytes
+// long and the next is 600002.
+TEST(SaveBot, AnAvatarDataURLMayHoldAtMost600000Bytes)
+{
+    Account within = crewAccount();
+    const std::string longest = pngDataURLOfLength(599998);
+    within.saveBot({ std::nullopt, "Ada", "Kind.", std::nullopt, std::nullopt, Text(longest) });
+    EXPECT_EQ(within.bots.back().image, longest);
+
+    Account over = crewAccount();
+    const std::string tooLong = pngDataURLOfLength(600002);
+    expectRefusal(
+        over,
+        [&](Account& a) {
+            a.saveBot({ std::nullopt, "Ada", "Kind.", std::nullopt, std::nullopt, Text(tooLong) });
+        },
+        "Choose a smaller PNG avatar.");
+}
+
 TEST(SaveBot, EditsReplaceFieldsAndDropStaleLabels)
 {
     Account account = crewAccount();
@@ -416,6 +674,39 @@ TEST(ClearHistory, KeepsTheCrewAndWaitsForPendingMessages)
     EXPECT_EQ(account.bots.size(), 3u);
     EXPECT_EQ(account.installedCrewRevision, "rev");
     EXPECT_EQ(account.pendingDraftCleanup->size(), 1u);
+
+    // Every list the history holds is emptied; the crew, the selection and what must still be
+    // cleared from the Dot composer stay.
+    Account full = crewAccount();
+    full.selectedBot = "B1";
+    full.messages.push_back(ChatMessage { "M", "dot", MessageRole::user, "hi", 1, MessageStatus::sent });
+    full.drafts["B1"] = "draft";
+    full.draftReplies = std::map<std::string, QuotedReply> { { "B1", QuotedReply { "M", std::nullopt, "You", "hi" } } };
+    full.handoffs
+        = std::vector<Handoff> { { "H", "M", "dot", "B1", "task", HandoffStatus::complete, "M", std::nullopt } };
+    full.unreadBots = std::vector<Text> { "B1" };
+    full.readReplyIDs = std::map<std::string, std::vector<Text>> { { "B1", { "M" } } };
+    full.replyWatches = std::vector<ReplyWatch> { ReplyWatch { PendingRequest::make("M", full.bots[0], "hi") } };
+    full.unassignedReplies
+        = std::vector<UnassignedReply> { UnassignedReply { "u", pageMessage("u", "assistant", "text"), 1 } };
+    full.assignedRemoteReplies = std::map<std::string, Text> { { "u2", "B1" } };
+    full.ignoredRemoteReplyIDs = std::vector<Text> { "u3" };
+    full.pendingDraftCleanup = std::vector<Text> { "p" };
+    full.installedCrewRevision = "rev";
+    full.installedCrewURL = "https://dot.example/dots/home";
+    Account expected = full;
+    expected.messages.clear();
+    expected.drafts.clear();
+    expected.draftReplies.emplace();
+    expected.handoffs.emplace();
+    expected.unreadBots.emplace();
+    expected.readReplyIDs.emplace();
+    expected.replyWatches.emplace();
+    expected.unassignedReplies.emplace();
+    expected.assignedRemoteReplies.emplace();
+    expected.ignoredRemoteReplyIDs.emplace();
+    full.clearHistory();
+    EXPECT_EQ(full, expected);
 }
 
 }  // namespace

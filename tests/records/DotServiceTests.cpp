@@ -62,6 +62,36 @@ TEST(ValidDotURL, AHostWithAPortMustMatchItExactly)
     EXPECT_FALSE(validDotURL("https://127.0.0.1:9443/dots/home", local));
 }
 
+// Conversation addresses live under the configured home path, whatever it is.
+TEST(ValidDotURL, ConversationsLiveUnderTheConfiguredHomePath)
+{
+    const std::string uuid = "0123abcd-4567-89ef-ABCD-0123456789ab";
+    struct Case {
+        const char* homePath;
+        std::string url;
+        bool valid;
+    } cases[] = {
+        { "/chat", "https://dot.example/chat/home", true },
+        { "/chat", "https://dot.example/chat/" + uuid + "/", true },
+        { "/chat", "https://dot.example/dots/home", false },
+        { "/chat", "https://dot.example/chats/home", false },
+        { "/chat", "https://dot.example/chat", false },
+        { "/a/b", "https://dot.example/a/b/" + uuid, true },
+        { "/a/b", "https://dot.example/a/" + uuid, false },
+        { "/dots/", "https://dot.example/dots/home", true },  // one trailing slash is the same path
+        { "/dots/", "https://dot.example/dots//home", false },
+        { "/", "https://dot.example/" + uuid, true },
+        { "/", "https://dot.example/home", true },
+        { "/", "https://dot.example/dots/home", false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.homePath) + " " + c.url);
+        DotService dot = service("dot.example");
+        dot.homePath = c.homePath;
+        EXPECT_EQ(validDotURL(c.url, dot), c.valid);
+    }
+}
+
 class DotServiceFile : public ::testing::Test {
 protected:
     std::filesystem::path write(const std::string& contents)

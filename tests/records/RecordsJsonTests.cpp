@@ -1,3 +1,6 @@
+#include <bit>
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 #include <boost/json/serialize.hpp>
@@ -306,6 +309,64 @@ TEST(RecordsJson, TextIsEscapedAsJSONAndDatesAreNumbers)
         << encoded;
     EXPECT_NE(encoded.find(R"("date":123.456)"), std::string::npos) << encoded;
     EXPECT_EQ(decodeJSON<ChatMessage>(encoded), message);
+}
+
+TEST(RecordsJson, DatesReadBackExactlyAsWritten)
+{
+    // Each is written in its shortest exact form; a reader that rounds the decimal wrongly reads
+    // these one unit in the last place off, and the date then changes on every save and load.
+    const double dates[] = { -2.5e-300, 123456789012.34567, 786000001.5, 0.1, 1e300, 5e-324, 0.0 };
+    for (double date : dates) {
+        SCOPED_TRACE(date);
+        ChatMessage message { "id", "dot", MessageRole::user, "text", date, MessageStatus::sent };
+        std::string encoded = encodeJSON(message);
+        ChatMessage decoded = decodeJSON<ChatMessage>(encoded);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(decoded.date), std::bit_cast<std::uint64_t>(date)) << encoded;
+        EXPECT_EQ(encodeJSON(decoded), encoded);
+    }
+    // Negative zero is written as zero, so its text does not change on the next save.
+    ChatMessage negativeZero { "id", "dot", MessageRole::user, "text", -0.0, MessageStatus::sent };
+    EXPECT_NE(encodeJSON(negativeZero).find(R"("date":0,)"), std::string::npos) << encodeJSON(negativeZero);
+}
+
+// A number too large for a double is not a date or a count: the vault that holds one fails to
+// load, naming where, instead of loading as infinity and then failing every later save.
+TEST(RecordsJson, NumbersOutOfRangeFailWithTheirPath)
+{
+    struct Case {
+        const char* name;
+        std::string from;
+        std::string to;
+        std::string error;
+    } cases[] = {
+        { "date overflowing", "786000000.5", "1e999",
+            "accounts.0.messages.0.date: expected a finite number, found one too large for a date or number" },
+        { "negative date overflowing", "786000000.5", "-1e999",
+            "accounts.0.messages.0.date: expected a finite number, found one too large for a date or number" },
+        { "an exponent beyond any reader's range", "786000000.5", "-1e30888880",
+            "accounts.0.messages.0.date: expected a finite number, found one too large for a date or number" },
+        { "optional date overflowing", R"("note": "")", R"("note": "", "submitted": 1.5e309)",
+            "accounts.0.jobs.0.submitted: expected a finite number, found one too large for a date or number" },
+        { "integer overflowing", R"("version": 1)", R"("version": 1e400)",
+            "version: expected an integer, found a number" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string json = kOldVault;
+        auto at = json.find(c.from);
+        ASSERT_NE(at, std::string::npos);
+        json.replace(at, c.from.size(), c.to);
+        try {
+            decodeJSON<Vault>(json);
+            ADD_FAILURE() << "decoded";
+        } catch (const JsonDecodeError& error) {
+            EXPECT_EQ(std::string(error.what()), c.error);
+        }
+    }
+    // A number that underflows is as close to zero as a double gets, and is kept.
+    std::string tiny = kOldVault;
+    tiny.replace(tiny.find("786000000.5"), 11, "1e-400");
+    EXPECT_EQ(decodeJSON<Vault>(tiny).account().messages.elements().at(0).date, 0.0);
 }
 
 TEST(PageRecords, SnapshotDecodingRules)

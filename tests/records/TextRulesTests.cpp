@@ -123,11 +123,31 @@ TEST(TextRules, ReadsUUIDsInEitherCaseOnly)
 
 TEST(TextRules, DecodesMalformedUTF8AsReplacementWithProgress)
 {
-    std::string text = "a\xC3\xA9\xFF\xE2\x82";
-    std::vector<char32_t> decoded;
-    for (std::size_t pos = 0; pos < text.size();)
-        decoded.push_back(decodeUTF8(text, pos));
-    EXPECT_EQ(decoded, (std::vector<char32_t> { U'a', U'\u00E9', 0xFFFD, 0xFFFD, 0xFFFD }));
+    constexpr char32_t bad = 0xFFFD;
+    const struct {
+        const char* name;
+        std::string text;
+        std::vector<char32_t> decoded;
+    } cases[] = {
+        { "mixed", "a\xC3\xA9\xFF\xE2\x82", { U'a', U'\u00E9', bad, bad, bad } },
+        { "largest lead byte F4", "\xF4\x8F\xBF\xBF", { 0x10FFFF } },
+        // Bytes F5 to FF never start a sequence: each one, and each byte after it, stands alone.
+        { "lead F5", "\xF5\x80\x80\x80", { bad, bad, bad, bad } },
+        { "lead F8 with two continuations", "\xF8\x80\x80", { bad, bad, bad } },
+        { "lead FC", "\xFC\x80\x80\x80\x80\x80", { bad, bad, bad, bad, bad, bad } },
+        { "lead FF then text", "\xFF\x80\x80z", { bad, bad, bad, U'z' } },
+        { "lead C0 and C1", "\xC0\x80\xC1\xBF", { bad, bad, bad, bad } },
+        { "overlong three bytes", "\xE0\x80\x80", { bad, bad, bad } },
+        { "surrogate", "\xED\xA0\x80", { bad, bad, bad } },
+        { "past U+10FFFF", "\xF4\x90\x80\x80", { bad, bad, bad, bad } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<char32_t> decoded;
+        for (std::size_t pos = 0; pos < c.text.size();)
+            decoded.push_back(decodeUTF8(c.text, pos));
+        EXPECT_EQ(decoded, c.decoded);
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -162,6 +163,14 @@ TEST(Durability, FailedWritesLeaveThePreviousFileAndNoTemporaryFile)
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+#ifdef QUORVANE_SANITIZE
+        // The undefined-behaviour sanitizer needs descriptors of its own at its first type check
+        // in the child (it reads its suppressions file, and probes memory through a pipe), so
+        // with none left it ends the child before the save can fail. These two run in the
+        // normal build.
+        if (std::string_view(c.name).starts_with("no descriptor"))
+            continue;
+#endif
         ScratchFolder scratch;
         std::filesystem::path folder = scratch / "Quorvane";
         SecureStore(folder, fixedKey()).save(old);

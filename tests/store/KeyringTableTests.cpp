@@ -18,8 +18,8 @@ using namespace quorvane::test;
 namespace {
 
 constexpr const char* kKeyMissing = "The saved encryption key is missing. Your local data has been left untouched.";
-constexpr const char* kKeyNotStored = "Couldn’t save your encryption key. Unlock Keychain and reopen Quorvane.";
-constexpr const char* kUnavailable = "Keychain is unavailable. Unlock your Mac and reopen Quorvane.";
+constexpr const char* kKeyNotStored = "Couldn’t save your encryption key. Unlock your keyring and reopen Quorvane.";
+constexpr const char* kUnavailable = "Your keyring is unavailable. Unlock your session and reopen Quorvane.";
 
 enum class Keyring { absent, itemMissing, itemWrongLength, itemEmpty, itemPresent, itemMissingAndAddRefused };
 enum class File { absent, present, danglingLink };

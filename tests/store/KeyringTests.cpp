@@ -16,7 +16,7 @@ using namespace quorvane::test;
 namespace {
 
 constexpr const char* kKeyMissing = "The saved encryption key is missing. Your local data has been left untouched.";
-constexpr const char* kUnavailable = "Keychain is unavailable. Unlock your Mac and reopen Quorvane.";
+constexpr const char* kUnavailable = "Your keyring is unavailable. Unlock your session and reopen Quorvane.";
 const std::string kItem = "service local.vemir.quorvane.vault account encryption-key";
 
 std::string runOutput(const std::string& command)

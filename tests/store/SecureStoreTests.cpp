@@ -2,6 +2,7 @@
 // load, and where it keeps its folder.
 
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -217,6 +218,61 @@ TEST_F(SecureStoreTest, ContentsThatAreNotAUsableVaultFailWithTheirReason)
         EXPECT_THROW(store.save(valid), StorageError);
         EXPECT_EQ(readBytes(folder / "vault.enc"), bytes);
     }
+}
+
+// What load would refuse is never written: a plain Vault{} (no account), another version, an
+// active account that names none, a date that is not a number. The file stays as it was (or
+// absent), and the store goes on saving good vaults.
+TEST_F(SecureStoreTest, SaveRefusesAVaultThatCouldNotBeOpenedAgain)
+{
+    const Vault good = sampleVault();
+    Vault version2 = good;
+    version2.version = 2;
+    Vault orphan = good;
+    orphan.activeAccount = "NOT-AN-ACCOUNT";
+    Vault infinite = good;
+    infinite.accounts.front().messages.mutableAt(0).date = std::numeric_limits<double>::infinity();
+    Vault notANumber = good;
+    notANumber.accounts.front().messages.mutableAt(0).date = std::numeric_limits<double>::quiet_NaN();
+    const struct Case {
+        const char* name;
+        Vault vault;
+    } cases[] = {
+        { "a plain Vault{}", Vault {} },
+        { "version 2", version2 },
+        { "an active account that names none", orphan },
+        { "an infinite date", infinite },
+        { "a date that is not a number", notANumber },
+    };
+    SecureStore store(folder, fixedKey());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (bool fileExists : { false, true }) {
+            SCOPED_TRACE(fileExists ? "over a saved vault" : "as the first save");
+            std::filesystem::remove_all(folder);
+            std::filesystem::create_directories(folder);
+            if (fileExists)
+                store.save(good);
+            const std::optional<std::string> before
+                = fileExists ? std::optional(readBytes(folder / "vault.enc")) : std::nullopt;
+            try {
+                store.save(c.vault);
+                ADD_FAILURE() << "saved";
+            } catch (const StorageError& error) {
+                EXPECT_EQ(error.kind, StorageError::Kind::notLoadable);
+                EXPECT_STREQ(error.what(), "This data wasn’t saved, because it couldn’t be opened again.");
+            }
+            if (before)
+                EXPECT_EQ(readBytes(folder / "vault.enc"), *before);
+            else
+                EXPECT_FALSE(std::filesystem::exists(folder / "vault.enc"));
+            EXPECT_TRUE(strayFiles(folder).empty());
+        }
+    }
+    Vault changed = good;
+    changed.theme = Theme::dark;
+    store.save(changed);
+    EXPECT_EQ(store.load(), changed);
 }
 
 TEST_F(SecureStoreTest, TestKeyMustBeExactly32Bytes)

@@ -79,6 +79,7 @@ TEST(Appcast, RefusesWhatIsNotAnAppcast)
             "The update feed is not well-formed XML: " },
         { "an HTML page", "<html><body><p>Not found</p></body></html>", "The update feed is not an RSS feed." },
         { "no channel", "<rss version=\"2.0\"/>", "The update feed has no channel." },
+        { "a declaration and no element", "<?xml version=\"1.0\"?>", "The update feed is not an RSS feed." },
         { "empty", "", "The update feed is not well-formed XML: " },
         { "an item without a version",
             feed(

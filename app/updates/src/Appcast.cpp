@@ -280,7 +280,8 @@ bool isZero(const VersionPart& part)
 std::vector<AppcastItem> parseAppcast(std::string_view xml)
 {
     std::unique_ptr<Element> root = parseTree(xml);
-    if (!root->name.is("", "rss"))
+    // A document of processing instructions or comments alone is well-formed to GLib but has no root.
+    if (!root || !root->name.is("", "rss"))
         throw AppcastParseError("The update feed is not an RSS feed.");
     const Element* channel = root->child("", "channel");
     if (!channel)

@@ -14,6 +14,7 @@
 #include <unicode/utext.h>
 
 #include "AccountLists.hpp"
+#include "TeammateMention.hpp"
 #include "quorvane/ConversationContext.hpp"
 #include "quorvane/TextRules.hpp"
 
@@ -532,7 +533,8 @@ void Account::retireRedundantHandoffReports()
 
 // ---- Direct mention ---------------------------------------------------------------------------
 
-std::optional<Bot> Account::explicitTeammate(std::string_view text, std::string_view excludingBotID) const
+std::optional<TeammateMention> mentionedTeammate(
+    const Account& account, std::string_view text, std::string_view excludingBotID)
 {
     // Every candidate's pattern starts with "^@".
     if (!text.starts_with('@'))
@@ -540,7 +542,8 @@ std::optional<Bot> Account::explicitTeammate(std::string_view text, std::string_
     icu::UnicodeString subject
         = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     const Bot* candidate = nullptr;
-    for (const auto& bot : bots) {
+    int32_t matchEnd = 0;  // in UTF-16 units of `subject`
+    for (const auto& bot : account.bots) {
         if (bot.archived || bot.id == kPrimaryBotID || bot.id == excludingBotID)
             continue;
         // The pattern holds the bot's name, so it is compiled per bot; a crew is small and this
@@ -561,10 +564,24 @@ std::optional<Bot> Account::explicitTeammate(std::string_view text, std::string_
         if (candidate)
             return std::nullopt;
         candidate = &bot;
+        matchEnd = matcher->end(status);
+        if (U_FAILURE(status))
+            return std::nullopt;
     }
     if (!candidate)
         return std::nullopt;
-    return *candidate;
+    // The text is valid UTF-8 (a Text), so the matched prefix converts back to the same bytes.
+    std::string mention;
+    subject.tempSubString(0, matchEnd).toUTF8String(mention);
+    return TeammateMention { *candidate, mention.size() };
+}
+
+std::optional<Bot> Account::explicitTeammate(std::string_view text, std::string_view excludingBotID) const
+{
+    auto mention = mentionedTeammate(*this, text, excludingBotID);
+    if (!mention)
+        return std::nullopt;
+    return std::move(mention->bot);
 }
 
 }  // namespace quorvane

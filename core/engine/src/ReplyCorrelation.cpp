@@ -47,8 +47,6 @@ struct TagMatch {
     std::string_view token;  // the tag's 12 digits
 };
 
-// ---- Reply tags -------------------------------------------------------------------------------
-
 // Offset of the first character that is not white space (the set "\s" matches).
 std::size_t leadingWhitespaceEnd(std::string_view text)
 {

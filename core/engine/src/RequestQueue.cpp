@@ -10,6 +10,7 @@
 
 #include "AccountLists.hpp"
 #include "AvatarImage.hpp"
+#include "TeammateMention.hpp"
 #include "quorvane/Account.hpp"
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/ConversationContext.hpp"
@@ -139,11 +140,10 @@ void Account::enqueue(std::string_view text, std::string_view id, bool manual, c
 
     if (manual)
         return;
-    if (auto teammate = explicitTeammate(message, bot.id)) {
-        std::string_view mention = prefixCharacters(message, characterCount(teammate->name) + 1);
-        std::string_view rest = trimmed(message.substr(mention.size()));
+    if (auto mention = mentionedTeammate(*this, message, bot.id)) {
+        std::string_view rest = trimmed(message.substr(mention->end));
         if (!rest.empty())
-            acceptResponse(id, directMentionBlock(id, rest, teammate->id), std::nullopt, std::nullopt, true, now);
+            acceptResponse(id, directMentionBlock(id, rest, mention->bot.id), std::nullopt, std::nullopt, true, now);
     }
 }
 

@@ -79,12 +79,18 @@ std::size_t wordCount(std::string_view text)
     return words;
 }
 
-bool hasControlCharacter(std::string_view text)
+// Control characters, and the invisible format characters that can make a label in the sidebar
+// read as something else (a right-to-left override, a zero-width space). The two joiners stay:
+// they shape emoji and the letters of some scripts, and can neither hide nor reorder text.
+bool hasControlOrFormatCharacter(std::string_view text)
 {
     std::size_t pos = 0;
-    while (pos < text.size())
-        if (u_charType(static_cast<UChar32>(decodeUTF8(text, pos))) == U_CONTROL_CHAR)
+    while (pos < text.size()) {
+        char32_t c = decodeUTF8(text, pos);
+        auto type = u_charType(static_cast<UChar32>(c));
+        if (type == U_CONTROL_CHAR || (type == U_FORMAT_CHAR && c != U'\u200C' && c != U'\u200D'))
             return true;
+    }
     return false;
 }
 
@@ -93,7 +99,7 @@ bool isAcceptableLabel(std::string_view label)
 {
     auto characters = characterCount(label);
     return characters >= kLabelMinCharacters && characters <= kLabelMaxCharacters && wordCount(label) <= kLabelMaxWords
-        && !hasControlCharacter(label) && label.find("\u2026") == std::string_view::npos
+        && !hasControlOrFormatCharacter(label) && label.find("\u2026") == std::string_view::npos
         && label.find("...") == std::string_view::npos;
 }
 

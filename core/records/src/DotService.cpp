@@ -150,10 +150,14 @@ bool validDotURL(std::string_view text, const DotService& service)
     if (!sameAuthority)
         return false;
 
-    constexpr std::string_view prefix = "/dots/";
-    if (!path.starts_with(prefix))
+    // Conversations live under the home path: <homePath>/home and <homePath>/<UUID>. The home
+    // path may be written with or without its final slash.
+    std::string_view home = service.homePath;
+    if (home.ends_with('/'))
+        home.remove_suffix(1);
+    if (!path.starts_with(home) || path.substr(home.size(), 1) != "/")
         return false;
-    path.remove_prefix(prefix.size());
+    path.remove_prefix(home.size() + 1);
     if (path.ends_with('/'))
         path.remove_suffix(1);
     return isConversationName(path);

@@ -1,6 +1,7 @@
 #include "quorvane/Json.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include <boost/json/serialize.hpp>
@@ -139,6 +140,12 @@ void appendNumber(std::string& out, double value)
 {
     if (!std::isfinite(value))
         throw std::invalid_argument("A date or number that is not finite cannot be written as JSON");
+    // Negative zero would be written "-0", which reads back as the integer 0: the one number
+    // whose text would change on the next save. Zero is zero for every date and number here.
+    if (value == 0) {
+        out.push_back('0');
+        return;
+    }
     char buffer[32];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, result.ptr);
@@ -193,7 +200,12 @@ void decodeInto(const boost::json::value& value, double& out)
 {
     if (!value.is_number())
         json_detail::typeMismatch("a number", value);
-    out = value.to_number<double>();
+    // A number past a double's range reads as infinity, which no encoder can write back: a vault
+    // holding one could never be saved again.
+    double number = value.to_number<double>();
+    if (!std::isfinite(number))
+        throw JsonDecodeError("expected a finite number, found one too large for a date or number");
+    out = number;
 }
 
 void tag_invoke(boost::json::value_from_tag, boost::json::value& value, const Text& text)

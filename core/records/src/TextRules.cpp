@@ -131,7 +131,11 @@ char32_t decodeUTF8(std::string_view text, std::size_t& pos)
         ++pos;
         return lead;
     }
-    int length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+    // C0, C1 and F5 to FF never start a sequence; neither does a continuation byte.
+    int length = lead >= 0xF0 && lead <= 0xF4 ? 4
+        : lead >= 0xE0 && lead <= 0xEF        ? 3
+        : lead >= 0xC2 && lead <= 0xDF        ? 2
+                                              : 0;
     if (length == 0 || pos + length > text.size()) {
         ++pos;
         return 0xFFFD;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string_view>
 
 #include <dirent.h>
@@ -26,11 +27,12 @@ namespace quorvane {
 namespace {
 
 constexpr const char* kKeyMissing = "The saved encryption key is missing. Your local data has been left untouched.";
-constexpr const char* kKeyNotStored = "Couldn’t save your encryption key. Unlock Keychain and reopen Quorvane.";
-constexpr const char* kKeychainUnavailable = "Keychain is unavailable. Unlock your Mac and reopen Quorvane.";
+constexpr const char* kKeyNotStored = "Couldn’t save your encryption key. Unlock your keyring and reopen Quorvane.";
+constexpr const char* kKeyringUnavailable = "Your keyring is unavailable. Unlock your session and reopen Quorvane.";
 constexpr const char* kInvalidTestKey = "Invalid storage key.";
 constexpr const char* kNewerVersion = "This saved data needs a newer version of Quorvane.";
 constexpr const char* kNotEncrypted = "Your conversation couldn’t be encrypted.";
+constexpr const char* kNotLoadable = "This data wasn’t saved, because it couldn’t be opened again.";
 
 // Temporary files of interrupted saves start with this; nothing else in the folder does.
 constexpr std::string_view kTemporaryPrefix = ".vault.enc-";
@@ -151,7 +153,7 @@ void keyFromKeyring(
         if (!lookup.data.empty())
             OPENSSL_cleanse(lookup.data.data(), lookup.data.size());
         if (!usable)
-            throw AppFailure(kKeychainUnavailable);
+            throw AppFailure(kKeyringUnavailable);
         return;
     }
     case KeyLookup::Status::notFound:
@@ -167,7 +169,7 @@ void keyFromKeyring(
     case KeyLookup::Status::unavailable:
         break;
     }
-    throw AppFailure(kKeychainUnavailable);
+    throw AppFailure(kKeyringUnavailable);
 }
 
 // Encrypts box[nonceLength, size - tagLength) in place and fills in the nonce and the tag.
@@ -304,6 +306,15 @@ void replaceDurably(const std::filesystem::path& directory, const char* name, co
         failSaving("flushing the storage folder to disk", lastError());
 }
 
+// Whether this version can open the vault: format version 1 and an active account that
+// exists. load refuses anything else, so save refuses it too.
+bool usable(const Vault& vault)
+{
+    return vault.version == 1 && std::any_of(vault.accounts.begin(), vault.accounts.end(), [&](const Account& account) {
+        return account.id == vault.activeAccount;
+    });
+}
+
 }  // namespace
 
 SecureStore::SecureStore(
@@ -359,9 +370,7 @@ Vault SecureStore::load()
             throw StorageError(StorageError::Kind::decoding,
                 std::string("The saved data could not be decoded (") + error.what() + ").");
         }
-        bool activeExists = std::any_of(vault.accounts.begin(), vault.accounts.end(),
-            [&](const Account& account) { return account.id == vault.activeAccount; });
-        if (vault.version != 1 || !activeExists)
+        if (!usable(vault))
             throw AppFailure(kNewerVersion);
         unreadableFile = false;
         return vault;
@@ -376,13 +385,21 @@ void SecureStore::save(const Vault& vault)
     if (unreadableFile)
         throw StorageError(
             StorageError::Kind::refused, "The saved data could not be read, so it will not be overwritten.");
+    // Writing what load refuses would lock the user out of all their history at the next start.
+    if (!usable(vault))
+        throw StorageError(StorageError::Kind::notLoadable, kNotLoadable);
 
     // Nonce, plaintext and tag in one buffer: the plaintext is encrypted in place. Sized from
     // the last save, a large vault is encoded without reallocating and copying as it grows.
     std::string box;
     box.reserve(nonceLength + lastPlaintextSize + lastPlaintextSize / 16 + tagLength);
     box.append(nonceLength, '\0');
-    appendJSON(box, vault);
+    try {
+        appendJSON(box, vault);
+    } catch (const std::invalid_argument&) {
+        // A number that is not finite (a date, say) has no JSON form; the file stays as it was.
+        throw StorageError(StorageError::Kind::notLoadable, kNotLoadable);
+    }
     lastPlaintextSize = box.size() - nonceLength;
     box.append(tagLength, '\0');
     if (!sealBox(key, box))

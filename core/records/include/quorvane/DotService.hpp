@@ -44,7 +44,8 @@ public:
 };
 
 // True for an https address on the service's main host, without query or fragment, whose path
-// is /dots/home or /dots/<UUID>, optionally with a trailing slash.
+// is <homePath>/home or <homePath>/<UUID> (/dots/home, /dots/<UUID> as shipped), optionally
+// with a trailing slash.
 bool validDotURL(std::string_view text, const DotService& service);
 bool validDotURL(std::string_view text);  // against DotService::current()
 

@@ -171,12 +171,20 @@ void decodeInto(const boost::json::value& value, T& out)
     });
 }
 
+// Parses JSON text as boost::json::parse does, except that every number with a fraction or an
+// exponent is converted from its text with correct rounding. Boost.JSON 1.81's own conversion is
+// not correctly rounded (it reads "-2.5e-300" as -2.5000000000000003e-300, and about one in ten
+// numbers of twelve digits or more one unit in the last place off), so a number written with the
+// shortest form that reads back exactly would otherwise change on every save and load.
+boost::json::value parseJSON(std::string_view text, boost::json::error_code& error);
+boost::json::value parseJSON(std::string_view text);  // throws boost::system::system_error
+
 // Parses JSON text and decodes it as T; any failure is a JsonDecodeError.
 template <class T>
 T decodeJSON(std::string_view text)
 {
     boost::json::error_code error;
-    boost::json::value value = boost::json::parse(text, error);
+    boost::json::value value = parseJSON(text, error);
     if (error)
         throw JsonDecodeError("The data is not valid JSON: " + error.message());
     T out {};
@@ -284,7 +292,7 @@ void tag_invoke(boost::json::value_from_tag, boost::json::value& value, const T&
 {
     // The text encoder is the single source of the wire form; parsing it back keeps the DOM
     // form identical to what the store writes.
-    value = boost::json::parse(encodeJSON(record));
+    value = parseJSON(encodeJSON(record));
 }
 
 template <DescribedRecord T>

@@ -42,6 +42,7 @@ public:
         authentication,  // the tag did not verify: tampered, truncated or another key
         decoding,  // decrypted, but not the JSON of a vault
         refused,  // the file could not be read, so it is not overwritten
+        notLoadable,  // the vault to save is one that load would refuse, so it is not written
     };
     StorageError(Kind kind, const std::string& message, std::error_code code = {})
         : std::runtime_error(message)
@@ -56,8 +57,8 @@ public:
 template <>
 struct EnumNames<StorageError::Kind> {
     static constexpr std::string_view what = "storage error";
-    static constexpr std::array<std::string_view, 5> names
-        = { "fileSystem", "damaged", "authentication", "decoding", "refused" };
+    static constexpr std::array<std::string_view, 6> names
+        = { "fileSystem", "damaged", "authentication", "decoding", "refused", "notLoadable" };
 };
 
 class SecureStore final : public VaultStorage {
@@ -88,10 +89,13 @@ public:
     Vault load() override;
 
     // Encrypts the vault with a fresh nonce and replaces the file atomically and durably, mode
-    // 0600. Throws AppFailure "Your conversation couldn’t be encrypted." when sealing fails,
-    // StorageError when a step on disk fails: the previous file stays as it was, except when
-    // only the last step, flushing the folder, fails; the new file is then in place but may
-    // not survive a power cut, and the caller saves again when it retries.
+    // 0600. A vault that load would refuse (another version, an active account that names none,
+    // as in a plain Vault{}, or a number that is not finite) is never written, since the next
+    // start could not open it: StorageError `notLoadable`, the file untouched. Throws AppFailure
+    // "Your conversation couldn’t be encrypted." when sealing fails, StorageError when a step on
+    // disk fails: the previous file stays as it was, except when only the last step, flushing
+    // the folder, fails; the new file is then in place but may not survive a power cut, and the
+    // caller saves again when it retries.
     void save(const Vault& vault) override;
 
     // $XDG_DATA_HOME/Quorvane, or ~/.local/share/Quorvane when that is unset or not absolute.

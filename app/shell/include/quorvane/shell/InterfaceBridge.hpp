@@ -10,14 +10,9 @@
 // about:blank and data: documents therefore have no path here at all, and a document that is
 // not the bundle's index.html is dropped by the address check below.
 //
-// Every relayed text is hostile input and is checked again here:
-//   - at most kMessageByteLimit bytes (64 MiB: room for the largest legitimate command, a
-//     "read" receipt that carries the text of a long conversation, and a bound on what a
-//     misbehaving page can make the application parse);
-//   - JSON of the form {"href": <the index.html file URL>, "message": {…}} where the message
-//     has a string "id" and a string "command"; "data" is taken when it is an object and is an
-//     empty object otherwise.
-// Anything else is dropped silently: no reply, no log line.
+// Every relayed text is hostile input and is checked again here (BridgeMessage.hpp): a bounded
+// JSON envelope naming the bundle's index.html, with a string id and command. Anything else is
+// dropped silently: no reply, no log line.
 
 #include <cstddef>
 #include <filesystem>
@@ -27,22 +22,17 @@
 #include <string>
 #include <string_view>
 
-#include <boost/json/object.hpp>
 #include <webkit/webkit.h>
 
-namespace quorvane {
+#include "quorvane/shell/BridgeMessage.hpp"
 
-struct PageMessage {
-    std::string id;
-    std::string command;
-    boost::json::object data;
-};
+namespace quorvane {
 
 class InterfaceBridge {
 public:
     static constexpr const char* kWorld = "local.quorvane.shell";
     static constexpr const char* kHandler = "quorvane";
-    static constexpr std::size_t kMessageByteLimit = 64u * 1024 * 1024;
+    static constexpr std::size_t kMessageByteLimit = kBridgeMessageByteLimit;
 
     // Registers the handler and the relay on `manager`; `indexFile` is the bundle's index.html.
     InterfaceBridge(
@@ -52,11 +42,17 @@ public:
     InterfaceBridge& operator=(const InterfaceBridge&) = delete;
 
     // The checks above, on one relayed text.
-    static std::optional<PageMessage> parse(std::string_view text, const std::filesystem::path& indexFile);
+    static std::optional<PageMessage> parse(std::string_view text, const std::filesystem::path& indexFile)
+    {
+        return parseBridgeMessage(text, indexFile);
+    }
 
     // Whether `uri` addresses the file `indexFile` (a file URL on this machine whose path,
     // normalised, is the file's; query and fragment do not count).
-    static bool addressesFile(std::string_view uri, const std::filesystem::path& indexFile);
+    static bool addressesFile(std::string_view uri, const std::filesystem::path& indexFile)
+    {
+        return uriAddressesFile(uri, indexFile);
+    }
 
     struct State;
 
