@@ -205,6 +205,32 @@ TEST(ReplyIntake, OlderAndRepeatedReadingsChangeNothing)
     EXPECT_EQ(unread(account), (std::vector<Text> { "dot" }));
 }
 
+// A reply whose first page message carries nothing but the tag in its HTML: its HTML is the
+// parts' HTML joined with a line feed between every two parts that have some, when the reply is
+// accepted and again when a late part is filed.
+TEST(ReplyIntake, ALatePartJoinsTheReplysHTMLAsAcceptanceDoes)
+{
+    Conversation c;
+    c.queue("Two parts, please", "R1");
+    std::string tag = c.submit("R1");
+    std::string bare = tag.substr(0, tag.size() - 1);  // the tag without its line feed
+    c.answer("a1", tag + "First part.");
+    c.page.back().html = Text("<p>" + bare + "</p>");
+    c.answer("a2", tag + "Second part.");
+    c.page.back().html = Text("<p>" + bare + "</p><p>Second part.</p>");
+
+    PendingRequest finished = c.accept("R1");
+    c.account.trackReply(finished, c.page, false);
+    EXPECT_EQ(findMessage(c.account, "R1-reply")->html, Text("\n<p>Second part.</p>"));
+
+    c.answer("a3", tag + "Third part.");
+    c.page.back().html = Text("<p>" + bare + "</p><p>Third part.</p>");
+    c.account.reconcileReplies(c.page, kNow + 20);
+    const ChatMessage* reply = findMessage(c.account, "R1-reply");
+    EXPECT_EQ(reply->text, "First part.\n\nSecond part.\n\nThird part.");
+    EXPECT_EQ(reply->html, Text("\n<p>Second part.</p>\n<p>Third part.</p>"));
+}
+
 TEST(ReplyIntake, ReportsWaitingForAResultReceiveIt)
 {
     Account account = crewAccount();

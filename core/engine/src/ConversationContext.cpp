@@ -6,6 +6,7 @@
 #include <iterator>
 #include <unordered_set>
 
+#include "EngineCommon.hpp"
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/Digest.hpp"
 #include "quorvane/Json.hpp"
@@ -18,13 +19,11 @@ namespace {
 
 // The texts below are typed into the Dot composer and recognised again when the page shows
 // them back, so they must stay byte for byte as they are.
-constexpr std::string_view kEnvelopeStart = "[Quorvane request ";
 constexpr std::string_view kConversationLine = "]\n[Conversation: ";
 constexpr std::string_view kReplyTagStart = "[Reply tag: [qv:";
 constexpr std::string_view kReplyTagEnd = "]]\n";
 constexpr std::string_view kHandoffsAllowed = "Handoffs allowed using this request ID.\n";
 constexpr std::string_view kHandoffsRefused = "Answer directly; do not hand off this turn.\n";
-constexpr std::string_view kUserTextStart = "[User message]\n";
 constexpr std::string_view kCrewSetupStart = "[Quorvane crew setup]\n[Crew revision: ";
 constexpr std::string_view kCrewSetupRules
     = "]\nThis registry replaces the previous crew. Scope identities to each turn; preserve the primary Dot's "
@@ -51,7 +50,6 @@ constexpr std::array<std::size_t, 5> kPersonalityLimits = { 1800, 220, 80, 32, 0
 // Teammate results given to a handoff request, newest kept first.
 constexpr std::int64_t kTeammateResultsBudget = 4000;
 constexpr std::size_t kQuoteCharacterLimit = 4000;
-constexpr std::int64_t kMaxHandoffDepth = 3;
 
 constexpr std::string_view kTooLongForSetup
     = "The crew setup and message are too long. Return this message to draft and shorten it.";
@@ -181,7 +179,7 @@ void Account::configurePayload(PendingRequest& job, const Bot& bot, std::string_
 {
     const auto roster = crewRoster(bots);
 
-    std::string header(kEnvelopeStart);
+    std::string header(kRequestHeaderStart);
     header += job.id;
     header += kConversationLine;
     header += job.turnName ? job.turnName->view() : bot.name.view();
@@ -202,13 +200,13 @@ void Account::configurePayload(PendingRequest& job, const Bot& bot, std::string_
     bool hasOtherTeammate
         = std::any_of(roster.begin(), roster.end(), [&](const Bot* member) { return member->id != bot.id; });
     bool handoffsAllowed
-        = !job.isReport.value_or(false) && job.delegationDepth.value_or(0) < kMaxHandoffDepth && hasOtherTeammate;
+        = !job.isReport.value_or(false) && job.delegationDepth.value_or(0) <= kMaxDelegationDepth && hasOtherTeammate;
 
     std::string body = identity;
     if (!identity.empty())
         body += "\n";
     body += handoffsAllowed ? kHandoffsAllowed : kHandoffsRefused;
-    body += kUserTextStart;
+    body += kUserMessageMarker;
     body += text;
 
     job.crewSetupRevision.reset();
@@ -263,8 +261,8 @@ void Account::prepareConversationContext(std::string_view id)
     if (found == jobs.end())
         return;
     auto position = static_cast<std::size_t>(found - jobs.begin());
-    auto bot = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == found->botID; });
-    if (bot == bots.end())
+    const Bot* bot = findBot(*this, found->botID);
+    if (!bot)
         return;
     const Bot answering = *bot;
 
@@ -282,10 +280,8 @@ void Account::prepareConversationContext(std::string_view id)
 
     std::optional<Text> text = job.inputText;
     if (!text) {
-        const auto& history = messages.elements();
-        auto message
-            = std::find_if(history.begin(), history.end(), [&](const ChatMessage& m) { return m.id == job.id; });
-        if (message == history.end())
+        const ChatMessage* message = findMessage(*this, job.id);
+        if (!message)
             return;
         text = message->text;
     }
@@ -339,17 +335,17 @@ void Account::prepareHandoffContext(std::string_view id)
     // Read-only access keeps the shared history and handoff lists shared.
     const auto& allHandoffs = handoffs->elements();
     const auto& history = messages.elements();
-    auto handoff = std::find_if(allHandoffs.begin(), allHandoffs.end(), [&](const Handoff& h) { return h.id == id; });
-    if (handoff == allHandoffs.end())
+    const Handoff* handoff = findByID(allHandoffs, id);
+    if (!handoff)
         return;
-    auto bot = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == found->botID; });
-    if (bot == bots.end())
+    const Bot* bot = findBot(*this, found->botID);
+    if (!bot)
         return;
 
     std::unordered_set<std::string> siblingReplies;
     for (const auto& sibling : allHandoffs)
         if (sibling.rootRequestID == handoff->rootRequestID && sibling.status == HandoffStatus::complete)
-            siblingReplies.insert(sibling.id + "-reply");
+            siblingReplies.insert(replyID(sibling.id));
 
     // Walk back from the newest so that, when space runs out, the latest results are the ones kept.
     std::string context;
@@ -357,9 +353,8 @@ void Account::prepareHandoffContext(std::string_view id)
     for (auto message = history.rbegin(); message != history.rend() && budget >= 1; ++message) {
         if (message->role != MessageRole::assistant || !siblingReplies.contains(message->id.str()))
             continue;
-        auto author = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == message->botID; });
-        std::string entry
-            = (author != bots.end() ? author->name.str() : std::string("Teammate")) + ": " + message->text;
+        const Bot* author = findBot(*this, message->botID);
+        std::string entry = (author ? author->name.str() : std::string("Teammate")) + ": " + message->text;
         auto length = static_cast<std::int64_t>(characterCount(entry));
         context = std::string(prefixCharacters(entry, static_cast<std::size_t>(budget))) + "\n" + context;
         budget -= std::min(length, budget) + 1;
@@ -367,9 +362,8 @@ void Account::prepareHandoffContext(std::string_view id)
 
     std::string quote;
     if (isDirectMention(*handoff)) {
-        auto root = std::find_if(
-            history.begin(), history.end(), [&](const ChatMessage& m) { return m.id == handoff->rootRequestID; });
-        if (root != history.end() && root->quotedReply)
+        const ChatMessage* root = findMessage(*this, handoff->rootRequestID);
+        if (root && root->quotedReply)
             quote = quotedReplyBlock(root->quotedReply->author, root->quotedReply->text);
     }
 
@@ -391,12 +385,11 @@ bool Account::isDirectMention(const Handoff& handoff) const
     // Handoffs saved before the flag existed: recognise the "@Name task" message that made them.
     if (!handoff.parentRequestID || *handoff.parentRequestID != handoff.rootRequestID)
         return false;
-    auto root = std::find_if(
-        messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == handoff.rootRequestID; });
-    if (root == messages.end() || root->role != MessageRole::user)
+    const ChatMessage* root = findMessage(*this, handoff.rootRequestID);
+    if (!root || root->role != MessageRole::user)
         return false;
-    auto target = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == handoff.targetBotID; });
-    if (target == bots.end())
+    const Bot* target = findBot(*this, handoff.targetBotID);
+    if (!target)
         return false;
     if (!lowercased(root->text).starts_with("@" + lowercased(target->name)))
         return false;
@@ -449,8 +442,8 @@ QuotedReply Account::quotedMessage(std::string_view id, const std::optional<Text
         author = "You";
     } else {
         const Text& authorID = message->sourceBotID ? *message->sourceBotID : message->botID;
-        auto bot = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == authorID; });
-        author = bot != bots.end() ? bot->name.str() : std::string("Dot");
+        const Bot* bot = findBot(*this, authorID);
+        author = bot ? bot->name.str() : std::string("Dot");
     }
 
     QuotedReply reply;

@@ -14,6 +14,7 @@
 #include <unicode/utext.h>
 
 #include "AccountLists.hpp"
+#include "EngineCommon.hpp"
 #include "TeammateMention.hpp"
 #include "quorvane/ConversationContext.hpp"
 #include "quorvane/TextRules.hpp"
@@ -35,8 +36,6 @@ constexpr std::size_t kMaxDirectiveBytes = std::size_t(1) << 20;
 constexpr std::size_t kMaxDirectiveDepth = 32;
 
 constexpr std::size_t kMaxHandoffsPerRoot = 6;
-constexpr std::size_t kMaxJobs = 20;
-constexpr std::int64_t kMaxDelegatingDepth = 2;
 constexpr std::size_t kMaxTaskCharacters = 4000;
 
 [[noreturn]] void brokenPattern(const char* which)
@@ -191,13 +190,8 @@ std::optional<HandoffDirective> parseDirective(std::string_view json)
 
 const Handoff* findHandoff(const std::optional<CowVector<Handoff>>& handoffs, std::string_view id)
 {
-    if (!handoffs)
-        return nullptr;
-    auto found = std::find_if(handoffs->begin(), handoffs->end(), [&](const Handoff& h) { return h.id == id; });
-    return found == handoffs->end() ? nullptr : &*found;
+    return handoffs ? findByID(*handoffs, id) : nullptr;
 }
-
-Text rootOf(const PendingRequest& job) { return job.rootRequestID.value_or(job.id); }
 
 bool isASCIIAlphanumeric(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -288,11 +282,7 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     // and a refused one must leave no trace.
     if (job.roleTargets)
         return false;
-    auto botOf = [&](std::string_view id) -> const Bot* {
-        auto found = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == id; });
-        return found == bots.end() ? nullptr : &*found;
-    };
-    if (!botOf(job.botID))
+    if (!findBot(*this, job.botID))
         return false;
 
     auto envelope = handoffEnvelope(reply);
@@ -301,7 +291,7 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     if (job.isReport.value_or(false))
         return false;
     std::int64_t depth = job.delegationDepth.value_or(0);
-    if (depth > kMaxDelegatingDepth)
+    if (depth > kMaxDelegationDepth)
         return false;
     const HandoffDirective& directive = *envelope.directive;
     if (directive.request_id != job.id.view())
@@ -319,7 +309,7 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     // The delegating job leaves the queue, so it does not count.
     auto otherJobs = static_cast<std::size_t>(
         std::count_if(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id != job.id; }));
-    if (otherJobs + assignments.size() > kMaxJobs)
+    if (otherJobs + assignments.size() > kQueueLimit)
         return false;
 
     std::set<std::string_view> targets;
@@ -329,7 +319,7 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
 
     std::vector<const Bot*> targetBots;
     for (const auto& assignment : assignments) {
-        const Bot* target = botOf(assignment.to);
+        const Bot* target = findBot(*this, assignment.to);
         if (!target || target->id == job.botID || target->id == kPrimaryBotID || target->archived)
             return false;
         if (trimmed(assignment.task).empty() || characterCount(assignment.task) > kMaxTaskCharacters)
@@ -340,9 +330,7 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     // Build everything first, then apply it in one go.
     std::optional<QuotedReply> quote;
     if (directMention) {
-        auto rootMessage
-            = std::find_if(messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == root; });
-        if (rootMessage != messages.end())
+        if (const ChatMessage* rootMessage = findMessage(*this, root))
             quote = rootMessage->quotedReply;
     }
     std::vector<Handoff> newHandoffs;
@@ -501,10 +489,10 @@ void Account::retireRedundantHandoffReports()
     std::unordered_set<std::string> retiredIDs;
     for (const auto& report : redundant) {
         retiredIDs.insert(report.id.str());
-        retiredIDs.insert(report.id + "-reply");
+        retiredIDs.insert(replyID(report.id));
         for (const auto& destination : replyDestinations(report)) {
-            retiredIDs.insert(report.id + "-reply-handoff-result-" + destination);
-            retiredIDs.insert(report.id + "-handoff-result-" + destination);
+            retiredIDs.insert(handoffResultID(replyID(report.id), destination));
+            retiredIDs.insert(handoffResultID(report.id, destination));
         }
     }
     erase_if(messages, [&](const ChatMessage& m) { return retiredIDs.contains(m.id.str()); });

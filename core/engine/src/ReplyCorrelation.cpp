@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "EngineCommon.hpp"
 #include "quorvane/TextRules.hpp"
 
 namespace quorvane {
@@ -25,7 +26,7 @@ constexpr std::size_t kTokenLength = 12;
 
 // What our own prompts begin with; a page turn that starts like this is ours, never a reply.
 constexpr std::array<std::string_view, 3> kEnvelopePrefixes = {
-    "[Quorvane request "sv,
+    kRequestHeaderStart,
     "[Active Quorvane bot \u2014 this turn only]"sv,
     "[Quorvane crew setup]"sv,
 };
@@ -395,17 +396,6 @@ std::vector<DotMessage> untaggedReplies(const PendingRequest& job, const std::ve
     return untaggedRepliesAfter(job, unique, turn);
 }
 
-std::string joined(const std::vector<std::string_view>& pieces, std::string_view separator)
-{
-    std::string out;
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        if (i > 0)
-            out.append(separator);
-        out.append(pieces[i]);
-    }
-    return out;
-}
-
 bool isEchoPart(const ReplyPart& part)
 {
     if (isEnvelopeText(part.text))
@@ -474,7 +464,7 @@ std::vector<DotMessage> uniqueDotMessages(const std::vector<DotMessage>& message
 
 std::unordered_set<std::string> matchingRequestIDs(const PendingRequest& job, const std::vector<DotMessage>& messages)
 {
-    std::string envelope = "[Quorvane request " + job.id + "]";
+    std::string envelope = requestHeader(job.id);
     std::string target = normalized(job.payload);
     std::unordered_set<std::string_view> baseline = idSet(job.baseline);
     std::unordered_set<std::string> ids;
@@ -665,23 +655,12 @@ std::optional<std::string> replyFor(const PendingRequest& job, const std::vector
     std::vector<DotMessage> replies = correlatedReplies(job, messages);
     if (replies.empty())
         return std::nullopt;
-    std::vector<std::string_view> texts;
-    for (const DotMessage& reply : replies)
-        if (!reply.text.empty())
-            texts.push_back(reply.text.view());
-    return joined(texts, "\n\n");
+    return joinedTexts(replies);
 }
 
 std::optional<std::string> richReplyFor(const PendingRequest& job, const std::vector<DotMessage>& messages)
 {
-    std::vector<DotMessage> replies = correlatedReplies(job, messages);
-    std::vector<std::string_view> html;
-    for (const DotMessage& reply : replies)
-        if (reply.html)
-            html.push_back(reply.html->view());
-    if (html.empty())
-        return std::nullopt;
-    return joined(html, "\n");
+    return joinedHTML(correlatedReplies(job, messages));
 }
 
 std::vector<ReplyPart> replyPartsFor(const PendingRequest& job, const std::vector<DotMessage>& messages)
@@ -774,18 +753,9 @@ void Account::removeRequestEchoes()
                 if (remaining.empty()) {
                     remove = true;
                 } else if (remaining.size() != message.parts->size()) {
-                    std::vector<std::string_view> texts;
-                    std::vector<std::string_view> html;
-                    for (const ReplyPart& part : remaining) {
-                        if (!part.text.empty())
-                            texts.push_back(part.text.view());
-                        if (part.html)
-                            html.push_back(part.html->view());
-                    }
                     replacement = message;
-                    replacement->text = Text(joined(texts, "\n\n"));
-                    std::string markup = joined(html, "\n");
-                    replacement->html = markup.empty() ? std::nullopt : std::optional<Text>(Text(markup));
+                    replacement->text = Text(joinedTexts(remaining));
+                    replacement->html = replyHTML(remaining);
                     replacement->parts = CowVector<ReplyPart>(std::move(remaining));
                 }
             }

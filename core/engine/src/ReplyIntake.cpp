@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "AccountLists.hpp"
+#include "EngineCommon.hpp"
 #include "quorvane/Account.hpp"
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/Orchestration.hpp"
@@ -19,29 +20,7 @@ namespace quorvane {
 
 namespace {
 
-constexpr std::string_view kEnvelopeStart = "[Quorvane request ";
 constexpr std::string_view kHandoffFailedReply = "I couldn\u2019t complete that handoff. Please try asking again.";
-
-Text rootOf(const PendingRequest& job) { return job.rootRequestID.value_or(job.id); }
-
-template <class List, class Id>
-auto findByID(List& list, const Id& id)
-{
-    return std::find_if(list.begin(), list.end(), [&](const auto& record) { return record.id == id; });
-}
-
-const ChatMessage* findMessage(const Account& account, std::string_view id)
-{
-    const auto& messages = account.messages.elements();
-    auto found = std::find_if(messages.begin(), messages.end(), [&](const ChatMessage& m) { return m.id == id; });
-    return found == messages.end() ? nullptr : &*found;
-}
-
-const Bot* findBot(const Account& account, std::string_view id)
-{
-    auto found = std::find_if(account.bots.begin(), account.bots.end(), [&](const Bot& b) { return b.id == id; });
-    return found == account.bots.end() ? nullptr : &*found;
-}
 
 void markUnread(Account& account, const Text& botID) { appendOnce(account.unreadBots, botID); }
 
@@ -172,8 +151,8 @@ private:
 void Account::acceptResponse(std::string_view id, std::string_view reply, const std::optional<Text>& html,
     const std::optional<std::vector<ReplyPart>>& parts, bool directMention, Date now)
 {
-    auto found = findByID(jobs, id);
-    if (found == jobs.end() || !findBot(*this, found->botID))
+    const PendingRequest* found = findByID(jobs, id);
+    if (!found || !findBot(*this, found->botID))
         return;
     const PendingRequest job = *found;
     if (job.roleTargets) {
@@ -190,17 +169,17 @@ void Account::acceptResponse(std::string_view id, std::string_view reply, const 
         complete(job.id, kHandoffFailedReply, std::nullopt, std::nullopt, now);
     else
         complete(job.id, reply, html, parts, now);
-    auto filed = findByID(messages, job.id + "-reply");
-    if (filed != messages.end() && filed->replyToID != job.parentRequestID)
-        messages.mutableAt(static_cast<std::size_t>(filed - messages.begin())).replyToID = job.parentRequestID;
+    if (auto filed = positionOfID(messages, replyID(job.id));
+        filed && messages[*filed].replyToID != job.parentRequestID)
+        messages.mutableAt(*filed).replyToID = job.parentRequestID;
     finishHandoffStatuses(root);
 }
 
 void Account::complete(std::string_view id, std::string_view reply, const std::optional<Text>& html,
     const std::optional<std::vector<ReplyPart>>& parts, Date now)
 {
-    auto found = findByID(jobs, id);
-    if (found == jobs.end())
+    const PendingRequest* found = findByID(jobs, id);
+    if (!found)
         return;
     const PendingRequest job = *found;
     applyObservedReply(job, reply, html, parts, now);
@@ -215,9 +194,9 @@ void Account::applyObservedReply(const PendingRequest& job, std::string_view rep
         applyRoleLabels(job, reply);
         return;
     }
-    const Text replyID = job.id + "-reply";
+    const Text filedID = replyID(job.id);
     ChatMessage message;
-    message.id = replyID;
+    message.id = filedID;
     message.botID = job.botID;
     message.role = MessageRole::assistant;
     message.text = reply;
@@ -226,7 +205,7 @@ void Account::applyObservedReply(const PendingRequest& job, std::string_view rep
     message.html = html;
     message.replyToID = job.parentRequestID;
     if (parts) {
-        const ChatMessage* existing = findMessage(*this, replyID);
+        const ChatMessage* existing = findMessage(*this, filedID);
         Date firstDate = existing ? existing->date : job.submitted.value_or(now);
         std::optional<Date> observedAt = hasParts(existing) ? std::optional<Date>(now) : std::nullopt;
         message.parts
@@ -234,13 +213,14 @@ void Account::applyObservedReply(const PendingRequest& job, std::string_view rep
     }
 
     for (ChatMessage& projected : projectedReplies(message, job)) {
-        auto existing = findByID(messages, projected.id);
-        if (existing == messages.end()) {
+        auto position = positionOfID(messages, projected.id);
+        if (!position) {
             Text botID = projected.botID;
             messages.push_back(std::move(projected));
             markUnread(*this, botID);
             continue;
         }
+        const ChatMessage* existing = &messages[*position];
         if (isOlderReading(projected.text, existing->text))
             continue;
         projected.date = existing->date;
@@ -249,24 +229,23 @@ void Account::applyObservedReply(const PendingRequest& job, std::string_view rep
         bool contentChanged = projected.text != existing->text || projected.html != existing->html
             || allAttachments(projected) != allAttachments(*existing);
         Text botID = projected.botID;
-        messages.mutableAt(static_cast<std::size_t>(existing - messages.begin())) = std::move(projected);
+        messages.mutableAt(*position) = std::move(projected);
         if (contentChanged)
             markUnread(*this, botID);
     }
 
     // Reports that carry this result onward receive it in their payload.
-    const ChatMessage* filed = findMessage(*this, replyID);
+    const ChatMessage* filed = findMessage(*this, filedID);
     const Text resultText = filed ? filed->text : Text(reply);
     for (auto& waiting : jobs) {
         if (waiting.resultRequestID != job.id || waiting.phase != JobPhase::queued)
             continue;
         const ChatMessage* original = findMessage(*this, rootOf(job));
         const Bot* bot = findBot(*this, job.botID);
-        constexpr std::string_view marker = "[User message]\n";
-        auto at = waiting.payload.rfind(marker);
+        auto at = waiting.payload.rfind(kUserMessageMarker);
         if (at == Text::npos)
             continue;
-        std::string payload(waiting.payload.substr(0, at + marker.size()));
+        std::string payload(waiting.payload.substr(0, at + kUserMessageMarker.size()));
         payload += "Original request:\n";
         payload += original ? original->text.view() : std::string_view("Continue the original task.");
         payload += "\n\nResult from ";
@@ -286,7 +265,7 @@ std::vector<ChatMessage> Account::projectedReplies(const ChatMessage& message, c
         return projected;
     for (const Text& destination : replyDestinations(job)) {
         ChatMessage copy = message;
-        copy.id = message.id + "-handoff-result-" + destination;
+        copy.id = handoffResultID(message.id, destination);
         copy.botID = destination;
         copy.sourceBotID = job.botID;
         copy.replyToID = rootOf(job);
@@ -327,12 +306,10 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
     // Our own request turns on the page, by the request id their envelope names.
     std::unordered_map<std::string_view, std::vector<Text>> turns;
     for (const auto& message : unique) {
-        if (message.role != "user" || !message.text.starts_with(kEnvelopeStart))
+        if (message.role != "user")
             continue;
-        auto close = message.text.find("]", kEnvelopeStart.size());
-        if (close == Text::npos)
-            continue;
-        turns[message.text.substr(kEnvelopeStart.size(), close - kEnvelopeStart.size())].push_back(message.id);
+        if (auto requestID = requestIDInHeader(message.text))
+            turns[*requestID].push_back(message.id);
     }
 
     for (std::size_t w = 0; w < replyWatches->size(); ++w) {
@@ -404,7 +381,7 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
             replies.push_back(std::move(reply));
         }
 
-        const ChatMessage* existing = local.find(job.id + "-reply");
+        const ChatMessage* existing = local.find(replyID(job.id));
         // Until the page shows the whole reply again, a reply filed without parts cannot be
         // rebuilt from what is visible; wait rather than file a fragment.
         if (!hasParts(existing)) {
@@ -427,21 +404,8 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
             fresh.push_back(ReplyPart { reply.id, reply.text, reply.html, std::nullopt, reply.attachments });
         std::vector<ReplyPart> merged = mergedReplyParts(fresh, existing ? plainParts(existing->parts) : std::nullopt);
 
-        std::string text;
-        std::string html;
-        for (const auto& part : merged) {
-            if (!part.text.empty()) {
-                if (!text.empty())
-                    text += "\n\n";
-                text += part.text;
-            }
-            if (part.html) {
-                if (!html.empty())
-                    html += "\n";
-                html += *part.html;
-            }
-        }
-        std::optional<Text> htmlValue = html.empty() ? std::nullopt : std::optional<Text>(html);
+        std::string text = joinedTexts(merged);
+        std::optional<Text> htmlValue = replyHTML(merged);
         if (!merged.empty() && handoffEnvelope(text).kind == HandoffEnvelope::Kind::none) {
             bool unchanged = existing && existing->text == text && existing->html == htmlValue && existing->parts
                 && existing->parts->elements() == merged;
@@ -468,12 +432,12 @@ void Account::retryUnconfirmed(std::string_view id)
         && (message->status == MessageStatus::deliveryMissing || message->status == MessageStatus::deliveryUnknown);
     bool queued = std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == id; });
     const ReplyWatch* watch = nullptr;
-    if (replyWatches)
-        for (const auto& w : *replyWatches)
-            if (w.job.id == id) {
-                watch = &w;
-                break;
-            }
+    if (replyWatches) {
+        auto found = std::find_if(
+            replyWatches->begin(), replyWatches->end(), [&](const ReplyWatch& w) { return w.job.id == id; });
+        if (found != replyWatches->end())
+            watch = &*found;
+    }
     if (!unconfirmed || queued || !watch)
         throw AppFailure("This message\u2019s status changed. Check the latest reply before trying again.");
 
@@ -490,8 +454,8 @@ void Account::retryUnconfirmed(std::string_view id)
     jobs.push_back(std::move(job));
     setStatus(id, MessageStatus::queued);
     if (handoffs)
-        if (auto handoff = findByID(*handoffs, id); handoff != handoffs->end())
-            handoffs->mutableAt(static_cast<std::size_t>(handoff - handoffs->begin())).status = HandoffStatus::working;
+        if (auto handoff = positionOfID(*handoffs, id))
+            handoffs->mutableAt(*handoff).status = HandoffStatus::working;
 }
 
 void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessages, Date now)
@@ -527,11 +491,9 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
     // Only what follows the first of our own request turns can be a reply to us.
     std::size_t anchor = unique.size();
     for (std::size_t i = 0; i < unique.size() && anchor == unique.size(); ++i) {
-        const auto& text = unique[i].text;
-        if (unique[i].role != "user" || !text.starts_with(kEnvelopeStart))
+        if (unique[i].role != "user")
             continue;
-        auto close = text.find("]", kEnvelopeStart.size());
-        if (close != Text::npos && isAnchorID(text.substr(kEnvelopeStart.size(), close - kEnvelopeStart.size())))
+        if (auto requestID = requestIDInHeader(unique[i].text); requestID && isAnchorID(*requestID))
             anchor = i;
     }
     if (anchor == unique.size())
@@ -588,7 +550,7 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
     for (std::size_t i = anchor + 1; i < unique.size(); ++i) {
         const DotMessage& message = unique[i];
         if (message.role == "user") {
-            afterOurTurn = message.text.starts_with(kEnvelopeStart);
+            afterOurTurn = startsWithRequestHeader(message.text);
             continue;
         }
         if (message.role != "assistant" || !afterOurTurn)
@@ -596,7 +558,7 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
         if (assignedRemoteReplies) {
             if (auto assigned = assignedRemoteReplies->find(message.id.str());
                 assigned != assignedRemoteReplies->end()) {
-                const ChatMessage* imported = findMessage(*this, "remote-" + message.id);
+                const ChatMessage* imported = findMessage(*this, remoteReplyID(message.id));
                 importAssignedReply(message, assigned->second, imported ? imported->date : now);
                 continue;
             }
@@ -616,8 +578,7 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
             continue;
         if (!unassignedReplies)
             unassignedReplies.emplace();
-        auto entry = findByID(*unassignedReplies, message.id);
-        if (entry != unassignedReplies->end()) {
+        if (UnassignedReply* entry = findByID(*unassignedReplies, message.id)) {
             if (entry->message != cleaned)
                 entry->message = std::move(cleaned);
         } else {
@@ -631,13 +592,7 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
 void Account::assignRemoteReply(std::string_view id, std::string_view botID)
 {
     const Bot* bot = findBot(*this, botID);
-    const UnassignedReply* reply = nullptr;
-    if (unassignedReplies)
-        for (const auto& r : *unassignedReplies)
-            if (r.id == id) {
-                reply = &r;
-                break;
-            }
+    const UnassignedReply* reply = unassignedReplies ? findByID(*unassignedReplies, id) : nullptr;
     if (!bot || bot->archived || !reply)
         throw AppFailure("That reply is no longer available.");
     const UnassignedReply chosen = *reply;
@@ -654,7 +609,7 @@ void Account::importAssignedReply(const DotMessage& message, std::string_view bo
     if (!hasReplyContent(cleaned))
         return;
     ChatMessage imported;
-    imported.id = "remote-" + message.id;
+    imported.id = remoteReplyID(message.id);
     imported.botID = botID;
     imported.role = MessageRole::assistant;
     imported.text = cleaned.text;
@@ -664,17 +619,18 @@ void Account::importAssignedReply(const DotMessage& message, std::string_view bo
     imported.parts
         = CowVector<ReplyPart> { ReplyPart { message.id, cleaned.text, cleaned.html, date, cleaned.attachments } };
 
-    auto existing = findByID(messages, imported.id);
-    if (existing == messages.end()) {
+    auto position = positionOfID(messages, imported.id);
+    if (!position) {
         messages.push_back(std::move(imported));
         markUnread(*this, Text(botID));
         return;
     }
-    imported.date = existing->date;
-    imported.parts->mutableAt(0).date = existing->date;
-    if (imported == *existing)
+    const ChatMessage& existing = messages[*position];
+    imported.date = existing.date;
+    imported.parts->mutableAt(0).date = existing.date;
+    if (imported == existing)
         return;
-    messages.mutableAt(static_cast<std::size_t>(existing - messages.begin())) = std::move(imported);
+    messages.mutableAt(*position) = std::move(imported);
     markUnread(*this, Text(botID));
 }
 

@@ -10,6 +10,7 @@
 
 #include "AccountLists.hpp"
 #include "AvatarImage.hpp"
+#include "EngineCommon.hpp"
 #include "TeammateMention.hpp"
 #include "quorvane/Account.hpp"
 #include "quorvane/AppFailure.hpp"
@@ -21,7 +22,6 @@ namespace quorvane {
 
 namespace {
 
-constexpr std::size_t kQueueLimit = 20;
 constexpr std::size_t kCrewLimit = 100;
 constexpr std::size_t kNameLimit = 64;
 constexpr std::size_t kPersonalityLimit = 1800;
@@ -50,10 +50,8 @@ bool isWaitingLabelJob(const PendingRequest& job) { return job.roleTargets && jo
 
 const Bot* findActiveBot(const Account& account, std::string_view id)
 {
-    for (const auto& bot : account.bots)
-        if (bot.id == id && !bot.archived)
-            return &bot;
-    return nullptr;
+    const Bot* bot = findBot(account, id);
+    return bot && !bot->archived ? bot : nullptr;
 }
 
 // The user gave up on this request: the handoff that carries it, and the handoffs above it, are
@@ -65,18 +63,18 @@ void stopHandoffs(Account& account, const PendingRequest& job)
         Text current = job.id;
         while (true) {
             auto& list = *account.handoffs;
-            auto found = std::find_if(list.begin(), list.end(), [&](const Handoff& h) { return h.id == current; });
-            if (found == list.end())
+            auto found = positionOfID(list, current);
+            if (!found)
                 break;
-            std::optional<Text> parent = found->parentRequestID;
-            list.mutableAt(static_cast<std::size_t>(found - list.begin())).status = HandoffStatus::stopped;
+            std::optional<Text> parent = list[*found].parentRequestID;
+            list.mutableAt(*found).status = HandoffStatus::stopped;
             if (!parent || std::find(visited.begin(), visited.end(), *parent) != visited.end())
                 break;
             current = *parent;
             visited.push_back(current);
         }
     }
-    account.setStatus(job.rootRequestID.value_or(job.id), MessageStatus::unconfirmed);
+    account.setStatus(rootOf(job), MessageStatus::unconfirmed);
 }
 
 // {"request_id":…,"task":…,"to":…}: the block a bot would write to hand the task to one teammate.
@@ -155,9 +153,7 @@ void Account::cancelQueued(std::string_view id)
         throw AppFailure("This message may already be in Dot. It can\u2019t be cancelled here.");
     const PendingRequest job = *found;
 
-    const auto& history = messages.elements();
-    auto message = std::find_if(history.begin(), history.end(), [&](const ChatMessage& m) { return m.id == id; });
-    if (message != history.end()) {
+    if (const ChatMessage* message = findMessage(*this, id)) {
         const std::string key = job.botID.str();
         auto draft = drafts.find(key);
         const Text current = draft == drafts.end() ? Text() : draft->second;
@@ -203,8 +199,7 @@ void Account::archive(std::string_view botID)
         if (working)
             throw AppFailure("Wait for this Dot\u2019s handoffs before archiving it.");
     }
-    auto bot = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == botID; });
-    if (bot != bots.end())
+    if (Bot* bot = findBot(*this, botID))
         bot->archived = true;
     if (selectedBot == botID)
         selectedBot = kPrimaryBotID;
@@ -212,8 +207,7 @@ void Account::archive(std::string_view botID)
 
 void Account::restore(std::string_view botID)
 {
-    auto bot = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == botID; });
-    if (bot != bots.end())
+    if (Bot* bot = findBot(*this, botID))
         bot->archived = false;
 }
 
@@ -226,11 +220,11 @@ void Account::recover()
     // stopped in between) is taken back, and its request waits for it again.
     std::vector<Text> delegatingReplies;
     for (const auto& message : messages.elements())
-        if (message.role == MessageRole::assistant && message.id.ends_with("-reply")
+        if (message.role == MessageRole::assistant && requestOfReply(message.id)
             && handoffEnvelope(message.text).kind == HandoffEnvelope::Kind::valid)
             delegatingReplies.push_back(message.id);
-    for (const Text& replyID : delegatingReplies) {
-        const std::string requestID(replyID.substr(0, replyID.size() - std::string_view("-reply").size()));
+    for (const Text& filedID : delegatingReplies) {
+        const std::string requestID(*requestOfReply(filedID));
         if (std::any_of(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id == requestID; }))
             continue;
         if (handoffs && std::any_of(handoffs->begin(), handoffs->end(), [&](const Handoff& h) {
@@ -242,15 +236,15 @@ void Account::recover()
             [&](const ChatMessage& m) { return m.id == requestID && m.role == MessageRole::user; });
         if (user == history.end())
             continue;
-        auto bot = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == user->botID; });
-        if (bot == bots.end())
+        const Bot* bot = findBot(*this, user->botID);
+        if (!bot)
             continue;
         PendingRequest job = PendingRequest::make(requestID, *bot, user->text);
         job.phase = JobPhase::waiting;
         job.submitted = user->date;
         job.rootRequestID = Text(requestID);
         jobs.insert(jobs.begin(), std::move(job));
-        erase_if(messages, [&](const ChatMessage& m) { return m.id == replyID; });
+        erase_if(messages, [&](const ChatMessage& m) { return m.id == filedID; });
     }
 
     for (auto& job : jobs) {
@@ -290,9 +284,7 @@ void Account::saveBot(const BotEdit& edit)
     if (edit.image && !isAcceptableAvatar(*edit.image))
         throw AppFailure("Choose a smaller PNG avatar.");
 
-    auto existing
-        = edit.id ? std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == *edit.id; }) : bots.end();
-    if (existing != bots.end()) {
+    if (Bot* existing = edit.id ? findBot(*this, *edit.id) : nullptr) {
         if (existing->id == kPrimaryBotID)
             throw AppFailure("Create a new Dot to use a custom personality.");
         existing->name = name;

@@ -6,6 +6,7 @@
 #include <boost/json/parse.hpp>
 #include <unicode/uchar.h>
 
+#include "EngineCommon.hpp"
 #include "quorvane/Account.hpp"
 #include "quorvane/Digest.hpp"
 #include "quorvane/TextRules.hpp"
@@ -132,9 +133,9 @@ void Account::applyRoleLabels(const PendingRequest& job, std::string_view reply)
         if (std::count_if(targets.begin(), targets.end(), named) != 1)
             continue;
         const RoleTarget& target = *std::find_if(targets.begin(), targets.end(), named);
-        auto bot = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == entry.id; });
+        Bot* bot = findBot(*this, entry.id);
         // A label made for an older personality, or for a bot with a role of the user's own, is not used.
-        if (bot == bots.end() || bot->id == kPrimaryBotID || bot->roleSource() != target.source.view())
+        if (!bot || bot->id == kPrimaryBotID || bot->roleSource() != target.source.view())
             continue;
         if (bot->role && !trimmed(*bot->role).empty())
             continue;
@@ -153,9 +154,9 @@ void Account::finishRoleGeneration(std::string_view id, const std::optional<Text
         applyRoleLabels(request, *reply);
     if (request.roleTargets) {
         for (const auto& target : *request.roleTargets) {
-            auto bot = std::find_if(bots.begin(), bots.end(), [&](const Bot& b) { return b.id == target.botID; });
+            Bot* bot = findBot(*this, target.botID);
             // Recorded whatever came back, so the same personality is not labelled twice.
-            if (bot != bots.end() && bot->roleSource() == target.source.view())
+            if (bot && bot->roleSource() == target.source.view())
                 bot->roleAttemptSource = target.source;
         }
     }

@@ -13,9 +13,14 @@ PendingRequest PendingRequest::make(std::string_view id, const Bot& bot, std::st
     bool primary = bot.id == kPrimaryBotID;
     std::string identity = primary ? std::string() : bot.turnIdentityContext();
     job.turnIdentity = identity;
-    std::string payload = "[Quorvane request " + std::string(id) + "]\n";
-    if (!primary)
-        payload += identity + "\n[User message]\n";
+    std::string payload(kRequestHeaderStart);
+    payload += id;
+    payload += "]\n";
+    if (!primary) {
+        payload += identity;
+        payload += "\n";
+        payload += kUserMessageMarker;
+    }
     payload += text;
     job.payload = payload;
     return job;

@@ -14,6 +14,12 @@
 
 namespace quorvane {
 
+// Every prompt typed into the Dot composer opens with "[Quorvane request <id>]": the page shows
+// our turns back with it, and that is how they are told apart from the user's own turns.
+inline constexpr std::string_view kRequestHeaderStart = "[Quorvane request ";
+// Where the user's own text starts in a prompt.
+inline constexpr std::string_view kUserMessageMarker = "[User message]\n";
+
 // Stored as its name; a name outside this list makes the vault fail to decode.
 enum class JobPhase {
     queued,  // waiting for its turn; its payload may still be recomposed
