@@ -131,6 +131,86 @@ std::string joinedLines(const std::vector<std::string>& lines)
     return out;
 }
 
+// ---- Composing a payload ------------------------------------------------------------------------
+
+// The opening lines: the request header, the conversation line and, for a tagged request, the
+// reply tag.
+std::string payloadHeader(const PendingRequest& job, const Bot& bot)
+{
+    std::string header(kRequestHeaderStart);
+    header += job.id;
+    header += kConversationLine;
+    header += job.turnName ? job.turnName->view() : bot.name.view();
+    header += "]\n";
+    if (job.replyToken) {
+        header += kReplyTagStart;
+        header += *job.replyToken;
+        header += kReplyTagEnd;
+    }
+    return header;
+}
+
+// Handing off needs someone to hand off to: the primary bot and the bot itself do not count.
+bool mayHandOffThisTurn(const PendingRequest& job, const Bot& bot, const std::vector<const Bot*>& roster)
+{
+    bool hasOtherTeammate
+        = std::any_of(roster.begin(), roster.end(), [&](const Bot* member) { return member->id != bot.id; });
+    return !job.isReport.value_or(false) && job.delegationDepth.value_or(0) <= kMaxDelegationDepth && hasOtherTeammate;
+}
+
+// What follows the crew setup: the bot's identity for this turn, whether it may hand off, and
+// the user's text.
+std::string payloadBody(const PendingRequest& job, const Bot& bot, bool handoffsAllowed, std::string_view text)
+{
+    std::string identity;
+    if (job.turnIdentity)
+        identity = job.turnIdentity->str();
+    else if (bot.id != kPrimaryBotID)
+        identity = bot.turnIdentityContext();
+    std::string body = identity;
+    if (!identity.empty())
+        body += "\n";
+    body += handoffsAllowed ? kHandoffsAllowed : kHandoffsRefused;
+    body += kUserMessageMarker;
+    body += text;
+    return body;
+}
+
+// The crew setup for `revision`, with the longest personalities that let the whole payload stay
+// within the composer's limit beside `header` and `body`. The last limit leaves personalities
+// out, so when nothing fits the names-only list remains.
+std::string crewSetup(
+    const std::string& revision, const std::vector<const Bot*>& roster, std::string_view header, std::string_view body)
+{
+    std::string prefix(kCrewSetupStart);
+    prefix += revision;
+    prefix += kCrewSetupRules;
+    prefix += "\n";
+    // Every piece ends in a line feed or is followed by one, so cluster counts add up.
+    auto budget = static_cast<std::int64_t>(kPayloadCharacterLimit) - static_cast<std::int64_t>(characterCount(header))
+        - static_cast<std::int64_t>(characterCount(body)) - static_cast<std::int64_t>(characterCount(prefix))
+        - static_cast<std::int64_t>(characterCount(kCrewSetupEnd));
+    auto available = static_cast<std::size_t>(std::max<std::int64_t>(budget, 0));
+    std::string crewList;
+    for (std::size_t limit : kPersonalityLimits) {
+        crewList = encodeCrew(crewEntries(roster, limit));
+        if (characterCount(crewList) <= available)
+            break;
+    }
+    return prefix + crewList + std::string(kCrewSetupEnd);
+}
+
+// Whether the payload must bring the crew setup: not when the conversation already has this
+// crew, nor for an untagged request when there is no crew at all. The tag rules live in the
+// setup, so a tagged request always brings one otherwise.
+bool needsCrewSetup(const Account& account, const PendingRequest& job, bool rosterEmpty, const std::string& revision)
+{
+    if (!job.replyToken && rosterEmpty && !account.installedCrewRevision)
+        return false;
+    return !(account.installedCrewRevision && account.installedCrewURL && *account.installedCrewRevision == revision
+        && *account.installedCrewURL == account.dotURL);
+}
+
 }  // namespace
 
 std::string encodeCrew(const std::vector<CrewEntry>& entries)
@@ -178,71 +258,16 @@ std::string Account::crewRevision() const
 void Account::configurePayload(PendingRequest& job, const Bot& bot, std::string_view text) const
 {
     const auto roster = crewRoster(bots);
-
-    std::string header(kRequestHeaderStart);
-    header += job.id;
-    header += kConversationLine;
-    header += job.turnName ? job.turnName->view() : bot.name.view();
-    header += "]\n";
-    if (job.replyToken) {
-        header += kReplyTagStart;
-        header += *job.replyToken;
-        header += kReplyTagEnd;
-    }
-
-    std::string identity;
-    if (job.turnIdentity)
-        identity = job.turnIdentity->str();
-    else if (bot.id != kPrimaryBotID)
-        identity = bot.turnIdentityContext();
-
-    // Handing off needs someone to hand off to: the primary bot and the bot itself do not count.
-    bool hasOtherTeammate
-        = std::any_of(roster.begin(), roster.end(), [&](const Bot* member) { return member->id != bot.id; });
-    bool handoffsAllowed
-        = !job.isReport.value_or(false) && job.delegationDepth.value_or(0) <= kMaxDelegationDepth && hasOtherTeammate;
-
-    std::string body = identity;
-    if (!identity.empty())
-        body += "\n";
-    body += handoffsAllowed ? kHandoffsAllowed : kHandoffsRefused;
-    body += kUserMessageMarker;
-    body += text;
+    const std::string header = payloadHeader(job, bot);
+    const std::string body = payloadBody(job, bot, mayHandOffThisTurn(job, bot, roster), text);
 
     job.crewSetupRevision.reset();
     job.crewSetupBody.reset();
     job.crewSetupURL.reset();
-
     std::string setup;
     const std::string revision = crewRevision();
-    bool needsSetup;
-    if (!job.replyToken && roster.empty() && !installedCrewRevision)
-        needsSetup = false;
-    else if (installedCrewRevision && installedCrewURL && *installedCrewRevision == revision
-        && *installedCrewURL == dotURL)
-        needsSetup = false;
-    else
-        needsSetup = true;  // the tag rules live in the setup, so a tagged request always brings one
-
-    if (needsSetup) {
-        std::string prefix(kCrewSetupStart);
-        prefix += revision;
-        prefix += kCrewSetupRules;
-        prefix += "\n";
-        // Every piece ends in a line feed or is followed by one, so cluster counts add up.
-        auto budget = static_cast<std::int64_t>(kPayloadCharacterLimit)
-            - static_cast<std::int64_t>(characterCount(header)) - static_cast<std::int64_t>(characterCount(body))
-            - static_cast<std::int64_t>(characterCount(prefix))
-            - static_cast<std::int64_t>(characterCount(kCrewSetupEnd));
-        auto available = static_cast<std::size_t>(std::max<std::int64_t>(budget, 0));
-        // The last limit leaves personalities out, so when nothing fits the names-only list remains.
-        std::string crewList;
-        for (std::size_t limit : kPersonalityLimits) {
-            crewList = encodeCrew(crewEntries(roster, limit));
-            if (characterCount(crewList) <= available)
-                break;
-        }
-        setup = prefix + crewList + std::string(kCrewSetupEnd);
+    if (needsCrewSetup(*this, job, roster.empty(), revision)) {
+        setup = crewSetup(revision, roster, header, body);
         job.crewSetupRevision = revision;
         job.crewSetupBody = setup;
         job.crewSetupURL = dotURL;

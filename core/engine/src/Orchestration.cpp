@@ -211,6 +211,164 @@ std::string literalPattern(std::string_view name)
     return out;
 }
 
+// ---- Acceptance checks --------------------------------------------------------------------------
+
+// One assignment of a directive with the bot it goes to.
+struct TargetedAssignment {
+    const HandoffAssignment& assignment;
+    const Bot& target;
+};
+
+// The delegating request may hand off: it is not a labelling request or a report, it is not too
+// deep in its handoff tree, and its bot still exists.
+bool mayHandOff(const Account& account, const PendingRequest& job)
+{
+    return !job.roleTargets && findBot(account, job.botID) && !job.isReport.value_or(false)
+        && job.delegationDepth.value_or(0) <= kMaxDelegationDepth;
+}
+
+// Neither the handoffs of the tree nor the queue would grow past their limits. The delegating
+// request leaves the queue, so it does not count.
+bool withinLimits(const Account& account, const PendingRequest& job, std::size_t added)
+{
+    const Text root = rootOf(job);
+    std::size_t rootHandoffs = account.handoffs ? static_cast<std::size_t>(std::count_if(account.handoffs->begin(),
+                                   account.handoffs->end(), [&](const Handoff& h) { return h.rootRequestID == root; }))
+                                                : 0;
+    if (rootHandoffs + added > kMaxHandoffsPerRoot)
+        return false;
+    auto otherJobs = static_cast<std::size_t>(std::count_if(
+        account.jobs.begin(), account.jobs.end(), [&](const PendingRequest& j) { return j.id != job.id; }));
+    return otherJobs + added <= kQueueLimit;
+}
+
+bool hasDistinctTargets(const std::vector<HandoffAssignment>& assignments)
+{
+    std::set<std::string_view> targets;
+    for (const auto& assignment : assignments)
+        if (!targets.insert(assignment.to).second)
+            return false;
+    return true;
+}
+
+// An active teammate other than the delegating bot and the primary one, and a task that is
+// neither empty nor too long.
+const Bot* acceptableTarget(const Account& account, const PendingRequest& job, const HandoffAssignment& assignment)
+{
+    const Bot* target = findBot(account, assignment.to);
+    if (!target || target->id == job.botID || target->id == kPrimaryBotID || target->archived)
+        return nullptr;
+    if (trimmed(assignment.task).empty() || characterCount(assignment.task) > kMaxTaskCharacters)
+        return nullptr;
+    return target;
+}
+
+// The directive's assignments with their targets, when every check passes.
+std::optional<std::vector<TargetedAssignment>> acceptedAssignments(
+    const Account& account, const PendingRequest& job, const std::vector<HandoffAssignment>& assignments)
+{
+    if (assignments.empty() || !withinLimits(account, job, assignments.size()) || !hasDistinctTargets(assignments))
+        return std::nullopt;
+    std::vector<TargetedAssignment> accepted;
+    for (const auto& assignment : assignments) {
+        const Bot* target = acceptableTarget(account, job, assignment);
+        if (!target)
+            return std::nullopt;
+        accepted.push_back(TargetedAssignment { assignment, *target });
+    }
+    return accepted;
+}
+
+// ---- What a handoff adds ------------------------------------------------------------------------
+
+// Everything accepting a directive adds to the account, built before anything changes.
+struct HandoffPlan {
+    std::vector<Handoff> handoffs;
+    std::vector<ChatMessage> messages;
+    std::vector<PendingRequest> jobs;
+};
+
+// The event in the delegating bot's history: "Asked <name> to help."
+ChatMessage handoffNote(const PendingRequest& job, const Bot& target, const Text& handoffID, bool onlyOne, Date now)
+{
+    ChatMessage note;
+    note.id = onlyOne ? job.id + "-handoff" : handoffID + "-handoff";
+    note.botID = job.botID;
+    note.role = MessageRole::event;
+    note.text = "Asked " + target.name + " to help.";
+    note.date = now;
+    note.status = MessageStatus::delegated;
+    note.replyToID = rootOf(job);
+    note.handoffID = handoffID;
+    return note;
+}
+
+// The task as the teammate's history shows it.
+ChatMessage handoffTask(const PendingRequest& job, const TargetedAssignment& targeted, const Text& handoffID, Date now)
+{
+    ChatMessage task;
+    task.id = handoffID;
+    task.botID = targeted.target.id;
+    task.role = MessageRole::handoff;
+    task.text = targeted.assignment.task;
+    task.date = now;
+    task.status = MessageStatus::queued;
+    task.sourceBotID = job.botID;
+    task.replyToID = rootOf(job);
+    return task;
+}
+
+// The teammate's request, one level deeper in the tree, with its payload composed. A handoff made
+// from a direct mention carries the quote the user replied to.
+PendingRequest teammateRequest(const Account& account, const PendingRequest& job, const TargetedAssignment& targeted,
+    const Text& handoffID, const std::optional<QuotedReply>& quote)
+{
+    const std::string& task = targeted.assignment.task;
+    PendingRequest request = PendingRequest::make(handoffID, targeted.target, task);
+    request.rootRequestID = rootOf(job);
+    request.parentRequestID = job.id;
+    request.returnBotID = job.botID;
+    request.delegationDepth = job.delegationDepth.value_or(0) + 1;
+    std::string text = quote ? quotedReplyBlock(quote->author, quote->text) + task : task;
+    account.configurePayload(request, targeted.target, text);
+    return request;
+}
+
+HandoffPlan planHandoffs(const Account& account, const PendingRequest& job,
+    const std::vector<TargetedAssignment>& accepted, bool directMention, Date now)
+{
+    const Text root = rootOf(job);
+    std::optional<QuotedReply> quote;
+    if (directMention)
+        if (const ChatMessage* rootMessage = findMessage(account, root))
+            quote = rootMessage->quotedReply;
+    HandoffPlan plan;
+    for (const auto& targeted : accepted) {
+        Text handoffID(newUUID());
+        plan.handoffs.push_back(Handoff { handoffID, root, job.botID, targeted.target.id,
+            Text(targeted.assignment.task), HandoffStatus::working, job.id, directMention });
+        plan.messages.push_back(handoffNote(job, targeted.target, handoffID, accepted.size() == 1, now));
+        plan.jobs.push_back(teammateRequest(account, job, targeted, handoffID, quote));
+        plan.messages.push_back(handoffTask(job, targeted, handoffID, now));
+    }
+    return plan;
+}
+
+// The delegating request leaves the queue as delegated; its teammates run before other waiting
+// requests.
+void applyHandoffPlan(Account& account, const PendingRequest& job, HandoffPlan plan)
+{
+    std::erase_if(account.jobs, [&](const PendingRequest& j) { return j.id == job.id; });
+    account.setStatus(job.id, MessageStatus::delegated);
+    if (!account.handoffs)
+        account.handoffs.emplace();
+    account.handoffs->insert(account.handoffs->end(), plan.handoffs.begin(), plan.handoffs.end());
+    account.messages.insert(account.messages.end(), plan.messages.begin(), plan.messages.end());
+    auto firstQueued = std::find_if(
+        account.jobs.begin(), account.jobs.end(), [](const PendingRequest& j) { return j.phase == JobPhase::queued; });
+    account.jobs.insert(firstQueued, plan.jobs.begin(), plan.jobs.end());
+}
+
 }  // namespace
 
 // ---- The handoff block ------------------------------------------------------------------------
@@ -280,112 +438,18 @@ bool Account::acceptHandoff(const PendingRequest& delegating, std::string_view r
     const PendingRequest job = delegating;
     // Every check runs before anything changes: the directive comes from the outside service
     // and a refused one must leave no trace.
-    if (job.roleTargets)
+    if (!mayHandOff(*this, job))
         return false;
-    if (!findBot(*this, job.botID))
-        return false;
-
     auto envelope = handoffEnvelope(reply);
-    if (envelope.kind != HandoffEnvelope::Kind::valid || !envelope.directive)
+    if (envelope.kind != HandoffEnvelope::Kind::valid || !envelope.directive
+        || envelope.directive->request_id != job.id.view())
         return false;
-    if (job.isReport.value_or(false))
+    const std::vector<HandoffAssignment> assignments = envelope.directive->assignments();
+    auto accepted = acceptedAssignments(*this, job, assignments);
+    if (!accepted)
         return false;
-    std::int64_t depth = job.delegationDepth.value_or(0);
-    if (depth > kMaxDelegationDepth)
-        return false;
-    const HandoffDirective& directive = *envelope.directive;
-    if (directive.request_id != job.id.view())
-        return false;
-    auto assignments = directive.assignments();
-    if (assignments.empty())
-        return false;
-
-    Text root = rootOf(job);
-    std::size_t rootHandoffs = handoffs ? static_cast<std::size_t>(std::count_if(handoffs->begin(), handoffs->end(),
-                                   [&](const Handoff& h) { return h.rootRequestID == root; }))
-                                        : 0;
-    if (rootHandoffs + assignments.size() > kMaxHandoffsPerRoot)
-        return false;
-    // The delegating job leaves the queue, so it does not count.
-    auto otherJobs = static_cast<std::size_t>(
-        std::count_if(jobs.begin(), jobs.end(), [&](const PendingRequest& j) { return j.id != job.id; }));
-    if (otherJobs + assignments.size() > kQueueLimit)
-        return false;
-
-    std::set<std::string_view> targets;
-    for (const auto& assignment : assignments)
-        if (!targets.insert(assignment.to).second)
-            return false;
-
-    std::vector<const Bot*> targetBots;
-    for (const auto& assignment : assignments) {
-        const Bot* target = findBot(*this, assignment.to);
-        if (!target || target->id == job.botID || target->id == kPrimaryBotID || target->archived)
-            return false;
-        if (trimmed(assignment.task).empty() || characterCount(assignment.task) > kMaxTaskCharacters)
-            return false;
-        targetBots.push_back(target);
-    }
-
     // Build everything first, then apply it in one go.
-    std::optional<QuotedReply> quote;
-    if (directMention) {
-        if (const ChatMessage* rootMessage = findMessage(*this, root))
-            quote = rootMessage->quotedReply;
-    }
-    std::vector<Handoff> newHandoffs;
-    std::vector<ChatMessage> newMessages;
-    std::vector<PendingRequest> newJobs;
-    for (std::size_t i = 0; i < assignments.size(); ++i) {
-        const auto& assignment = assignments[i];
-        const Bot& target = *targetBots[i];
-        Text handoffID(newUUID());
-
-        newHandoffs.push_back(Handoff { handoffID, root, job.botID, target.id, Text(assignment.task),
-            HandoffStatus::working, job.id, directMention });
-
-        ChatMessage note;
-        note.id = assignments.size() == 1 ? job.id + "-handoff" : handoffID + "-handoff";
-        note.botID = job.botID;
-        note.role = MessageRole::event;
-        note.text = "Asked " + target.name + " to help.";
-        note.date = now;
-        note.status = MessageStatus::delegated;
-        note.replyToID = root;
-        note.handoffID = handoffID;
-        newMessages.push_back(std::move(note));
-
-        PendingRequest request = PendingRequest::make(handoffID, target, assignment.task);
-        request.rootRequestID = root;
-        request.parentRequestID = job.id;
-        request.returnBotID = job.botID;
-        request.delegationDepth = depth + 1;
-        std::string text = quote ? quotedReplyBlock(quote->author, quote->text) + assignment.task : assignment.task;
-        configurePayload(request, target, text);
-        newJobs.push_back(std::move(request));
-
-        ChatMessage task;
-        task.id = handoffID;
-        task.botID = target.id;
-        task.role = MessageRole::handoff;
-        task.text = assignment.task;
-        task.date = now;
-        task.status = MessageStatus::queued;
-        task.sourceBotID = job.botID;
-        task.replyToID = root;
-        newMessages.push_back(std::move(task));
-    }
-
-    std::erase_if(jobs, [&](const PendingRequest& j) { return j.id == job.id; });
-    setStatus(job.id, MessageStatus::delegated);
-    if (!handoffs)
-        handoffs.emplace();
-    handoffs->insert(handoffs->end(), newHandoffs.begin(), newHandoffs.end());
-    messages.insert(messages.end(), newMessages.begin(), newMessages.end());
-    // Teammates run before other waiting requests.
-    auto firstQueued
-        = std::find_if(jobs.begin(), jobs.end(), [](const PendingRequest& j) { return j.phase == JobPhase::queued; });
-    jobs.insert(firstQueued, newJobs.begin(), newJobs.end());
+    applyHandoffPlan(*this, job, planHandoffs(*this, job, *accepted, directMention, now));
     return true;
 }
 

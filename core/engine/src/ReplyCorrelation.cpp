@@ -727,63 +727,93 @@ std::vector<ReplyPart> mergedReplyParts(
     return merged;
 }
 
+namespace {
+
+// ---- Removing echoes ----------------------------------------------------------------------------
+
+// What removing echoes does to one message: nothing, removing it, or replacing it by the
+// message without its echo parts.
+struct EchoEdit {
+    bool remove = false;
+    std::optional<ChatMessage> replacement;
+};
+
+// A reply filed without parts is an echo, or not, as a whole; a reply with parts loses the ones
+// that are echoes, and is removed when they all are. The ids of dropped parts are added to
+// `droppedPartIDs`.
+EchoEdit echoEdit(const ChatMessage& message, std::unordered_set<Text>& droppedPartIDs)
+{
+    if (message.role != MessageRole::assistant)
+        return {};
+    if (!message.parts || message.parts->empty())
+        return { isEnvelopeText(message.text), std::nullopt };
+    std::vector<ReplyPart> remaining;
+    for (const ReplyPart& part : *message.parts) {
+        if (isEchoPart(part))
+            droppedPartIDs.insert(part.id);
+        else
+            remaining.push_back(part);
+    }
+    if (remaining.empty())
+        return { true, std::nullopt };
+    if (remaining.size() == message.parts->size())
+        return {};
+    ChatMessage replacement = message;
+    replacement.text = Text(joinedTexts(remaining));
+    replacement.html = replyHTML(remaining);
+    replacement.parts = CowVector<ReplyPart>(std::move(remaining));
+    return { false, std::move(replacement) };
+}
+
+// The history without echoes, or none when it has none. The history is only read until the
+// first change, so copies of the account keep sharing it.
+std::optional<std::vector<ChatMessage>> historyWithoutEchoes(
+    const std::vector<ChatMessage>& current, std::unordered_set<Text>& droppedPartIDs)
+{
+    std::optional<std::vector<ChatMessage>> edited;  // made at the first change
+    for (std::size_t i = 0; i < current.size(); ++i) {
+        EchoEdit edit = echoEdit(current[i], droppedPartIDs);
+        if (!edit.remove && !edit.replacement) {
+            if (edited)
+                edited->push_back(current[i]);
+            continue;
+        }
+        if (!edited)
+            edited.emplace(current.begin(), current.begin() + static_cast<std::ptrdiff_t>(i));
+        if (edit.replacement)
+            edited->push_back(std::move(*edit.replacement));
+    }
+    return edited;
+}
+
+// The watches without the dropped part ids, or none when no watch counted one.
+std::optional<std::vector<ReplyWatch>> watchesWithout(
+    const std::vector<ReplyWatch>& list, const std::unordered_set<Text>& droppedPartIDs)
+{
+    std::optional<std::vector<ReplyWatch>> watches;  // made at the first change
+    auto dropped = [&](const Text& id) { return droppedPartIDs.contains(id); };
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (std::none_of(list[i].assistantIDs.begin(), list[i].assistantIDs.end(), dropped))
+            continue;
+        if (!watches)
+            watches = list;
+        std::erase_if((*watches)[i].assistantIDs, dropped);
+    }
+    return watches;
+}
+
+}  // namespace
+
 void Account::removeRequestEchoes()
 {
     // Runs on every recovery, usually finding nothing: the lists are only read until the first
     // change, so copies of the account keep sharing them. Everything is built aside and assigned
     // at the end, so the account is never left half edited.
-    const std::vector<ChatMessage>& current = messages.elements();
     std::unordered_set<Text> droppedPartIDs;
-    std::optional<std::vector<ChatMessage>> edited;  // made at the first change
-    for (std::size_t i = 0; i < current.size(); ++i) {
-        const ChatMessage& message = current[i];
-        bool remove = false;
-        std::optional<ChatMessage> replacement;
-        if (message.role == MessageRole::assistant) {
-            if (!message.parts || message.parts->empty()) {
-                remove = isEnvelopeText(message.text);
-            } else {
-                std::vector<ReplyPart> remaining;
-                for (const ReplyPart& part : *message.parts) {
-                    if (isEchoPart(part))
-                        droppedPartIDs.insert(part.id);
-                    else
-                        remaining.push_back(part);
-                }
-                if (remaining.empty()) {
-                    remove = true;
-                } else if (remaining.size() != message.parts->size()) {
-                    replacement = message;
-                    replacement->text = Text(joinedTexts(remaining));
-                    replacement->html = replyHTML(remaining);
-                    replacement->parts = CowVector<ReplyPart>(std::move(remaining));
-                }
-            }
-        }
-        if (!remove && !replacement) {
-            if (edited)
-                edited->push_back(message);
-            continue;
-        }
-        if (!edited)
-            edited.emplace(current.begin(), current.begin() + static_cast<std::ptrdiff_t>(i));
-        if (replacement)
-            edited->push_back(std::move(*replacement));
-    }
-
-    std::optional<std::vector<ReplyWatch>> watches;  // made at the first change
-    if (replyWatches && !droppedPartIDs.empty()) {
-        auto dropped = [&](const Text& id) { return droppedPartIDs.contains(id); };
-        const std::vector<ReplyWatch>& list = replyWatches->elements();
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            if (std::none_of(list[i].assistantIDs.begin(), list[i].assistantIDs.end(), dropped))
-                continue;
-            if (!watches)
-                watches = list;
-            std::erase_if((*watches)[i].assistantIDs, dropped);
-        }
-    }
-
+    std::optional<std::vector<ChatMessage>> edited = historyWithoutEchoes(messages.elements(), droppedPartIDs);
+    std::optional<std::vector<ReplyWatch>> watches;
+    if (replyWatches && !droppedPartIDs.empty())
+        watches = watchesWithout(replyWatches->elements(), droppedPartIDs);
     std::optional<std::vector<UnassignedReply>> unassigned = unassignedReplies;
     if (unassigned)
         std::erase_if(*unassigned, [](const UnassignedReply& reply) { return !hasReplyContent(reply.message); });

@@ -146,6 +146,464 @@ private:
     std::vector<std::uint32_t> slots_;
     std::size_t indexed_ = 0;
 };
+
+// ---- Filing a reply -----------------------------------------------------------------------------
+
+// The message a reply of `job` is filed as, before it is copied to the bots that delegated the
+// work. Parts keep the date they were first filed with; parts new to a reply filed before are
+// dated `now`.
+ChatMessage replyMessage(const Account& account, const PendingRequest& job, std::string_view reply,
+    const std::optional<Text>& html, const std::optional<std::vector<ReplyPart>>& parts, Date now)
+{
+    ChatMessage message;
+    message.id = replyID(job.id);
+    message.botID = job.botID;
+    message.role = MessageRole::assistant;
+    message.text = reply;
+    message.date = job.submitted.value_or(now);
+    message.status = MessageStatus::sent;
+    message.html = html;
+    message.replyToID = job.parentRequestID;
+    if (parts) {
+        const ChatMessage* existing = findMessage(account, message.id);
+        Date firstDate = existing ? existing->date : job.submitted.value_or(now);
+        std::optional<Date> observedAt = hasParts(existing) ? std::optional<Date>(now) : std::nullopt;
+        message.parts
+            = datedReplyParts(*parts, existing ? plainParts(existing->parts) : std::nullopt, firstDate, observedAt);
+    }
+    return message;
+}
+
+// Adds the reply, or replaces the one filed under its id, keeping the date it was first filed
+// with. The bot is marked unread when the reply is new or shows something else than before.
+void fileReply(Account& account, ChatMessage reply)
+{
+    auto& messages = account.messages;
+    auto position = positionOfID(messages, reply.id);
+    if (!position) {
+        Text botID = reply.botID;
+        messages.push_back(std::move(reply));
+        markUnread(account, botID);
+        return;
+    }
+    const ChatMessage& existing = messages[*position];
+    if (isOlderReading(reply.text, existing.text))
+        return;
+    reply.date = existing.date;
+    if (reply == existing)
+        return;
+    bool contentChanged = reply.text != existing.text || reply.html != existing.html
+        || allAttachments(reply) != allAttachments(existing);
+    Text botID = reply.botID;
+    messages.mutableAt(*position) = std::move(reply);
+    if (contentChanged)
+        markUnread(account, botID);
+}
+
+// Reports that carry this result onward receive it in their payload, after the user's text.
+void passResultOnward(Account& account, const PendingRequest& job, std::string_view result)
+{
+    const ChatMessage* original = findMessage(account, rootOf(job));
+    const Bot* bot = findBot(account, job.botID);
+    for (auto& waiting : account.jobs) {
+        if (waiting.resultRequestID != job.id || waiting.phase != JobPhase::queued)
+            continue;
+        auto at = waiting.payload.rfind(kUserMessageMarker);
+        if (at == Text::npos)
+            continue;
+        std::string payload(waiting.payload.substr(0, at + kUserMessageMarker.size()));
+        payload += "Original request:\n";
+        payload += original ? original->text.view() : std::string_view("Continue the original task.");
+        payload += "\n\nResult from ";
+        payload += bot ? bot->name.view() : std::string_view("your teammate");
+        payload += ":\n";
+        payload += prefixCharacters(result, 10000);
+        waiting.payload = payload;
+    }
+}
+
+// ---- Reconciliation -----------------------------------------------------------------------------
+
+// What reconciliation works out once per page change, so that each watch costs only its own
+// replies.
+struct PageReading {
+    const CorrelationPage& page;
+    const MessageIndex& local;
+    // Our own request turns on the page, by the request id their header names.
+    std::unordered_map<std::string_view, std::vector<Text>> turns;
+    // Whether requests of more than one bot are watched or queued.
+    bool severalBots = false;
+};
+
+std::unordered_map<std::string_view, std::vector<Text>> requestTurns(const std::vector<DotMessage>& unique)
+{
+    std::unordered_map<std::string_view, std::vector<Text>> turns;
+    for (const auto& message : unique) {
+        if (message.role != "user")
+            continue;
+        if (auto requestID = requestIDInHeader(message.text))
+            turns[*requestID].push_back(message.id);
+    }
+    return turns;
+}
+
+bool severalBotsAwaitReplies(const Account& account)
+{
+    std::unordered_set<std::string_view> bots;
+    for (const auto& watch : *account.replyWatches)
+        bots.insert(watch.job.botID.view());
+    for (const auto& job : account.jobs)
+        bots.insert(job.botID.view());
+    return bots.size() > 1;
+}
+
+// A watch as reconciliation changes it. Most watches do not change on a page change, so the
+// stored one is copied only once it does.
+class WatchEdit {
+public:
+    explicit WatchEdit(const ReplyWatch& stored)
+        : stored_(stored)
+    {
+    }
+    const ReplyWatch& stored() const { return stored_; }
+    const ReplyWatch& current() const { return changed_ ? *changed_ : stored_; }
+    bool changed() const { return changed_.has_value(); }
+    ReplyWatch& change()
+    {
+        if (!changed_)
+            changed_ = stored_;
+        return *changed_;
+    }
+
+private:
+    const ReplyWatch& stored_;
+    std::optional<ReplyWatch> changed_;
+};
+
+// Ids the watch counted that the page now shows as something other than a reply are dropped.
+void dropIDsShownAsOther(WatchEdit& edit, const CorrelationPage& page)
+{
+    auto shownAsOther = [&](const Text& id) {
+        const DotMessage* shown = page.find(id);
+        return shown && shown->role != "assistant";
+    };
+    const auto& ids = edit.stored().assistantIDs;
+    if (std::any_of(ids.begin(), ids.end(), shownAsOther))
+        std::erase_if(edit.change().assistantIDs, shownAsOther);
+}
+
+// When exactly one of our turns for the request is new since it was sent, that turn is its own:
+// the watch remembers it, and a delivery that was in doubt is settled.
+void confirmTurn(Account& account, WatchEdit& edit, const PageReading& reading)
+{
+    const PendingRequest& job = edit.stored().job;
+    auto turn = reading.turns.find(job.id.view());
+    if (turn == reading.turns.end())
+        return;
+    std::vector<Text> candidates;
+    for (const auto& id : turn->second)
+        if (!inBaseline(job.baseline, id))
+            candidates.push_back(id);
+    if (candidates.size() != 1)
+        return;
+    if (job.userMessageID != candidates.front())
+        edit.change().job.userMessageID = candidates.front();
+    const ChatMessage* user = reading.local.find(job.id);
+    if (user && (user->status == MessageStatus::deliveryUnknown || user->status == MessageStatus::deliveryMissing))
+        account.setStatus(job.id, MessageStatus::sent);
+}
+
+bool isCounted(const ReplyWatch& watch, const Text& id)
+{
+    return std::binary_search(watch.assistantIDs.begin(), watch.assistantIDs.end(), id);
+}
+
+// The replies the page shows for a watch, and their ids. (Views point into the replies' ids,
+// which stay in place when the list grows.)
+struct WatchedReplies {
+    std::vector<DotMessage> replies;
+    std::unordered_set<std::string_view> ids;
+};
+
+// The replies that correlate with the watched request, then the ones it counted before that the
+// page still shows as replies of no other tagged request.
+WatchedReplies watchedReplies(const ReplyWatch& watch, const PageReading& reading)
+{
+    const PendingRequest& job = watch.job;
+    const CorrelationPage& page = reading.page;
+    WatchedReplies watched { page.correlatedReplies(job), {} };
+    auto& replies = watched.replies;
+
+    // With several bots sharing the conversation, an untagged request whose turn is the last
+    // one on the page cannot tell its own late replies from other answers: it keeps to the
+    // replies it already counted.
+    if (!job.replyToken && reading.severalBots && !watch.assistantIDs.empty() && job.userMessageID) {
+        if (auto turn = page.position(*job.userMessageID); turn && !page.hasUserTurnAfter(*turn))
+            std::erase_if(replies, [&](const DotMessage& m) { return !isCounted(watch, m.id); });
+    }
+
+    for (const auto& reply : replies)
+        watched.ids.insert(reply.id.view());
+    std::vector<DotMessage> added;
+    for (const Text& id : watch.assistantIDs) {
+        if (watched.ids.count(id.view()))
+            continue;
+        const DotMessage* shown = page.find(id);
+        if (!shown || shown->role != "assistant")
+            continue;
+        if (auto token = replyToken(shown->text); token && (!job.replyToken || *job.replyToken != *token))
+            continue;
+        DotMessage cleaned = cleanReply(*shown);
+        if (hasReplyContent(cleaned))
+            added.push_back(std::move(cleaned));
+    }
+    for (auto& reply : added) {
+        watched.ids.insert(reply.id.view());
+        replies.push_back(std::move(reply));
+    }
+    return watched;
+}
+
+bool missesCountedReply(const ReplyWatch& watch, const WatchedReplies& watched)
+{
+    return std::any_of(watch.assistantIDs.begin(), watch.assistantIDs.end(),
+        [&](const Text& id) { return !watched.ids.count(id.view()); });
+}
+
+// The page shows exactly the reply already filed, and the watch counted all of it.
+bool showsFiledReplyAsCounted(const ReplyWatch& watch, const std::vector<DotMessage>& replies, const ChatMessage* filed)
+{
+    return hasParts(filed)
+        && std::all_of(replies.begin(), replies.end(), [&](const DotMessage& r) { return isCounted(watch, r.id); })
+        && showsFiledReply(replies, *filed);
+}
+
+std::vector<ReplyPart> partsOf(const std::vector<DotMessage>& replies)
+{
+    std::vector<ReplyPart> parts;
+    parts.reserve(replies.size());
+    for (const auto& reply : replies)
+        parts.push_back(ReplyPart { reply.id, reply.text, reply.html, std::nullopt, reply.attachments });
+    return parts;
+}
+
+// Files what the page shows of the request's reply, merged into what is filed already; a reply
+// that turns out to be a handoff block is left to acceptance.
+void fileMergedReply(Account& account, const PendingRequest& job, const std::vector<DotMessage>& replies,
+    const ChatMessage* filed, Date now)
+{
+    std::vector<ReplyPart> merged = mergedReplyParts(partsOf(replies), filed ? plainParts(filed->parts) : std::nullopt);
+    if (merged.empty())
+        return;
+    std::string text = joinedTexts(merged);
+    if (handoffEnvelope(text).kind != HandoffEnvelope::Kind::none)
+        return;
+    std::optional<Text> html = replyHTML(merged);
+    if (filed && filed->text == text && filed->html == html && filed->parts && filed->parts->elements() == merged)
+        return;
+    account.applyObservedReply(job, text, html, merged, now);
+    account.setStatus(job.id, MessageStatus::sent);
+}
+
+// The watch counts every reply it was shown; it is stored again only when that changed it.
+void countReplies(Account& account, std::size_t w, const WatchEdit& edit, const std::vector<DotMessage>& replies)
+{
+    const ReplyWatch& watch = edit.current();
+    std::set<Text> ids(watch.assistantIDs.begin(), watch.assistantIDs.end());
+    for (const auto& reply : replies)
+        ids.insert(reply.id);
+    ReplyWatch updated = watch;
+    updated.assistantIDs.assign(ids.begin(), ids.end());
+    if (updated != edit.stored())
+        account.replyWatches->mutableAt(w) = std::move(updated);
+}
+
+// Brings the watch at `w` in line with the page: its turn, the replies it counts and the reply
+// filed for its request.
+void reconcileWatch(Account& account, std::size_t w, const PageReading& reading, Date now)
+{
+    WatchEdit edit((*account.replyWatches)[w]);
+    dropIDsShownAsOther(edit, reading.page);
+    confirmTurn(account, edit, reading);
+    const ReplyWatch& watch = edit.current();
+    const WatchedReplies watched = watchedReplies(watch, reading);
+
+    const ChatMessage* filed = reading.local.find(replyID(watch.job.id));
+    // Until the page shows the whole reply again, a reply filed without parts cannot be
+    // rebuilt from what is visible; wait rather than file a fragment.
+    if (!hasParts(filed) && missesCountedReply(watch, watched))
+        return;
+    // The common case on every page change: the page shows exactly the reply already filed.
+    // Then merging changes nothing and the watch stays as it is, so the rest is skipped.
+    if (!edit.changed() && showsFiledReplyAsCounted(watch, watched.replies, filed))
+        return;
+
+    fileMergedReply(account, watch.job, watched.replies, filed, now);
+    countReplies(account, w, edit, watched.replies);
+}
+
+// ---- Replies that belong to no request ----------------------------------------------------------
+
+// The requests whose replies are accounted for: the watched ones and the queued ones.
+std::vector<const PendingRequest*> trackedRequests(const Account& account)
+{
+    std::vector<const PendingRequest*> tracked;
+    if (account.replyWatches)
+        for (const auto& watch : *account.replyWatches)
+            tracked.push_back(&watch.job);
+    for (const auto& job : account.jobs)
+        tracked.push_back(&job);
+    return tracked;
+}
+
+// Where the first of our own request turns stands on the page: only what follows it can be a
+// reply to us. The turn is ours when its header names a tracked request or a local user
+// message. Tracked requests are few and usually name it; the whole history is read only when the
+// page names another request.
+std::optional<std::size_t> firstOwnTurn(
+    const Account& account, const std::vector<DotMessage>& unique, const std::vector<const PendingRequest*>& tracked)
+{
+    std::unordered_set<std::string_view> trackedIDs;
+    for (const auto* job : tracked)
+        trackedIDs.insert(job->id.view());
+    std::optional<std::unordered_set<std::string_view>> userIDs;
+    auto isOwnRequest = [&](std::string_view id) {
+        if (trackedIDs.count(id))
+            return true;
+        if (!userIDs) {
+            userIDs.emplace();
+            for (const auto& message : account.messages.elements())
+                if (message.role == MessageRole::user)
+                    userIDs->insert(message.id.view());
+        }
+        return userIDs->count(id) > 0;
+    };
+    for (std::size_t i = 0; i < unique.size(); ++i) {
+        if (unique[i].role != "user")
+            continue;
+        if (auto requestID = requestIDInHeader(unique[i].text); requestID && isOwnRequest(*requestID))
+            return i;
+    }
+    return std::nullopt;
+}
+
+// Which of the page's replies after the anchor, and of the replies already offered, the account
+// knows already.
+//
+// Only these two kinds of page id need to be told apart as known or not: the assistant messages
+// that the walk may collect, and the replies already offered. Known ids are found by looking these
+// few up in every source, rather than gathering every id the account knows. (Views point into the
+// page's own messages and the offered replies, which stay in place.)
+std::unordered_set<std::string_view> knownReplyIDs(const Account& account, const CorrelationPage& page,
+    std::size_t anchor, const std::vector<const PendingRequest*>& tracked)
+{
+    const std::vector<DotMessage>& unique = page.unique();
+    std::unordered_set<std::string_view> candidates;
+    for (std::size_t i = anchor + 1; i < unique.size(); ++i)
+        if (unique[i].role == "assistant")
+            candidates.insert(unique[i].id.view());
+    if (account.unassignedReplies)
+        for (const auto& offered : *account.unassignedReplies)
+            candidates.insert(offered.id.view());
+    std::unordered_set<std::string_view> known;
+    auto mark = [&](std::string_view id) {
+        if (auto candidate = candidates.find(id); candidate != candidates.end())
+            known.insert(*candidate);
+    };
+    // Marking stops as soon as every candidate is known: on most page changes the watches alone
+    // account for every reply on the page.
+    auto allKnown = [&] { return known.size() == candidates.size(); };
+    if (account.replyWatches)
+        for (const auto& watch : *account.replyWatches)
+            for (const auto& id : watch.assistantIDs)
+                mark(id);
+    if (!allKnown())
+        for (const auto& message : account.messages.elements())
+            if (message.parts)
+                for (const auto& part : *message.parts)
+                    mark(part.id);
+    if (!allKnown())
+        for (const auto* job : tracked)
+            for (const auto& id : page.correlatedReplyIDs(*job))
+                mark(id);
+    return known;
+}
+
+// Tells the page replies that some request or the user already accounts for from the ones to
+// offer.
+class ReplyClaims {
+public:
+    ReplyClaims(const Account& account, const std::vector<const PendingRequest*>& tracked,
+        const std::unordered_set<std::string_view>& known)
+        : tracked_(tracked)
+        , known_(known)
+    {
+        if (account.ignoredRemoteReplyIDs)
+            for (const auto& id : *account.ignoredRemoteReplyIDs)
+                ignored_.insert(id.view());
+    }
+
+    // Known, ignored by the user, a handoff block, tagged for a tracked request, or beginning
+    // like a tag without being one.
+    bool claimed(const DotMessage& message)
+    {
+        if (known_.count(message.id.view()) || ignored_.count(message.id.view()))
+            return true;
+        if (handoffEnvelope(message.text).kind != HandoffEnvelope::Kind::none)
+            return true;
+        if (auto token = replyToken(message.text))
+            return isTrackedToken(*token);
+        return trimmed(message.text).starts_with("[qv:");
+    }
+
+private:
+    bool isTrackedToken(std::string_view token)
+    {
+        if (!tokens_) {
+            tokens_.emplace();
+            for (const auto* job : tracked_)
+                if (job->replyToken)
+                    tokens_->insert(job->replyToken->view());
+        }
+        return tokens_->count(token) > 0;
+    }
+
+    const std::vector<const PendingRequest*>& tracked_;
+    const std::unordered_set<std::string_view>& known_;
+    std::unordered_set<std::string_view> ignored_;
+    std::optional<std::unordered_set<std::string_view>> tokens_;
+};
+
+// A page reply the user assigned to a bot is filed again as the page shows it now.
+bool importIfAssigned(Account& account, const DotMessage& message, Date now)
+{
+    if (!account.assignedRemoteReplies)
+        return false;
+    auto assigned = account.assignedRemoteReplies->find(message.id.str());
+    if (assigned == account.assignedRemoteReplies->end())
+        return false;
+    const ChatMessage* imported = findMessage(account, remoteReplyID(message.id));
+    account.importAssignedReply(message, assigned->second, imported ? imported->date : now);
+    return true;
+}
+
+// Offers the reply to the user, or updates the offer with what the page shows now.
+void offerReply(Account& account, const DotMessage& message, Date now)
+{
+    DotMessage cleaned = cleanReply(message);
+    if (!hasReplyContent(cleaned))
+        return;
+    auto& offered = account.unassignedReplies;
+    if (!offered)
+        offered.emplace();
+    if (UnassignedReply* entry = findByID(*offered, message.id)) {
+        if (entry->message != cleaned)
+            entry->message = std::move(cleaned);
+    } else {
+        offered->push_back(UnassignedReply { message.id, std::move(cleaned), now });
+    }
+}
+
 }  // namespace
 
 void Account::acceptResponse(std::string_view id, std::string_view reply, const std::optional<Text>& html,
@@ -194,66 +652,11 @@ void Account::applyObservedReply(const PendingRequest& job, std::string_view rep
         applyRoleLabels(job, reply);
         return;
     }
-    const Text filedID = replyID(job.id);
-    ChatMessage message;
-    message.id = filedID;
-    message.botID = job.botID;
-    message.role = MessageRole::assistant;
-    message.text = reply;
-    message.date = job.submitted.value_or(now);
-    message.status = MessageStatus::sent;
-    message.html = html;
-    message.replyToID = job.parentRequestID;
-    if (parts) {
-        const ChatMessage* existing = findMessage(*this, filedID);
-        Date firstDate = existing ? existing->date : job.submitted.value_or(now);
-        std::optional<Date> observedAt = hasParts(existing) ? std::optional<Date>(now) : std::nullopt;
-        message.parts
-            = datedReplyParts(*parts, existing ? plainParts(existing->parts) : std::nullopt, firstDate, observedAt);
-    }
-
-    for (ChatMessage& projected : projectedReplies(message, job)) {
-        auto position = positionOfID(messages, projected.id);
-        if (!position) {
-            Text botID = projected.botID;
-            messages.push_back(std::move(projected));
-            markUnread(*this, botID);
-            continue;
-        }
-        const ChatMessage* existing = &messages[*position];
-        if (isOlderReading(projected.text, existing->text))
-            continue;
-        projected.date = existing->date;
-        if (projected == *existing)
-            continue;
-        bool contentChanged = projected.text != existing->text || projected.html != existing->html
-            || allAttachments(projected) != allAttachments(*existing);
-        Text botID = projected.botID;
-        messages.mutableAt(*position) = std::move(projected);
-        if (contentChanged)
-            markUnread(*this, botID);
-    }
-
-    // Reports that carry this result onward receive it in their payload.
-    const ChatMessage* filed = findMessage(*this, filedID);
-    const Text resultText = filed ? filed->text : Text(reply);
-    for (auto& waiting : jobs) {
-        if (waiting.resultRequestID != job.id || waiting.phase != JobPhase::queued)
-            continue;
-        const ChatMessage* original = findMessage(*this, rootOf(job));
-        const Bot* bot = findBot(*this, job.botID);
-        auto at = waiting.payload.rfind(kUserMessageMarker);
-        if (at == Text::npos)
-            continue;
-        std::string payload(waiting.payload.substr(0, at + kUserMessageMarker.size()));
-        payload += "Original request:\n";
-        payload += original ? original->text.view() : std::string_view("Continue the original task.");
-        payload += "\n\nResult from ";
-        payload += bot ? bot->name.view() : std::string_view("your teammate");
-        payload += ":\n";
-        payload += prefixCharacters(resultText, 10000);
-        waiting.payload = payload;
-    }
+    ChatMessage message = replyMessage(*this, job, reply, html, parts, now);
+    for (ChatMessage& projected : projectedReplies(message, job))
+        fileReply(*this, std::move(projected));
+    const ChatMessage* filed = findMessage(*this, message.id);
+    passResultOnward(*this, job, filed ? filed->text : Text(reply));
 }
 
 std::vector<ChatMessage> Account::projectedReplies(const ChatMessage& message, const PendingRequest& job) const
@@ -291,138 +694,11 @@ void Account::reconcileReplies(const std::vector<DotMessage>& pageMessages, Date
 {
     if (!replyWatches || replyWatches->empty())
         return;
-    // Everything about the page is worked out once, so each watch costs only its own replies.
     const CorrelationPage page(pageMessages);
-    const std::vector<DotMessage>& unique = page.unique();
-    MessageIndex local(*this);
-
-    std::unordered_set<std::string_view> bots;
-    for (const auto& watch : *replyWatches)
-        bots.insert(watch.job.botID.view());
-    for (const auto& job : jobs)
-        bots.insert(job.botID.view());
-    const bool severalBots = bots.size() > 1;
-
-    // Our own request turns on the page, by the request id their envelope names.
-    std::unordered_map<std::string_view, std::vector<Text>> turns;
-    for (const auto& message : unique) {
-        if (message.role != "user")
-            continue;
-        if (auto requestID = requestIDInHeader(message.text))
-            turns[*requestID].push_back(message.id);
-    }
-
-    for (std::size_t w = 0; w < replyWatches->size(); ++w) {
-        // Most watches do not change on a page change, so a watch is copied only once it does.
-        const ReplyWatch& stored = (*replyWatches)[w];
-        std::optional<ReplyWatch> changed;
-        auto change = [&]() -> ReplyWatch& {
-            if (!changed)
-                changed = stored;
-            return *changed;
-        };
-
-        auto shownAsOther = [&](const Text& id) {
-            const DotMessage* shown = page.find(id);
-            return shown && shown->role != "assistant";
-        };
-        if (std::any_of(stored.assistantIDs.begin(), stored.assistantIDs.end(), shownAsOther))
-            std::erase_if(change().assistantIDs, shownAsOther);
-
-        if (auto turn = turns.find(stored.job.id.view()); turn != turns.end()) {
-            std::vector<Text> candidates;
-            for (const auto& id : turn->second)
-                if (!inBaseline(stored.job.baseline, id))
-                    candidates.push_back(id);
-            if (candidates.size() == 1) {
-                if (stored.job.userMessageID != candidates.front())
-                    change().job.userMessageID = candidates.front();
-                const ChatMessage* user = local.find(stored.job.id);
-                if (user
-                    && (user->status == MessageStatus::deliveryUnknown
-                        || user->status == MessageStatus::deliveryMissing))
-                    setStatus(stored.job.id, MessageStatus::sent);
-            }
-        }
-        const ReplyWatch& watch = changed ? *changed : stored;
-        const PendingRequest& job = watch.job;
-
-        std::vector<DotMessage> replies = page.correlatedReplies(job);
-        auto counted = [&](const Text& id) {
-            return std::binary_search(watch.assistantIDs.begin(), watch.assistantIDs.end(), id);
-        };
-
-        // With several bots sharing the conversation, an untagged request whose turn is the last
-        // one on the page cannot tell its own late replies from other answers: it keeps to the
-        // replies it already counted.
-        if (!job.replyToken && severalBots && !watch.assistantIDs.empty() && job.userMessageID) {
-            if (auto turn = page.position(*job.userMessageID); turn && !page.hasUserTurnAfter(*turn))
-                std::erase_if(replies, [&](const DotMessage& m) { return !counted(m.id); });
-        }
-
-        std::unordered_set<std::string_view> replyIDs;
-        for (const auto& reply : replies)
-            replyIDs.insert(reply.id.view());
-        std::vector<DotMessage> added;
-        for (const Text& id : watch.assistantIDs) {
-            if (replyIDs.count(id.view()))
-                continue;
-            const DotMessage* shown = page.find(id);
-            if (!shown || shown->role != "assistant")
-                continue;
-            if (auto token = replyToken(shown->text); token && (!job.replyToken || *job.replyToken != *token))
-                continue;
-            DotMessage cleaned = cleanReply(*shown);
-            if (hasReplyContent(cleaned))
-                added.push_back(std::move(cleaned));
-        }
-        for (auto& reply : added) {
-            replyIDs.insert(reply.id.view());
-            replies.push_back(std::move(reply));
-        }
-
-        const ChatMessage* existing = local.find(replyID(job.id));
-        // Until the page shows the whole reply again, a reply filed without parts cannot be
-        // rebuilt from what is visible; wait rather than file a fragment.
-        if (!hasParts(existing)) {
-            bool missing = std::any_of(watch.assistantIDs.begin(), watch.assistantIDs.end(),
-                [&](const Text& id) { return !replyIDs.count(id.view()); });
-            if (missing)
-                continue;
-        }
-
-        // The common case on every page change: the page shows exactly the reply already filed.
-        // Then merging changes nothing and the watch stays as it is, so the rest is skipped.
-        if (!changed && hasParts(existing)
-            && std::all_of(replies.begin(), replies.end(), [&](const DotMessage& r) { return counted(r.id); })
-            && showsFiledReply(replies, *existing))
-            continue;
-
-        std::vector<ReplyPart> fresh;
-        fresh.reserve(replies.size());
-        for (const auto& reply : replies)
-            fresh.push_back(ReplyPart { reply.id, reply.text, reply.html, std::nullopt, reply.attachments });
-        std::vector<ReplyPart> merged = mergedReplyParts(fresh, existing ? plainParts(existing->parts) : std::nullopt);
-
-        std::string text = joinedTexts(merged);
-        std::optional<Text> htmlValue = replyHTML(merged);
-        if (!merged.empty() && handoffEnvelope(text).kind == HandoffEnvelope::Kind::none) {
-            bool unchanged = existing && existing->text == text && existing->html == htmlValue && existing->parts
-                && existing->parts->elements() == merged;
-            if (!unchanged) {
-                applyObservedReply(job, text, htmlValue, merged, now);
-                setStatus(job.id, MessageStatus::sent);
-            }
-        }
-
-        std::set<Text> ids(watch.assistantIDs.begin(), watch.assistantIDs.end());
-        for (const auto& reply : replies)
-            ids.insert(reply.id);
-        ReplyWatch updated = watch;
-        updated.assistantIDs.assign(ids.begin(), ids.end());
-        if (updated != stored)
-            replyWatches->mutableAt(w) = std::move(updated);
-    }
+    const MessageIndex local(*this);
+    const PageReading reading { page, local, requestTurns(page.unique()), severalBotsAwaitReplies(*this) };
+    for (std::size_t w = 0; w < replyWatches->size(); ++w)
+        reconcileWatch(*this, w, reading, now);
 }
 
 void Account::retryUnconfirmed(std::string_view id)
@@ -460,94 +736,18 @@ void Account::retryUnconfirmed(std::string_view id)
 
 void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessages, Date now)
 {
-    std::vector<const PendingRequest*> tracked;
-    if (replyWatches)
-        for (const auto& watch : *replyWatches)
-            tracked.push_back(&watch.job);
-    for (const auto& job : jobs)
-        tracked.push_back(&job);
-
-    // The anchor is named by a tracked request or a local user message. Tracked requests are few
-    // and usually name it; the whole history is read only when the page names another request.
-    std::unordered_set<std::string_view> trackedIDs;
-    for (const auto* job : tracked)
-        trackedIDs.insert(job->id.view());
-    std::optional<std::unordered_set<std::string_view>> userIDs;
-    auto isAnchorID = [&](std::string_view id) {
-        if (trackedIDs.count(id))
-            return true;
-        if (!userIDs) {
-            userIDs.emplace();
-            for (const auto& message : messages.elements())
-                if (message.role == MessageRole::user)
-                    userIDs->insert(message.id.view());
-        }
-        return userIDs->count(id) > 0;
-    };
-
+    const std::vector<const PendingRequest*> tracked = trackedRequests(*this);
     const CorrelationPage page(pageMessages);
     const std::vector<DotMessage>& unique = page.unique();
-
-    // Only what follows the first of our own request turns can be a reply to us.
-    std::size_t anchor = unique.size();
-    for (std::size_t i = 0; i < unique.size() && anchor == unique.size(); ++i) {
-        if (unique[i].role != "user")
-            continue;
-        if (auto requestID = requestIDInHeader(unique[i].text); requestID && isAnchorID(*requestID))
-            anchor = i;
-    }
-    if (anchor == unique.size())
+    const std::optional<std::size_t> anchor = firstOwnTurn(*this, unique, tracked);
+    if (!anchor)
         return;
+    const std::unordered_set<std::string_view> known = knownReplyIDs(*this, page, *anchor, tracked);
+    ReplyClaims claims(*this, tracked, known);
 
-    // Only two kinds of page id need to be told apart as known or not: the assistant messages
-    // that the walk below may collect, and the replies already offered. Known ids are found by
-    // looking these few up in every source, rather than gathering every id the account knows.
-    // (Views point into the page's own messages and the offered replies, which stay in place.)
-    std::unordered_set<std::string_view> candidates;
-    for (std::size_t i = anchor + 1; i < unique.size(); ++i)
-        if (unique[i].role == "assistant")
-            candidates.insert(unique[i].id.view());
-    if (unassignedReplies)
-        for (const auto& offered : *unassignedReplies)
-            candidates.insert(offered.id.view());
-    std::unordered_set<std::string_view> known;
-    auto mark = [&](std::string_view id) {
-        if (auto candidate = candidates.find(id); candidate != candidates.end())
-            known.insert(*candidate);
-    };
-    // Marking stops as soon as every candidate is known: on most page changes the watches alone
-    // account for every reply on the page.
-    auto allKnown = [&] { return known.size() == candidates.size(); };
-    if (replyWatches)
-        for (const auto& watch : *replyWatches)
-            for (const auto& id : watch.assistantIDs)
-                mark(id);
-    if (!allKnown())
-        for (const auto& message : messages.elements())
-            if (message.parts)
-                for (const auto& part : *message.parts)
-                    mark(part.id);
-    if (!allKnown())
-        for (const auto* job : tracked)
-            for (const auto& id : page.correlatedReplyIDs(*job))
-                mark(id);
-    std::optional<std::unordered_set<std::string_view>> tokens;
-    auto isTrackedToken = [&](std::string_view token) {
-        if (!tokens) {
-            tokens.emplace();
-            for (const auto* job : tracked)
-                if (job->replyToken)
-                    tokens->insert(job->replyToken->view());
-        }
-        return tokens->count(token) > 0;
-    };
-    std::unordered_set<std::string_view> ignored;
-    if (ignoredRemoteReplyIDs)
-        for (const auto& id : *ignoredRemoteReplyIDs)
-            ignored.insert(id.view());
-
+    // A reply follows one of our turns; the user's own turns and their answers are left alone.
     bool afterOurTurn = true;
-    for (std::size_t i = anchor + 1; i < unique.size(); ++i) {
+    for (std::size_t i = *anchor + 1; i < unique.size(); ++i) {
         const DotMessage& message = unique[i];
         if (message.role == "user") {
             afterOurTurn = startsWithRequestHeader(message.text);
@@ -555,36 +755,11 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
         }
         if (message.role != "assistant" || !afterOurTurn)
             continue;
-        if (assignedRemoteReplies) {
-            if (auto assigned = assignedRemoteReplies->find(message.id.str());
-                assigned != assignedRemoteReplies->end()) {
-                const ChatMessage* imported = findMessage(*this, remoteReplyID(message.id));
-                importAssignedReply(message, assigned->second, imported ? imported->date : now);
-                continue;
-            }
-        }
-        if (known.count(message.id.view()) || ignored.count(message.id.view()))
+        if (importIfAssigned(*this, message, now) || claims.claimed(message))
             continue;
-        if (handoffEnvelope(message.text).kind != HandoffEnvelope::Kind::none)
-            continue;
-        if (auto token = replyToken(message.text)) {
-            if (isTrackedToken(*token))
-                continue;
-        } else if (trimmed(message.text).starts_with("[qv:")) {
-            continue;
-        }
-        DotMessage cleaned = cleanReply(message);
-        if (!hasReplyContent(cleaned))
-            continue;
-        if (!unassignedReplies)
-            unassignedReplies.emplace();
-        if (UnassignedReply* entry = findByID(*unassignedReplies, message.id)) {
-            if (entry->message != cleaned)
-                entry->message = std::move(cleaned);
-        } else {
-            unassignedReplies->push_back(UnassignedReply { message.id, std::move(cleaned), now });
-        }
+        offerReply(*this, message, now);
     }
+    // An offered reply that some request has claimed since is no longer offered.
     if (unassignedReplies)
         std::erase_if(*unassignedReplies, [&](const UnassignedReply& r) { return known.count(r.id.view()) > 0; });
 }
