@@ -209,13 +209,13 @@ WatchedConversation makeWatchedConversation(std::size_t requests, std::size_t lo
         s.page.push_back(reply);
         job.userMessageID = turn.id;
 
-        ChatMessage user { id, job.botID, MessageRole::user, prose(300, n), job.submitted.value(), MessageStatus::sent };
+        ChatMessage user { id, job.botID, MessageRole::user, prose(300, n), job.submitted.value(),
+            MessageStatus::sent };
         s.account.messages.push_back(user);
         s.account.replyWatches->push_back(ReplyWatch { job, { reply.id }, false });
     }
     // File every reply once, as the run loop did when each was accepted.
-    s.account.reconcileReplies(s.page, 5000);
-    s.account.collectUnassignedReplies(s.page, 5000);
+    s.account.applyPageChange(s.page, 5000);
     return s;
 }
 

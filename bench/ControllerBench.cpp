@@ -414,8 +414,7 @@ void StreamingTurnReconciliation(benchmark::State& state)
     static const bench::WatchedConversation conversation = bench::makeWatchedConversation(kRequests, kMessages);
     for (auto _ : state) {
         Account account = conversation.account;
-        account.reconcileReplies(conversation.page, 6000);
-        account.collectUnassignedReplies(conversation.page, 6000);
+        account.applyPageChange(conversation.page, 6000);
         benchmark::DoNotOptimize(account);
     }
 }

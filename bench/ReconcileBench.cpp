@@ -1,5 +1,5 @@
-// What the run loop does with every page change of a long conversation: reconcile the watched
-// requests with the page and collect replies that belong to no request.
+// What the run loop does with every page change of a long conversation (Account::applyPageChange):
+// reconcile the watched requests with the page and collect replies that belong to no request.
 // Goal: at most 10 ms for 2,000 page messages, 1,000 reply watches and 10,000 local messages.
 
 #include <benchmark/benchmark.h>
@@ -35,10 +35,8 @@ void onEveryPageChange(benchmark::State& state, Change change)
 
 void ReconcileAndCollect(benchmark::State& state)
 {
-    onEveryPageChange(state, [](Account& account, const std::vector<DotMessage>& page) {
-        account.reconcileReplies(page, 6000);
-        account.collectUnassignedReplies(page, 6000);
-    });
+    onEveryPageChange(
+        state, [](Account& account, const std::vector<DotMessage>& page) { account.applyPageChange(page, 6000); });
 }
 BENCHMARK(ReconcileAndCollect)->Unit(benchmark::kMillisecond);
 
@@ -63,7 +61,8 @@ int main(int argc, char** argv)
 {
     using quorvane::bench::Clock;
     return quorvane::bench::runBenchmarks(argc, argv,
-        { { "reconcileReplies + collectUnassignedReplies (2,000 page messages, 1,000 watches, 10,000 messages)",
+        { { "applyPageChange: reconcileReplies + collectUnassignedReplies (2,000 page messages, 1,000 watches, 10,000 "
+            "messages)",
               "ReconcileAndCollect", std::nullopt, 10.0, Clock::cpu },
             { "reconcileReplies alone", "ReconcileOnly", std::nullopt, std::nullopt, Clock::cpu, true },
             { "collectUnassignedReplies alone", "CollectOnly", std::nullopt, std::nullopt, Clock::cpu, true } });

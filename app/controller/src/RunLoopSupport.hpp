@@ -60,9 +60,5 @@ void retryUnsent(Account& account, std::string_view id, Date now);
 // Whether the Dot composer holds exactly this payload (both compared as the page shows text).
 bool composerHolds(std::string_view draft, std::string_view payload);
 
-// What a change of the page does to the account: replies of watched requests are filed, then
-// replies that belong to no request are collected, in that order.
-void applyPageChange(Account& account, const std::vector<DotMessage>& messages, Date now);
-
 }  // namespace run_loop
 }  // namespace quorvane

@@ -31,12 +31,6 @@ bool isUnstartedRoleLabelRequest(const PendingRequest& job)
 
 namespace run_loop {
 
-void applyPageChange(Account& account, const std::vector<DotMessage>& messages, Date now)
-{
-    account.reconcileReplies(messages, now);
-    account.collectUnassignedReplies(messages, now);
-}
-
 bool composerHolds(std::string_view draft, std::string_view payload)
 {
     return normalized(trimmed(draft)) == normalized(payload);
@@ -139,11 +133,13 @@ Task<void> Controller::turn()
     if (diagnosticsEnabled())
         writeStatusFile(services_.statusFile, statusFileJSON(snapshot, vault_.account()));
 
+    // A turn in which only the streaming reply changed cannot change what the page change finds
+    // (PageChange.hpp), so it skips it: the account does not know the last page, the loop does.
     const std::vector<DotMessage>& messages = snapshot.messages;
     if (!lastRemoteMessages || lastWatchCount != watchCount(vault_.account())
         || pageChange(vault_.account(), *lastRemoteMessages, messages) == PageChange::other) {
         Account changed = vault_.account();
-        run_loop::applyPageChange(changed, messages, now());
+        changed.applyPageChange(messages, now());
         if (changed != vault_.account())
             turnTransaction([&](Vault& vault) { vault.account() = changed; });
         lastRemoteMessages = messages;

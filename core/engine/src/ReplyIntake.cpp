@@ -764,6 +764,12 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
         std::erase_if(*unassignedReplies, [&](const UnassignedReply& r) { return known.count(r.id.view()) > 0; });
 }
 
+void Account::applyPageChange(const std::vector<DotMessage>& messages, Date now)
+{
+    reconcileReplies(messages, now);
+    collectUnassignedReplies(messages, now);
+}
+
 void Account::assignRemoteReply(std::string_view id, std::string_view botID)
 {
     const Bot* bot = findBot(*this, botID);

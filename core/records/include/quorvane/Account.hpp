@@ -111,6 +111,10 @@ struct Account {
     void reconcileReplies(const std::vector<DotMessage>& messages, Date now);
     void retryUnconfirmed(std::string_view id);
     void collectUnassignedReplies(const std::vector<DotMessage>& messages, Date now);
+    // What a change of the Dot page does to the account: reconcileReplies, then
+    // collectUnassignedReplies. The order matters: a late part that reconciliation files is then
+    // known, so it is never offered as a reply of no request.
+    void applyPageChange(const std::vector<DotMessage>& messages, Date now);
     void assignRemoteReply(std::string_view id, std::string_view botID);
     void importAssignedReply(const DotMessage& message, std::string_view botID, Date date);
 
