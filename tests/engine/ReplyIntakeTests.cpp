@@ -52,7 +52,11 @@ struct Conversation {
         PendingRequest job = *findJob(account, id);
         auto reply = replyFor(job, page);
         EXPECT_TRUE(reply);
-        account.acceptResponse(id, reply.value_or(""), richReplyFor(job, page), replyPartsFor(job, page), false, at);
+        std::optional<std::string> html = richReplyFor(job, page);
+        account.acceptResponse(id,
+            ReplyContent {
+                reply.value_or(""), html ? std::optional<Text>(*html) : std::nullopt, replyPartsFor(job, page) },
+            false, at);
         return job;
     }
 };
@@ -192,14 +196,14 @@ TEST(ReplyIntake, OlderAndRepeatedReadingsChangeNothing)
     Account account = crewAccount();
     PendingRequest job = PendingRequest::make("R", account.bots[0], "hi");
     job.submitted = 5;
-    account.applyObservedReply(job, "Hello world", std::nullopt, std::nullopt, kNow);
+    account.applyObservedReply(job, ReplyContent { "Hello world" }, kNow);
     EXPECT_EQ(unread(account), (std::vector<Text> { "dot" }));
     account.unreadBots = std::vector<Text> {};
     Account before = account;
-    account.applyObservedReply(job, "Hello", std::nullopt, std::nullopt, kNow + 1);
-    account.applyObservedReply(job, "Hello world", std::nullopt, std::nullopt, kNow + 2);
+    account.applyObservedReply(job, ReplyContent { "Hello" }, kNow + 1);
+    account.applyObservedReply(job, ReplyContent { "Hello world" }, kNow + 2);
     EXPECT_EQ(account, before);
-    account.applyObservedReply(job, "Hello there", std::nullopt, std::nullopt, kNow + 3);
+    account.applyObservedReply(job, ReplyContent { "Hello there" }, kNow + 3);
     EXPECT_EQ(findMessage(account, "R-reply")->text, "Hello there");
     EXPECT_EQ(findMessage(account, "R-reply")->date, 5);
     EXPECT_EQ(unread(account), (std::vector<Text> { "dot" }));
@@ -246,7 +250,7 @@ TEST(ReplyIntake, ReportsWaitingForAResultReceiveIt)
     markerless.payload = "no marker here";
     account.jobs = { teammateJob, report, markerless };
 
-    account.applyObservedReply(teammateJob, "Done: " + std::string(10005, 'x'), std::nullopt, std::nullopt, kNow);
+    account.applyObservedReply(teammateJob, ReplyContent { "Done: " + std::string(10005, 'x') }, kNow);
     EXPECT_EQ(findJob(account, "REP")->payload,
         "[Quorvane request REP]\n[User message]\nfirst\n[User message]\nOriginal request:\nOriginal ask\n\nResult from "
         "Ada:\nDone: "

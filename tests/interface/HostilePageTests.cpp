@@ -73,7 +73,7 @@ TEST(InterfaceHostileHTML, NoScriptNoBridgeMessageNoNavigation)
         Account& account = state.vault.account();
         std::string id = requestID(500);
         account.enqueue("Show me something", id, false, Text("dot"), std::nullopt, std::nullopt, 820000000.0);
-        account.acceptResponse(id, "hostile", Text(hostile.html), std::nullopt, false, 820000010.0);
+        account.acceptResponse(id, ReplyContent { "hostile", Text(hostile.html) }, false, 820000010.0);
         account.unreadBots.reset();  // so the page has no reason to post "read"
         std::size_t mark = host.commands.size();
         int navigations = host.navigationAttempts;

@@ -36,7 +36,8 @@ void exchange(Account& account, std::size_t& counter, const std::string& botID, 
             job.phase = JobPhase::waiting;
             job.submitted = when;
         }
-    account.acceptResponse(id, reply, html ? std::optional<Text>(*html) : std::nullopt, parts, false, when + 20);
+    account.acceptResponse(
+        id, ReplyContent { reply, html ? std::optional<Text>(*html) : std::nullopt, parts }, false, when + 20);
 }
 
 ReplyPart part(const std::string& id, const std::string& text, const std::string& html)
@@ -145,7 +146,7 @@ SceneState buildBusyConversation()
         PendingRequest job = a.jobs.front();
         std::string reply
             = job.botID == Text(muse) ? "Crewline, Relay, Chorus." : "Muse suggests Crewline, Relay or Chorus.";
-        a.acceptResponse(job.id, reply, std::nullopt, std::nullopt, false, kNow - 3500);
+        a.acceptResponse(job.id, ReplyContent { reply }, false, kNow - 3500);
     }
 
     // The user's latest messages, one for each state that offers an action.

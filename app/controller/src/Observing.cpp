@@ -191,7 +191,7 @@ Task<void> Controller::observe(const PendingRequest& first, const DotSnapshot& s
                 std::optional<std::vector<ReplyPart>> parts;
                 if (accepted.parts)
                     parts = accepted.parts->elements();
-                account.acceptResponse(id, accepted.text, accepted.html, parts, false, now);
+                account.acceptResponse(id, ReplyContent { accepted.text, accepted.html, parts }, false, now);
             });
             candidate.clear();
         }

@@ -27,7 +27,8 @@ void Controller::finishStopRequests()
                         std::optional<std::vector<ReplyPart>> parts;
                         if (liveReply->parts)
                             parts = liveReply->parts->elements();
-                        account.applyObservedReply(stopped, liveReply->text, liveReply->html, parts, now());
+                        account.applyObservedReply(
+                            stopped, ReplyContent { liveReply->text, liveReply->html, parts }, now());
                     }
                 }
                 account.stopWaiting(id);

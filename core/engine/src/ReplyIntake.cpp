@@ -152,24 +152,23 @@ private:
 // The message a reply of `job` is filed as, before it is copied to the bots that delegated the
 // work. Parts keep the date they were first filed with; parts new to a reply filed before are
 // dated `now`.
-ChatMessage replyMessage(const Account& account, const PendingRequest& job, std::string_view reply,
-    const std::optional<Text>& html, const std::optional<std::vector<ReplyPart>>& parts, Date now)
+ChatMessage replyMessage(const Account& account, const PendingRequest& job, const ReplyContent& reply, Date now)
 {
     ChatMessage message;
     message.id = replyID(job.id);
     message.botID = job.botID;
     message.role = MessageRole::assistant;
-    message.text = reply;
+    message.text = reply.text;
     message.date = job.submitted.value_or(now);
     message.status = MessageStatus::sent;
-    message.html = html;
+    message.html = reply.html;
     message.replyToID = job.parentRequestID;
-    if (parts) {
+    if (reply.parts) {
         const ChatMessage* existing = findMessage(account, message.id);
         Date firstDate = existing ? existing->date : job.submitted.value_or(now);
         std::optional<Date> observedAt = hasParts(existing) ? std::optional<Date>(now) : std::nullopt;
-        message.parts
-            = datedReplyParts(*parts, existing ? plainParts(existing->parts) : std::nullopt, firstDate, observedAt);
+        message.parts = datedReplyParts(
+            *reply.parts, existing ? plainParts(existing->parts) : std::nullopt, firstDate, observedAt);
     }
     return message;
 }
@@ -401,7 +400,7 @@ void fileMergedReply(Account& account, const PendingRequest& job, const std::vec
     std::optional<Text> html = replyHTML(merged);
     if (filed && filed->text == text && filed->html == html && filed->parts && filed->parts->elements() == merged)
         return;
-    account.applyObservedReply(job, text, html, merged, now);
+    account.applyObservedReply(job, ReplyContent { Text(text), std::move(html), std::move(merged) }, now);
     account.setStatus(job.id, MessageStatus::sent);
 }
 
@@ -606,57 +605,54 @@ void offerReply(Account& account, const DotMessage& message, Date now)
 
 }  // namespace
 
-void Account::acceptResponse(std::string_view id, std::string_view reply, const std::optional<Text>& html,
-    const std::optional<std::vector<ReplyPart>>& parts, bool directMention, Date now)
+void Account::acceptResponse(std::string_view id, const ReplyContent& reply, bool directMention, Date now)
 {
     const PendingRequest* found = findByID(jobs, id);
     if (!found || !findBot(*this, found->botID))
         return;
     const PendingRequest job = *found;
     if (job.roleTargets) {
-        finishRoleGeneration(id, Text(reply));
+        finishRoleGeneration(id, reply.text);
         return;
     }
     const Text root = rootOf(job);
-    if (acceptHandoff(job, reply, directMention, now))
+    if (acceptHandoff(job, reply.text, directMention, now))
         return;
 
     // A reply that tried to hand off but could not is not shown as written: its block may carry
     // instructions that were refused.
-    if (handoffEnvelope(reply).kind != HandoffEnvelope::Kind::none)
-        complete(job.id, kHandoffFailedReply, std::nullopt, std::nullopt, now);
+    if (handoffEnvelope(reply.text).kind != HandoffEnvelope::Kind::none)
+        complete(job.id, ReplyContent { kHandoffFailedReply }, now);
     else
-        complete(job.id, reply, html, parts, now);
+        complete(job.id, reply, now);
     if (auto filed = positionOfID(messages, replyID(job.id));
         filed && messages[*filed].replyToID != job.parentRequestID)
         messages.mutableAt(*filed).replyToID = job.parentRequestID;
     finishHandoffStatuses(root);
 }
 
-void Account::complete(std::string_view id, std::string_view reply, const std::optional<Text>& html,
-    const std::optional<std::vector<ReplyPart>>& parts, Date now)
+void Account::complete(std::string_view id, const ReplyContent& reply, Date now)
 {
     const PendingRequest* found = findByID(jobs, id);
     if (!found)
         return;
     const PendingRequest job = *found;
-    applyObservedReply(job, reply, html, parts, now);
+    applyObservedReply(job, reply, now);
     setStatus(id, MessageStatus::sent);
     std::erase_if(jobs, [&](const PendingRequest& j) { return j.id == id; });
 }
 
-void Account::applyObservedReply(const PendingRequest& job, std::string_view reply, const std::optional<Text>& html,
-    const std::optional<std::vector<ReplyPart>>& parts, Date now)
+void Account::applyObservedReply(const PendingRequest& job, const ReplyContent& reply, Date now)
 {
     if (job.roleTargets) {
-        applyRoleLabels(job, reply);
+        applyRoleLabels(job, reply.text);
         return;
     }
-    ChatMessage message = replyMessage(*this, job, reply, html, parts, now);
+    ChatMessage message = replyMessage(*this, job, reply, now);
     for (ChatMessage& projected : projectedReplies(message, job))
         fileReply(*this, std::move(projected));
     const ChatMessage* filed = findMessage(*this, message.id);
-    passResultOnward(*this, job, filed ? filed->text : Text(reply));
+    passResultOnward(*this, job, filed ? filed->text : reply.text);
 }
 
 std::vector<ChatMessage> Account::projectedReplies(const ChatMessage& message, const PendingRequest& job) const

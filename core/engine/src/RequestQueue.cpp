@@ -141,7 +141,7 @@ void Account::enqueue(std::string_view text, std::string_view id, bool manual, c
     if (auto mention = mentionedTeammate(*this, message, bot.id)) {
         std::string_view rest = trimmed(message.substr(mention->end));
         if (!rest.empty())
-            acceptResponse(id, directMentionBlock(id, rest, mention->bot.id), std::nullopt, std::nullopt, true, now);
+            acceptResponse(id, ReplyContent { directMentionBlock(id, rest, mention->bot.id) }, true, now);
     }
 }
 

@@ -162,11 +162,12 @@ private:
         const Text ada = id("ada");
 
         account.enqueue("What is 2+2?", kAnswered, false, ada, std::nullopt, std::nullopt, now());
-        account.complete(kAnswered, "Four.\n\nReally.", Text("<p>Four.</p>"),
-            std::vector<ReplyPart> { { .id = "part-1", .text = "Four." }, { .id = "part-2", .text = "Really." } },
+        account.complete(kAnswered,
+            ReplyContent { "Four.\n\nReally.", Text("<p>Four.</p>"),
+                std::vector<ReplyPart> { { .id = "part-1", .text = "Four." }, { .id = "part-2", .text = "Really." } } },
             now());
         account.enqueue("And 2+3?", kSecond, false, ada, std::nullopt, std::nullopt, now());
-        account.complete(kSecond, "Five.", std::nullopt, std::nullopt, now());
+        account.complete(kSecond, ReplyContent { "Five." }, now());
 
         // The page shows our turn, then a reply that none of our requests claims.
         std::vector<DotMessage> page;

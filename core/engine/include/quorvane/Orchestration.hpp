@@ -45,6 +45,10 @@ struct EnumNames<HandoffEnvelope::Kind> {
     static constexpr std::array<std::string_view, 4> names = { "valid", "none", "incomplete", "invalid" };
 };
 
+// Reads the handoff block of a reply: none without a "quorvane-handoff" label; incomplete while
+// the object after the label is still being written; invalid for several labels, anything but a
+// JSON object after the label, an object that is not a directive, or one beyond 1 MiB; valid,
+// with the directive, otherwise.
 HandoffEnvelope handoffEnvelope(std::string_view text);
 bool isHandoffResponse(std::string_view text);  // the envelope is not none
 bool handoffResponseIsIncomplete(std::string_view text);  // the envelope is incomplete

@@ -20,20 +20,44 @@
 
 namespace quorvane {
 
+// Whether the text is one of our own prompts, possibly behind a reply tag, as the page shows it.
 bool isQuorvaneRequestEnvelope(std::string_view text);
+// Whether the message shows anything of a reply (text, attachments or HTML) that is not one of
+// our own prompts.
 bool hasReplyContent(const DotMessage& message);
+// The token of the text's leading reply tag.
 std::optional<std::string> replyToken(std::string_view text);
+// The message without its leading reply tag, in its text and in its HTML; HTML that would still
+// show the tag is dropped.
 DotMessage cleanReply(const DotMessage& message);
+// The text as the page may re-wrap it: white space runs as one space, none at either end,
+// typographic quotes straight.
 std::string normalized(std::string_view text);
+// One message per page id, in order of first appearance; repeated readings are merged (the one
+// with more text wins) and our own prompts count as user turns whatever role the page gave them.
 std::vector<DotMessage> uniqueDotMessages(const std::vector<DotMessage>& messages);
+// The ids of the user turns, outside the job's baseline, that show its payload: opening with its
+// request header, or equal to the payload once both are normalized.
 std::unordered_set<std::string> matchingRequestIDs(const PendingRequest& job, const std::vector<DotMessage>& messages);
+// The job's turn when exactly one turn matches it.
 std::optional<std::string> matchingTurn(const PendingRequest& job, const std::vector<DotMessage>& messages);
+// The job's replies on the page, without their tag, outside its baseline: for a tagged job the
+// assistant messages with its token; for an untagged one those after its turn up to the next user
+// turn that carry no tag.
 std::vector<DotMessage> correlatedReplies(const PendingRequest& job, const std::vector<DotMessage>& messages);
+// The replies' texts that are not empty, joined by a blank line; none when there is no reply.
 std::optional<std::string> replyFor(const PendingRequest& job, const std::vector<DotMessage>& messages);
+// The replies' HTML joined by a line feed; none when no reply has HTML.
 std::optional<std::string> richReplyFor(const PendingRequest& job, const std::vector<DotMessage>& messages);
+// One undated part per reply.
 std::vector<ReplyPart> replyPartsFor(const PendingRequest& job, const std::vector<DotMessage>& messages);
+// The parts dated: a part keeps its date in `previous`; an undated new one is dated `firstDate`
+// when it comes first, `observedAt` otherwise.
 std::vector<ReplyPart> datedReplyParts(const std::vector<ReplyPart>& parts,
     const std::optional<std::vector<ReplyPart>>& previous, Date firstDate, std::optional<Date> observedAt);
+// `previous` with `parts` merged in by id: new ids are appended; a known one is replaced unless
+// the new reading is an older, shorter one, keeping its date and the attachments or HTML that the
+// new reading lacks.
 std::vector<ReplyPart> mergedReplyParts(
     const std::vector<ReplyPart>& parts, const std::optional<std::vector<ReplyPart>>& previous);
 
