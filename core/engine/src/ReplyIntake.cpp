@@ -755,9 +755,18 @@ void Account::collectUnassignedReplies(const std::vector<DotMessage>& pageMessag
             continue;
         offerReply(*this, message, now);
     }
-    // An offered reply that some request has claimed since is no longer offered.
-    if (unassignedReplies)
-        std::erase_if(*unassignedReplies, [&](const UnassignedReply& r) { return known.count(r.id.view()) > 0; });
+    // An offered reply that some request has claimed since is no longer offered. `known` may view
+    // the ids of the offers themselves, so none of them is overwritten (as erasing in place would
+    // do, releasing the text a later look-up compares against) until every offer has been looked up.
+    if (unassignedReplies) {
+        std::vector<UnassignedReply> kept;
+        kept.reserve(unassignedReplies->size());
+        for (const UnassignedReply& offer : *unassignedReplies)
+            if (known.count(offer.id.view()) == 0)
+                kept.push_back(offer);
+        if (kept.size() != unassignedReplies->size())
+            *unassignedReplies = std::move(kept);
+    }
 }
 
 void Account::applyPageChange(const std::vector<DotMessage>& messages, Date now)
