@@ -375,6 +375,37 @@ TEST_F(InterfaceTest, ShowSettingsOpensTheSettings)
 // Search from the keyboard: Ctrl+F asks about the conversation on screen, Ctrl+Shift+F about
 // every bot; the results the application sends are listed; Enter on one in another conversation
 // switches to it and brings the message into view, marked; Escape takes the results away.
+TEST_F(InterfaceTest, HandoffTimelineShowsTheChainWhyItStoppedAndLinksToEachAnswer)
+{
+    const SceneState scene = runawayCrew();
+    const Account& account = scene.vault.account();
+    ASSERT_TRUE(account.handoffs && !account.handoffs->empty()) << "the scene made no handoffs";
+    ASSERT_TRUE(account.jobs.empty()) << "the scene's chain did not end";
+    const Handoff& first = account.handoffs->front();
+    show(scene);
+
+    const std::string count = std::to_string(account.handoffs->size()) + " handoffs";
+    act(kHelpers + "button('.message.user', " + jsonString(count) + ").click();");
+    // One row per handoff, the first at the top level, and the limit that ended the chain said.
+    EXPECT_EQ(parse(host.run("return document.querySelectorAll('.timeline-step').length;")),
+        boost::json::value(account.handoffs->size()));
+    EXPECT_NE(text(".timeline-step").find("Depth 1"), std::string::npos) << text(".timeline");
+    const std::string stops = parse(host.run("return [...document.querySelectorAll('.timeline-stop')]"
+                                             ".map((e) => e.textContent).join(' | ');"))
+                                  .as_string()
+                                  .c_str();
+    EXPECT_NE(stops.find("can\u2019t be handed on again"), std::string::npos) << stops;
+    EXPECT_NE(text(".timeline-summary").find("The chain stopped"), std::string::npos) << text(".timeline-summary");
+
+    // The first task's answer is in its teammate's conversation: the page goes there.
+    const std::size_t mark = host.commands.size();
+    act(kHelpers + "button(`[data-handoff-id=\"" + std::string(first.id.view()) + "\"]`, 'Show the answer').click();");
+    PageCommand selecting = host.waitFor("select", mark);
+    EXPECT_EQ(selecting.data.at("id"), first.targetBotID.c_str());
+    EXPECT_EQ(parse(host.run("return document.querySelector('.timeline') === null;")), boost::json::value(true))
+        << "the timeline stays open over the conversation it went to";
+}
+
 TEST_F(InterfaceTest, SearchAsksListsAndJumpsToTheMessage)
 {
     SceneState scene = busyConversation();

@@ -239,6 +239,34 @@ SceneState withLiveReply(const SceneState& base, std::size_t length)
 
 SceneState streamingReply(std::size_t length) { return withLiveReply(busyConversation(), length); }
 
+SceneState runawayCrew()
+{
+    Vault vault = Vault::fresh();
+    Account& a = vault.account();
+    std::vector<std::string> crew { teammate(a, "Muse", "muse", "Playful and imaginative."),
+        teammate(a, "Sage", "sage", "A careful reviewer who checks facts.") };
+    a.selectedBot = "dot";
+    const std::string root = requestID(1);
+    a.enqueue("Plan the launch party for Friday.", root, false, Text("dot"), std::nullopt, std::nullopt, kNow - 600);
+    // Every answer hands the work on to every other teammate, as a model that will not stop
+    // delegating does, until the crew's limits refuse it and the queue drains.
+    for (std::size_t turn = 0; turn < 40 && !a.jobs.empty(); ++turn) {
+        const PendingRequest job = a.jobs.front();
+        std::string handoffs;
+        for (const auto& id : crew) {
+            if (job.botID == Text(id))
+                continue;
+            handoffs += std::string(handoffs.empty() ? "" : ",") + R"({"to":")" + id + R"(","task":"Carry this on."})";
+        }
+        const std::string reply = "I\u2019ll ask my teammates.\n\n```quorvane-handoff\n{\"request_id\":\""
+            + std::string(job.id.view()) + "\",\"handoffs\":[" + handoffs + "]}\n```";
+        a.acceptResponse(job.id, reply, std::nullopt, std::nullopt, false, kNow - 590 + double(turn) * 10);
+    }
+    SceneState state;
+    state.vault = std::move(vault);
+    return state;
+}
+
 SceneState signInNeeded()
 {
     SceneState state = busyConversation();

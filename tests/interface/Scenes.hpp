@@ -41,6 +41,9 @@ SceneState emptyCrew();
 SceneState busyConversation();
 // busyConversation with a reply streaming in for the waiting request.
 SceneState streamingReply(std::size_t length = 900);
+// A crew of two teammates whose every answer hands the work on to the other: the first message's
+// chain of handoffs, stopped by the crew's limits, and its refused replies.
+SceneState runawayCrew();
 // Connected before; Dot now asks to sign in again.
 SceneState signInNeeded();
 // The vault could not be saved: storage unhealthy with its sentence.

@@ -46,6 +46,8 @@ const Screen kScreens[] = {
     { "storage-unavailable", storageUnavailable, "" },
     { "bot-editor", editorScene, "document.querySelector('.main-header button[aria-label^=\"Edit\"]').click();" },
     { "settings", settingsScene, "document.querySelector('.sidebar-header button[aria-label=\"Settings\"]').click();" },
+    { "handoff-timeline", runawayCrew,
+        "[...document.querySelectorAll('.message.user .link-button')].find((b) => b.textContent.endsWith('handoffs')).click();" },
 };
 
 void PrintTo(const Screen& screen, std::ostream* out) { *out << screen.name; }

@@ -1,5 +1,7 @@
 #include <bit>
+#include <cmath>
 #include <cstdint>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -327,6 +329,26 @@ TEST(RecordsJson, DatesReadBackExactlyAsWritten)
     // Negative zero is written as zero, so its text does not change on the next save.
     ChatMessage negativeZero { "id", "dot", MessageRole::user, "text", -0.0, MessageStatus::sent };
     EXPECT_NE(encodeJSON(negativeZero).find(R"("date":0,)"), std::string::npos) << encodeJSON(negativeZero);
+}
+
+TEST(RecordsJson, EveryFiniteDoubleReadsBackExactly)
+{
+    // Random bit patterns reach every exponent and the subnormals; dates shaped like real ones
+    // (seconds since 2001 with a fraction) are where a reader's rounding slip showed first.
+    std::mt19937_64 random(20261210);
+    std::uniform_real_distribution<double> seconds(0.0, 1.2e9);
+    std::size_t checked = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const double date = i % 2 ? std::bit_cast<double>(random()) : seconds(random);
+        if (!std::isfinite(date) || date == 0.0)
+            continue;
+        ++checked;
+        ChatMessage message { "id", "dot", MessageRole::user, "text", date, MessageStatus::sent };
+        const std::string encoded = encodeJSON(message);
+        const double back = decodeJSON<ChatMessage>(encoded).date;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(back), std::bit_cast<std::uint64_t>(date)) << encoded;
+    }
+    EXPECT_GT(checked, 190000u);
 }
 
 // A number too large for a double is not a date or a count: the vault that holds one fails to

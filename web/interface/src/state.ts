@@ -79,6 +79,19 @@ export interface UnassignedReply {
   date: string;
 }
 
+// A task one bot handed to another on the way to answering a message of the user. Its id is
+// also the id of the teammate's request and of the task message in the teammate's conversation.
+export interface Handoff {
+  id: string;
+  rootRequestID: string;
+  sourceBotID: string;
+  targetBotID: string;
+  task: string;
+  status: 'working' | 'complete' | 'stopped' | string;
+  parentRequestID?: string;
+  directMention?: boolean;
+}
+
 export interface Account {
   id: string;
   browserProfile: string;
@@ -94,6 +107,7 @@ export interface Account {
   readReplyIDs?: Record<string, string[]>;
   draftReplies?: Record<string, QuotedReply>;
   unassignedReplies?: UnassignedReply[];
+  handoffs?: Handoff[];
 }
 
 export type Connection = 'disconnected' | 'connecting' | 'recovering' | 'connected' | 'attention' | 'signIn' | 'expired';

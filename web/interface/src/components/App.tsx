@@ -4,6 +4,7 @@ import { useCallback, useEffect, useLayoutEffect, useMemo, useReducer, useRef, u
 import { send } from '../bridge';
 import { readReplies } from '../logic/read';
 import { stoppable } from '../logic/status';
+import { handoffCounts } from '../logic/timeline';
 import { botMessages, conversation, effectiveTheme, jobsByID } from '../model';
 import type { Bot, ChatMessage, ClientState, SearchHit } from '../state';
 import { store } from '../store';
@@ -11,6 +12,7 @@ import { useCommand } from '../useCommand';
 import { Avatar } from './Avatar';
 import { BotEditor } from './BotEditor';
 import { Composer } from './Composer';
+import { HandoffTimeline } from './HandoffTimeline';
 import { Icon } from './Icon';
 import { LiveRegions } from './LiveRegions';
 import { MessageList } from './MessageList';
@@ -22,7 +24,13 @@ import { Settings } from './Settings';
 import { roleOf, Sidebar } from './Sidebar';
 import { Unassigned } from './Unassigned';
 
-type Dialog = { kind: 'settings' } | { kind: 'editor'; botID?: string } | { kind: 'switcher' } | { kind: 'shortcuts' } | null;
+type Dialog =
+  | { kind: 'settings' }
+  | { kind: 'editor'; botID?: string }
+  | { kind: 'switcher' }
+  | { kind: 'shortcuts' }
+  | { kind: 'handoffs'; rootID: string }
+  | null;
 
 function Banner({ state }: { state: ClientState }) {
   const command = useCommand();
@@ -171,9 +179,13 @@ export function App() {
   const bots = account?.bots;
   const botMap = useMemo(() => new Map((bots ?? []).map((b) => [b.id, b])), [bots]);
   const selectedBot = account ? botMap.get(account.selectedBot) ?? botMap.get('dot') ?? account.bots[0] : undefined;
+  const handoffs = account ? handoffCounts(account) : undefined;
+  const onShowHandoffs = useCallback((rootID: string) => setDialog({ kind: 'handoffs', rootID }), []);
   const context = useMemo<MessageContext | undefined>(
-    () => (account && selectedBot ? { accountID: account.id, botID: selectedBot.id, bots: botMap } : undefined),
-    [account?.id, selectedBot?.id, botMap],
+    () => (account && selectedBot && handoffs
+      ? { accountID: account.id, botID: selectedBot.id, bots: botMap, handoffs, onShowHandoffs }
+      : undefined),
+    [account?.id, selectedBot?.id, botMap, handoffs],
   );
   const stored = state && selectedBot ? botMessages(state, selectedBot.id) : [];
   const live = state?.liveReplies ?? [];
@@ -189,10 +201,12 @@ export function App() {
   const role = roleOf(selectedBot);
   // A result in another conversation switches to it first; the list shows the message once it
   // has arrived.
-  const jump = (hit: SearchHit) => {
-    if (hit.botID !== selectedBot.id) void send('select', { id: hit.botID });
-    setFocus({ id: hit.messageID, nonce: (focus?.nonce ?? 0) + 1 });
+  const jumpTo = (botID: string, messageID: string) => {
+    if (botID !== selectedBot.id) void send('select', { id: botID });
+    setFocus({ id: messageID, nonce: (focus?.nonce ?? 0) + 1 });
   };
+  const jump = (hit: SearchHit) => jumpTo(hit.botID, hit.messageID);
+  const timelineRoot = dialog?.kind === 'handoffs' ? account.messages.find((m) => m.id === dialog.rootID) : undefined;
   const unassigned = account.unassignedReplies ?? [];
   const quote = account.draftReplies?.[selectedBot.id];
 
@@ -237,6 +251,9 @@ export function App() {
       {dialog?.kind === 'settings' && <Settings state={state} update={store.update} onClose={() => setDialog(null)} />}
       {dialog?.kind === 'switcher' && <QuickSwitcher state={state} onClose={() => setDialog(null)} />}
       {dialog?.kind === 'shortcuts' && <Shortcuts onClose={() => setDialog(null)} />}
+      {timelineRoot && (
+        <HandoffTimeline account={account} root={timelineRoot} bots={botMap} onJump={jumpTo} onClose={() => setDialog(null)} />
+      )}
       {dialog?.kind === 'editor' && (
         <BotEditor bot={dialog.botID ? botMap.get(dialog.botID) : undefined} onClose={() => setDialog(null)} />
       )}

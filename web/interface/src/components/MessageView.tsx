@@ -23,6 +23,8 @@ export interface MessageContext {
   accountID: string;
   botID: string; // the conversation's bot
   bots: ReadonlyMap<string, Bot>;
+  handoffs: ReadonlyMap<string, number>; // how many handoffs each user message started
+  onShowHandoffs: (rootID: string) => void;
 }
 
 interface Props {
@@ -73,10 +75,11 @@ function ReplyTools({ message, part, context }: { message: ChatMessage; part?: R
   );
 }
 
-function UserMessage({ message, job, highlighted }: Props) {
+function UserMessage({ message, job, context, highlighted }: Props) {
   const command = useCommand();
   const status = statusWords(message.status);
   const actions = messageActions(message, job);
+  const handoffs = context.handoffs.get(message.id) ?? 0;
   return (
     <article class={classes('message user', highlighted)} data-message-id={message.id} aria-label="You">
       <div class="bubble">
@@ -98,6 +101,11 @@ function UserMessage({ message, job, highlighted }: Props) {
             {a.label}
           </button>
         ))}
+        {handoffs > 0 && (
+          <button type="button" class="link-button" onClick={() => context.onShowHandoffs(message.id)}>
+            {handoffs === 1 ? '1 handoff' : `${handoffs} handoffs`}
+          </button>
+        )}
       </div>
       {command.error && <p class="inline-error" role="alert">{command.error}</p>}
     </article>
