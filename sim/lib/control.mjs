@@ -5,6 +5,7 @@ import { randomUUID } from 'node:crypto';
 
 import { HttpError, readJSON, sendJSON, writeEvent } from './http.mjs';
 import { escapeHTML, renderMarkdown } from './markdown.mjs';
+import { HANDOFF_MODES } from './responder.mjs';
 import { newMessage } from './store.mjs';
 
 const DEFAULT_REFUSAL = 'Something went wrong while sending your message. Please try again.';
@@ -190,7 +191,11 @@ function controlCalls(sim) {
         if (typeof body.homeIsConversation !== 'boolean') throw new HttpError(400, 'homeIsConversation is true or false.');
         sim.homeIsConversation = body.homeIsConversation;
       }
-      return { uuidCase: sim.uuidCase, homeIsConversation: sim.homeIsConversation };
+      if (body.handoffs !== undefined) {
+        if (!HANDOFF_MODES.includes(body.handoffs)) throw new HttpError(400, `handoffs is one of ${HANDOFF_MODES.map((m) => `"${m}"`).join(', ')}.`);
+        sim.handoffs = body.handoffs;
+      }
+      return { uuidCase: sim.uuidCase, homeIsConversation: sim.homeIsConversation, handoffs: sim.handoffs };
     },
     stop: () => ({}),
   };

@@ -4,11 +4,21 @@
 // the conversation, and writes a handoff block when the user asks for a teammate by name.
 // Everything here is a pure function of the text and the conversation's remembered crew,
 // so the answers are predictable in tests.
+//
+// `handoffs` makes it a model that will not stop delegating, to show that the crew's limits
+// hold against one:
+// - "asked" (the default): a handoff block only when the user names a teammate and the turn
+//   allows handoffs;
+// - "always": every answer to a Quorvane request hands the work on to every other teammate,
+//   whether or not the turn allows handoffs;
+// - "self": every answer hands the work to the bot that is speaking;
+// - "unclosed": every answer ends in a block whose JSON never closes.
 
 import { parseRequest, instructionText } from './request-text.mjs';
 
 const MAX_HANDOFFS = 6;
 const MAX_TASK = 4000;
+export const HANDOFF_MODES = ['asked', 'always', 'self', 'unclosed'];
 
 const CLOSINGS = [
   'My suggestion: start with the smallest step that shows progress, then build on it.',
@@ -20,7 +30,7 @@ const CLOSINGS = [
 
 // Answers one user message. `crew` is what the conversation remembers from earlier setups
 // ({revision, members} or null); the result says what to remember from this one.
-export function respond(typed, { crew = null, profileName = 'Dot' } = {}) {
+export function respond(typed, { crew = null, profileName = 'Dot', handoffs: handoffMode = 'asked' } = {}) {
   const request = parseRequest(typed);
   if (!request) {
     return {
@@ -47,10 +57,12 @@ export function respond(typed, { crew = null, profileName = 'Dot' } = {}) {
   const replyToken = request.replyToken && known ? request.replyToken : null;
 
   const instructions = instructionText(request);
-  const handoffs = request.handoffsAllowed ? findHandoffs(instructions, known?.members ?? [], speaker) : [];
+  const handoffs = handoffMode === 'asked'
+    ? (request.handoffsAllowed ? findHandoffs(instructions, known?.members ?? [], speaker) : [])
+    : runawayHandoffs(handoffMode, instructions, known?.members ?? [], speaker);
   let text;
   if (handoffs.length > 0) {
-    text = handoffAnswer(request.requestId, handoffs);
+    text = handoffAnswer(request.requestId, handoffs, { unclosed: handoffMode === 'unclosed' });
   } else {
     text = directAnswer(speaker, {
       userText: (request.assignment ?? request.userMessage).trim(),
@@ -98,10 +110,31 @@ export function findHandoffs(text, members, speaker) {
   });
 }
 
-export function handoffAnswer(requestId, handoffs) {
+export function handoffAnswer(requestId, handoffs, { unclosed = false } = {}) {
   const names = joinNames(handoffs.map((h) => h.name));
   const block = JSON.stringify({ request_id: requestId, handoffs: handoffs.map(({ to, task }) => ({ to, task })) });
+  if (unclosed) {
+    // The model stops writing before the directive's last brackets, and never comes back.
+    return `I\u2019ll ask ${names} to help with this.\n\n\`\`\`quorvane-handoff\n${block.slice(0, -2)}`;
+  }
   return `I\u2019ll ask ${names} to help with this.\n\n\`\`\`quorvane-handoff\n${block}\n\`\`\``;
+}
+
+// The handoffs of a model that delegates whatever it is asked (see the modes above). Nothing
+// is handed on before the conversation knows its crew: there is nobody to name.
+function runawayHandoffs(mode, text, members, speaker) {
+  if (members.length === 0) return [];
+  const speakerName = String(speaker ?? '').toLocaleLowerCase();
+  const isSpeaker = (member) => member.name.toLocaleLowerCase() === speakerName;
+  const task = `Carry this on: ${oneLine(text, 200)}`;
+  if (mode === 'self') {
+    const self = members.find(isSpeaker) ?? members.find((member) => member.id === 'dot');
+    return self ? [{ to: self.id, name: self.name, task }] : [];
+  }
+  return members
+    .filter((member) => member.id !== 'dot' && !isSpeaker(member))
+    .slice(0, MAX_HANDOFFS)
+    .map((member) => ({ to: member.id, name: member.name, task }));
 }
 
 export function directAnswer(speaker, { userText, isAssignment = false, teammates = [] }) {

@@ -74,6 +74,7 @@ export class Simulator {
     this.sessionExpired = false;
     this.uuidCase = this.initial.uuidCase;
     this.homeIsConversation = this.initial.homeIsConversation;
+    this.handoffs = 'asked';
     this.answerFaults = [];
     this.refusals = null;
     this.stallLoads = 0;
@@ -454,7 +455,11 @@ export class Simulator {
   }
 
   async streamAnswer(conversation, userMessage, fault, job) {
-    const answer = respond(userMessage.typed, { crew: conversation.crew, profileName: this.store.profile.name });
+    const answer = respond(userMessage.typed, {
+      crew: conversation.crew,
+      profileName: this.store.profile.name,
+      handoffs: this.handoffs,
+    });
     conversation.crew = answer.crew;
 
     let tag = answer.replyToken ? `[qv:${answer.replyToken}]` : null;

@@ -269,7 +269,7 @@ describe('state and settings', () => {
   });
 
   test('home can be one standing conversation that keeps its address', LIMIT, async () => {
-    assert.deepEqual(await sim.control('options', { homeIsConversation: true }), { ok: true, uuidCase: 'lower', homeIsConversation: true });
+    assert.deepEqual(await sim.control('options', { homeIsConversation: true }), { ok: true, uuidCase: 'lower', homeIsConversation: true, handoffs: 'asked' });
     assert.deepEqual(bootState((await sim.request('GET', '/dots/home', { cookie })).text).route, { kind: 'conversation', id: 'home' });
     for (const text of ['first', 'second']) {
       assert.equal((await sendMessage(sim, cookie, 'home', text)).json.conversation_id, 'home');
@@ -277,6 +277,15 @@ describe('state and settings', () => {
     }
     const state = await sim.state();
     assert.deepEqual(state.conversations.map((c) => [c.id, c.url, c.messages.length]), [['home', `${sim.origin}/dots/home`, 4]]);
+  });
+
+  test('answers can hand off without being asked, until a reset', LIMIT, async () => {
+    await sim.control('options', { handoffs: 'always' });
+    const delegating = await answered(null, composePayload({ id: 'R-1', token: TOKEN, crew: CREW, text: 'Plan it.' }));
+    assert.match(delegating.messages[1].text, /quorvane-handoff[\s\S]*"request_id":"R-1","handoffs":\[\{"to":"muse"/);
+    await sim.control('reset');
+    const plain = await answered(null, composePayload({ id: 'R-2', token: TOKEN, crew: CREW, text: 'Plan it.' }));
+    assert.doesNotMatch(plain.messages[1].text, /quorvane-handoff/);
   });
 
   test('the profile name and picture can change', LIMIT, async () => {
@@ -316,6 +325,7 @@ describe('state and settings', () => {
     ['bad colour', 'profile', { color: 'red' }, 400, 'The colour must look like #6d5efc.'],
     ['bad uuid case', 'options', { uuidCase: 'mixed' }, 400, 'uuidCase is "lower" or "upper".'],
     ['bad home setting', 'options', { homeIsConversation: 'yes' }, 400, 'homeIsConversation is true or false.'],
+    ['bad handoff mode', 'options', { handoffs: 'sometimes' }, 400, 'handoffs is one of "asked", "always", "self", "unclosed".'],
     ['missing conversation', 'inject', { conversation: 'nope', text: 'x' }, 404, 'No such conversation.'],
   ];
   for (const [name, call, body, status, message] of refusals) {

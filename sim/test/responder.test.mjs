@@ -175,6 +175,42 @@ describe('handoff blocks', () => {
     assert.deepEqual(findHandoffs(text, members, 'Dot').map((h) => h.to), ['b0', 'b1', 'b2', 'b3', 'b4', 'b5']);
   });
 
+  describe('a model that will not stop delegating', () => {
+    const crew = [{ id: 'dot', name: 'Dot', personality: 'Helpful.' }, ...CREW];
+    const known = respond(composePayload({ token: TOKEN, crew, text: 'Hi' })).crew;
+    const turn = (speaker, handoffsAllowed) => composePayload({
+      id: 'R-9',
+      name: speaker,
+      token: TOKEN,
+      identity: speaker === 'Dot' ? undefined : { name: speaker, personality: 'x' },
+      handoffsAllowed,
+      text: 'Plan the launch party.',
+    });
+    const cases = [
+      { mode: 'always', speaker: 'Dot', allowed: false, result: 'valid', to: ['ceo', 'muse'] },
+      { mode: 'always', speaker: 'Muse', allowed: false, result: 'valid', to: ['ceo'] },
+      { mode: 'self', speaker: 'Muse', allowed: true, result: 'valid', to: ['muse'] },
+      { mode: 'self', speaker: 'Dot', allowed: true, result: 'valid', to: ['dot'] },
+      { mode: 'unclosed', speaker: 'Dot', allowed: true, result: 'incomplete' },
+      { mode: 'asked', speaker: 'Dot', allowed: true, result: 'none' },
+    ];
+    for (const { mode, speaker, allowed, result, to } of cases) {
+      test(`${mode}: ${speaker} ${allowed ? 'allowed' : 'told not'} to hand off`, () => {
+        const block = readHandoffBlock(respond(turn(speaker, allowed), { crew: known, handoffs: mode }).text);
+        assert.equal(block.result, result);
+        if (to) {
+          assert.equal(block.directive.request_id, 'R-9');
+          assert.deepEqual(block.directive.handoffs.map((h) => h.to), to);
+          assert.ok(block.directive.handoffs.every((h) => h.task.includes('Plan the launch party.')));
+        }
+      });
+    }
+
+    test('nothing is handed on before the conversation knows its crew', () => {
+      assert.equal(readHandoffBlock(respond(turn('Dot', true), { handoffs: 'always' }).text).result, 'none');
+    });
+  });
+
   test('names with pattern characters are matched literally', () => {
     const members = [{ id: 'q', name: 'Q.A (beta)' }, { id: 'r', name: 'QxA (beta)' }];
     assert.deepEqual(findHandoffs('ask Q.A (beta) to test', members, 'Dot'), [{ to: 'q', name: 'Q.A (beta)', task: 'test' }]);
