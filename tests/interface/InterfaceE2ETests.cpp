@@ -2,6 +2,7 @@
 // it, fed states built with the engine: what the user can do is checked by the commands the page
 // posts and the text it shows.
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -381,7 +382,15 @@ TEST_F(InterfaceTest, HandoffTimelineShowsTheChainWhyItStoppedAndLinksToEachAnsw
     const Account& account = scene.vault.account();
     ASSERT_TRUE(account.handoffs && !account.handoffs->empty()) << "the scene made no handoffs";
     ASSERT_TRUE(account.jobs.empty()) << "the scene's chain did not end";
-    const Handoff& first = account.handoffs->front();
+    // The first task whose teammate filed an answer (a task handed on again has none).
+    const Handoff* answered = nullptr;
+    for (const Handoff& handoff : *account.handoffs) {
+        const Text replyID = handoff.id + "-reply";
+        if (!answered && std::any_of(account.messages.begin(), account.messages.end(),
+                [&](const ChatMessage& m) { return m.id == replyID; }))
+            answered = &handoff;
+    }
+    ASSERT_TRUE(answered) << "no teammate of the scene filed an answer";
     show(scene);
 
     const std::string count = std::to_string(account.handoffs->size()) + " handoffs";
@@ -397,11 +406,11 @@ TEST_F(InterfaceTest, HandoffTimelineShowsTheChainWhyItStoppedAndLinksToEachAnsw
     EXPECT_NE(stops.find("can\u2019t be handed on again"), std::string::npos) << stops;
     EXPECT_NE(text(".timeline-summary").find("The chain stopped"), std::string::npos) << text(".timeline-summary");
 
-    // The first task's answer is in its teammate's conversation: the page goes there.
+    // That answer is in its teammate's conversation: the page goes there.
     const std::size_t mark = host.commands.size();
-    act(kHelpers + "button(`[data-handoff-id=\"" + std::string(first.id.view()) + "\"]`, 'Show the answer').click();");
+    act(kHelpers + "button(`[data-handoff-id=\"" + std::string(answered->id.view()) + "\"]`, 'Show the answer').click();");
     PageCommand selecting = host.waitFor("select", mark);
-    EXPECT_EQ(selecting.data.at("id"), first.targetBotID.c_str());
+    EXPECT_EQ(selecting.data.at("id"), answered->targetBotID.c_str());
     EXPECT_EQ(parse(host.run("return document.querySelector('.timeline') === null;")), boost::json::value(true))
         << "the timeline stays open over the conversation it went to";
 }

@@ -244,7 +244,7 @@ SceneState runawayCrew()
     Vault vault = Vault::fresh();
     Account& a = vault.account();
     std::vector<std::string> crew { teammate(a, "Muse", "muse", "Playful and imaginative."),
-        teammate(a, "Sage", "sage", "A careful reviewer who checks facts.") };
+        teammate(a, "Sage", "coder", "A careful reviewer who checks facts.") };
     a.selectedBot = "dot";
     const std::string root = requestID(1);
     a.enqueue("Plan the launch party for Friday.", root, false, Text("dot"), std::nullopt, std::nullopt, kNow - 600);
@@ -260,7 +260,7 @@ SceneState runawayCrew()
         }
         const std::string reply = "I\u2019ll ask my teammates.\n\n```quorvane-handoff\n{\"request_id\":\""
             + std::string(job.id.view()) + "\",\"handoffs\":[" + handoffs + "]}\n```";
-        a.acceptResponse(job.id, reply, std::nullopt, std::nullopt, false, kNow - 590 + double(turn) * 10);
+        a.acceptResponse(job.id, ReplyContent { reply }, false, kNow - 590 + double(turn) * 10);
     }
     SceneState state;
     state.vault = std::move(vault);
