@@ -128,8 +128,9 @@ function runawayHandoffs(mode, text, members, speaker) {
   const isSpeaker = (member) => member.name.toLocaleLowerCase() === speakerName;
   const task = `Carry this on: ${oneLine(text, 200)}`;
   if (mode === 'self') {
-    const self = members.find(isSpeaker) ?? members.find((member) => member.id === 'dot');
-    return self ? [{ to: self.id, name: self.name, task }] : [];
+    // The crew list names the teammates; the bot the conversation belongs to is "dot".
+    const self = members.find(isSpeaker) ?? { id: 'dot', name: speaker };
+    return [{ to: self.id, name: self.name, task }];
   }
   return members
     .filter((member) => member.id !== 'dot' && !isSpeaker(member))

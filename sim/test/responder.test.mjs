@@ -176,8 +176,8 @@ describe('handoff blocks', () => {
   });
 
   describe('a model that will not stop delegating', () => {
-    const crew = [{ id: 'dot', name: 'Dot', personality: 'Helpful.' }, ...CREW];
-    const known = respond(composePayload({ token: TOKEN, crew, text: 'Hi' })).crew;
+    // As Quorvane lists a crew: the teammates, not the bot the conversation belongs to.
+    const known = respond(composePayload({ token: TOKEN, crew: CREW, text: 'Hi' })).crew;
     const turn = (speaker, handoffsAllowed) => composePayload({
       id: 'R-9',
       name: speaker,
