@@ -51,7 +51,7 @@ export const PAGE_VARIANT_DEFAULTS = Object.freeze({
   navigateBy: 'location', // how: "location" (assigning location.href), "link" (a clicked link), "refresh" (a meta refresh)
   redefineDOM: '', // "early" (right after the first render) or "late" (3 s later): DOM and built-in methods lie
   mutationFlood: '', // "frame" (every animation frame) or "timeout" (setTimeout 0): the page mutates itself nonstop
-  bloatLast: 0, // the newest message ends with a paragraph of this many characters, written by the page
+  bloatLast: 0, // the newest message ends with this many characters of filler (paragraphs of 1,000), written by the page
   nestLast: 0, // the newest message's content sits inside this many nested elements, built by the page
 });
 export class Simulator {

@@ -335,10 +335,12 @@
     return words.repeat(Math.ceil(length / words.length)).slice(0, length);
   }
 
-  // The newest message as the bloatLast and nestLast variants make it: a paragraph of filler
-  // at the end of its content, and the content inside a deep stack of elements.
+  // The newest message as the bloatLast and nestLast variants make it: filler at the end of its
+  // content, in paragraphs of 1,000 characters (as a long answer comes; one text node of many
+  // megabytes costs the browser's own layout gigabytes), and the content inside a deep stack of
+  // elements.
   function hostileBody(body) {
-    if (V.bloatLast > 0) body.appendChild(h('p', null, filler(V.bloatLast)));
+    for (var left = V.bloatLast; left > 0; left -= 1000) body.appendChild(h('p', null, filler(Math.min(1000, left))));
     for (var depth = 0; depth < V.nestLast; depth += 1) {
       var wrapper = document.createElement('div');
       wrapper.appendChild(body);

@@ -4,20 +4,28 @@
 // not ready; it never reads forged content, and neither its reading nor the application runs
 // away.
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include <boost/json.hpp>
+#include <unistd.h>
 
 #include "BrowserHarness.hpp"
 #include "quorvane/DotService.hpp"
+#include "quorvane/Json.hpp"
 #include "quorvane/holders/GLibHolders.hpp"
 
 namespace quorvane::testing {
 namespace {
 
 using HostilePageTest = SharedSimulatorTest;
+
+const std::string kUnreadable = "Quorvane can’t read the messages on this Dot page.";
 
 std::string conversationID(const std::string& url) { return url.substr(url.rfind('/') + 1); }
 
@@ -62,6 +70,42 @@ bool openDocument(DotBrowser& browser, const std::string& url, double seconds = 
     return runUntil(
         [&] { return !browser.loading() && pageSays(browser, "location.href + ' ' + document.readyState") == url + " complete"; },
         seconds);
+}
+
+// A figure from /proc/self/status, in kB ("VmRSS", "VmHWM").
+long statusKB(const std::string& field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with(field + ":"))
+            return std::atol(line.c_str() + field.size() + 1);
+    }
+    return -1;
+}
+
+// The largest peak (VmHWM, kB) among this process's WebKit web processes, for the log.
+long webProcessPeakKB()
+{
+    long peak = -1;
+    const std::string self = std::to_string(getpid());
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream status(entry.path() / "status");
+        std::string line, name;
+        long hwm = -1;
+        bool child = false;
+        while (std::getline(status, line)) {
+            if (line.starts_with("Name:"))
+                name = line.substr(5);
+            else if (line.starts_with("PPid:"))
+                child = std::to_string(std::atol(line.c_str() + 5)) == self;
+            else if (line.starts_with("VmHWM:"))
+                hwm = std::atol(line.c_str() + 6);
+        }
+        if (child && name.find("WebKitWebProces") != std::string::npos)
+            peak = std::max(peak, hwm);
+    }
+    return peak;
 }
 
 // A conversation of one exchange, and what the adapter reads of it on the plain page.
@@ -185,6 +229,150 @@ TEST_F(HostilePageTest, RedefinedDOMMethodsDoNotReachTheAdapter)
         EXPECT_EQ(snapshot.url.str(), reference.url);
         EXPECT_EQ(snapshot.profileName, std::optional<Text>("Dot"));
         EXPECT_FALSE(snapshot.busy);
+    }
+}
+
+TEST_F(HostilePageTest, AMutationFloodKeepsTheChangeSignalAndTheReadingBounded)
+{
+    Reference reference;
+    {
+        auto browser = makeBrowser();
+        reference.url = startConversation(*browser);
+        reference.messages = readings(await(browser->inspect()));
+    }
+    const struct {
+        const char* name;
+        const char* flood;
+    } cases[] = {
+        { "every animation frame", "frame" },
+        { "every turn of the page's event loop", "timeout" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        pageVariant({ { "reset", true }, { "mutationFlood", c.flood } });
+        auto browser = makeBrowser();
+        browser->show();  // animation frames run for a page on screen
+        int changes = 0;
+        browser->setOnChange([&] { ++changes; });
+        openAndInspect(*browser, reference.url);
+        auto ticks = [&] { return std::atol(pageSays(*browser, "String(window.__dotFloodTicks)").c_str()); };
+        auto pageClock = [&] { return std::atof(pageSays(*browser, "String(performance.now())").c_str()); };
+        const long ticksBefore = ticks();
+        const double pageStart = pageClock();
+        changes = 0;
+        // The run loop's pace: a reading every half second, twenty of them.
+        int readingsTaken = 0;
+        gint64 slowest = 0;
+        for (int turn = 0; turn < 20; ++turn) {
+            runFor(0.5);
+            gint64 started = g_get_monotonic_time();
+            auto snapshot = await(browser->inspect());
+            slowest = std::max(slowest, g_get_monotonic_time() - started);
+            ++readingsTaken;
+            EXPECT_TRUE(snapshot.ready) << snapshot.reason;
+            EXPECT_EQ(readings(snapshot), reference.messages);
+        }
+        const long flooded = ticks() - ticksBefore;
+        const double pageMs = pageClock() - pageStart;
+        std::printf("[ figures  ] %s: %ld page mutations, %d change signals, %d readings in %.0f ms of the page's "
+                    "time, slowest reading %.0f ms\n",
+            c.flood, flooded, changes, readingsTaken, pageMs, double(slowest) / 1000);
+        EXPECT_GT(flooded, 200) << "the flood ran";
+        EXPECT_GT(changes, 0) << "a changing page is still signalled";
+        // However fast the page changes, the signal comes at most once per 250 ms of the page's
+        // own clock (give or take the signals under way at either end), far below its pace.
+        EXPECT_LE(changes, int(pageMs / 250) + 3);
+        EXPECT_LE(changes * 5, flooded);
+        EXPECT_EQ(browser->error(), "");
+    }
+}
+
+TEST_F(HostilePageTest, AnOversizedMessageOrDeepNestingIsReadWithinBoundsOrReportedUnreadable)
+{
+    Reference reference;
+    {
+        auto browser = makeBrowser();
+        reference.url = startConversation(*browser);
+        reference.messages = readings(await(browser->inspect()));
+    }
+    const std::size_t textBound = 262144;
+    const struct {
+        const char* name;
+        boost::json::object page;
+        bool bloated;
+        // WebKit's own work on a page that large or deep (building, style, layout) can keep the
+        // page from answering for longer than a reading may take: the browser then ends it as it
+        // ends any stuck page.
+        bool mayEndPage;
+    } cases[] = {
+        { "a 5 MB message", { { "bloatLast", 5'000'000 } }, true, false },
+        { "a 50 MB message", { { "bloatLast", 50'000'000 } }, true, true },
+        { "a message 20,000 elements deep", { { "nestLast", 20'000 } }, false, true },
+        { "a message 100,000 elements deep", { { "nestLast", 100'000 } }, false, true },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        boost::json::object page = c.page;
+        page["reset"] = true;
+        pageVariant(page);
+        const long rssBefore = statusKB("VmRSS");
+        auto browser = makeBrowser();
+        gint64 started = g_get_monotonic_time();
+        browser->open(reference.url);
+        // Read as the run loop would, until the page is read or said to be unreadable; a reading
+        // that fails (the page did not answer in time) is tried again.
+        std::optional<DotSnapshot> snapshot;
+        std::vector<std::string> failures;
+        auto seconds = [&] { return double(g_get_monotonic_time() - started) / G_USEC_PER_SEC; };
+        while (!snapshot && browser->error().empty() && seconds() < 240) {
+            if (browser->loading()) {
+                runFor(0.5);
+                continue;
+            }
+            try {
+                auto s = await(browser->inspect(), 60);
+                if (s.ready || s.reason == kUnreadable)
+                    snapshot = s;
+            } catch (const std::exception& error) {
+                failures.push_back(error.what());
+            }
+            runFor(0.5);
+        }
+        std::printf("[ figures  ] %s: read in %.1f s; test process RSS %ld -> %ld kB (peak %ld kB); web process "
+                    "peak %ld kB; %zu failed readings%s%s\n",
+            c.name, seconds(), rssBefore, statusKB("VmRSS"), statusKB("VmHWM"), webProcessPeakKB(), failures.size(),
+            failures.empty() ? "" : ", first: ", failures.empty() ? "" : failures.front().c_str());
+        // The page's process goes with its case, however busy the page still keeps it.
+        struct EndPage {
+            DotBrowser& browser;
+            ~EndPage() { webkit_web_view_terminate_web_process(browser.webView()); }
+        } endPage { *browser };
+        if (c.mayEndPage && !snapshot) {
+            // Stuck while loading (the load is stopped at its time-out) or after (the page is
+            // ended when it does not answer): either way the browser says so and moves on.
+            const std::string error = browser->error();
+            EXPECT_TRUE(error == DotBrowser::kWindowStopped || error == DotBrowser::kCouldNotReach) << error;
+            continue;
+        }
+        ASSERT_TRUE(snapshot) << "never read; failures: " << failures.size();
+        EXPECT_EQ(browser->error(), "") << "the page was not ended";
+        if (!snapshot->ready) {
+            EXPECT_TRUE(snapshot->messages.empty());
+            continue;
+        }
+        ASSERT_EQ(snapshot->messages.size(), reference.messages.size());
+        EXPECT_EQ(snapshot->messages.front().text, reference.messages.front().text);
+        const auto& newest = snapshot->messages.back();
+        EXPECT_EQ(newest.id, reference.messages.back().id);
+        if (c.bloated) {
+            EXPECT_EQ(g_utf8_strlen(newest.text.view().data(), gssize(newest.text.size())), glong(textBound))
+                << "code units, all in the basic plane here";
+            EXPECT_TRUE(newest.text.view().starts_with(reference.messages.back().text));
+            EXPECT_FALSE(newest.html.has_value()) << "markup past its bound is left out";
+        } else {
+            EXPECT_EQ(newest.text, reference.messages.back().text);
+        }
+        EXPECT_LT(encodeJSON(*snapshot).size(), 2 * textBound + 1024 * 1024);
     }
 }
 
