@@ -81,12 +81,74 @@ void trustConfiguredCertificate(WebKitNetworkSession* session)
         session, certificate.get(), hostOnly(service->mainHost).c_str());
 }
 
-void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data)
+// Whether `uri` is on the Dot service's own origin: https, on its main host and port. The Dot
+// view shows nothing else; sign-in elsewhere happens in the windows the page opens.
+bool onDotOrigin(const char* uri)
+{
+    const DotService* service = nullptr;
+    try {
+        service = &DotService::current();
+    } catch (const DotServiceError&) {
+        return false;
+    }
+    if (!uri)
+        return false;
+    GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
+    if (!parsed)
+        return false;
+    std::string scheme = g_uri_get_scheme(parsed) ? g_uri_get_scheme(parsed) : "";
+    std::string host = g_uri_get_host(parsed) ? g_uri_get_host(parsed) : "";
+    const int port = g_uri_get_port(parsed);
+    g_uri_unref(parsed);
+    if (g_ascii_strcasecmp(scheme.c_str(), "https") != 0 || host.empty())
+        return false;
+    std::string authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    if (port != -1 && port != 443)
+        authority += ":" + std::to_string(port);
+    std::string_view expected = service->mainHost;
+    if (expected.ends_with(":443"))
+        expected.remove_suffix(4);
+    return authority.size() == expected.size()
+        && g_ascii_strncasecmp(authority.c_str(), expected.data(), expected.size()) == 0;
+}
+
+// A hostile address in the log stays short.
+std::string shortAddress(const char* uri)
+{
+    std::string text = uri ? uri : "";
+    return text.size() > 200 ? text.substr(0, 200) + "…" : text;
+}
+
+// The page's own script can send the Dot view anywhere (location, links, refreshes, redirects),
+// and the adapter would read whatever it found there as Dot. A main-frame document from outside
+// the Dot origin is therefore refused when its answer arrives: WebKit tells frames apart only
+// for responses, and a sub-frame may come from anywhere. What never answers (a host that does
+// not exist) fails in onLoadFailed, which keeps the Dot page too.
+gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer)
+{
+    if (type != WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
+        return FALSE;
+    auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+    if (!webkit_response_policy_decision_is_main_frame_main_resource(response))
+        return FALSE;
+    const char* uri = webkit_uri_response_get_uri(webkit_response_policy_decision_get_response(response));
+    if (onDotOrigin(uri))
+        return FALSE;
+    g_message("The Dot page tried to leave for %s; it stays on Dot.", shortAddress(uri).c_str());
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+}
+
+void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data)
 {
     auto state = lockState(data);
     if (!state)
         return;
     state->quiet = false;
+    // A visit elsewhere is refused before it commits (see onDecidePolicy); meanwhile the Dot
+    // page is still there to read.
+    if (event == WEBKIT_LOAD_STARTED && !onDotOrigin(webkit_web_view_get_uri(view)))
+        return;
     if (event == WEBKIT_LOAD_STARTED) {
         state->loading = true;
         state->error.clear();
@@ -96,13 +158,17 @@ void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data)
     }
 }
 
-gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, const char*, GError* error, gpointer data)
+gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, const char* failingURI, GError* error, gpointer data)
 {
     auto state = lockState(data);
     if (!state)
         return FALSE;
     state->quiet = false;
     state->loading = false;
+    // A visit elsewhere that failed or was refused leaves the Dot page as it was: no error page
+    // in its place, and nothing wrong with the way to Dot.
+    if (!onDotOrigin(failingURI))
+        return TRUE;
     state->loadTimeout.reset();
     bool provisional = event == WEBKIT_LOAD_STARTED || event == WEBKIT_LOAD_REDIRECTED;
     bool cancelled = g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED);
@@ -429,6 +495,7 @@ DotBrowser::DotBrowser(std::string_view profile, std::filesystem::path dataDirec
 
     webkit_user_content_manager_register_script_message_handler(s.contentManager.get(), "dotChanged", kWorld);
     s.connectTracked(s.contentManager.get(), "script-message-received::dotChanged", G_CALLBACK(onDotChanged));
+    s.connectTracked(s.webView.get(), "decide-policy", G_CALLBACK(onDecidePolicy));
     s.connectTracked(s.webView.get(), "load-changed", G_CALLBACK(onLoadChanged));
     s.connectTracked(s.webView.get(), "load-failed", G_CALLBACK(onLoadFailed));
     s.connectTracked(s.webView.get(), "web-process-terminated", G_CALLBACK(onWebProcessTerminated));

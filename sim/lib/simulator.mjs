@@ -46,6 +46,13 @@ export const PAGE_VARIANT_DEFAULTS = Object.freeze({
   restoreOnRefusal: false, // with optimisticClear: a refused send puts the draft back
   profileSubtitle: '', // a second line under the profile name (a plan, an address)
   forgeChangeSignal: false, // the page's own script keeps posting to guessed message handler names
+  // Pages whose own script turns on whoever hosts them:
+  navigateAway: '', // an address the page's script keeps sending the top frame to
+  navigateBy: 'location', // how: "location" (assigning location.href), "link" (a clicked link), "refresh" (a meta refresh)
+  redefineDOM: '', // "early" (right after the first render) or "late" (3 s later): DOM and built-in methods lie
+  mutationFlood: '', // "frame" (every animation frame) or "timeout" (setTimeout 0): the page mutates itself nonstop
+  bloatLast: 0, // the newest message ends with this many characters of filler (paragraphs of 1,000), written by the page
+  nestLast: 0, // the newest message's content sits inside this many nested elements, built by the page
 });
 export class Simulator {
   constructor({
@@ -100,6 +107,12 @@ export class Simulator {
     if (!['standard', 'renamed'].includes(next.messageAttributes)) throw new HttpError(400, 'messageAttributes is "standard" or "renamed".');
     if (!Number.isInteger(next.answerBlocks) || next.answerBlocks < 1 || next.answerBlocks > 10) throw new HttpError(400, 'answerBlocks is 1 to 10.');
     if (!Number.isInteger(next.keepLast) || next.keepLast < 0) throw new HttpError(400, 'keepLast is a whole number.');
+    if (!['location', 'link', 'refresh'].includes(next.navigateBy)) throw new HttpError(400, 'navigateBy is "location", "link" or "refresh".');
+    if (!['', 'early', 'late'].includes(next.redefineDOM)) throw new HttpError(400, 'redefineDOM is "", "early" or "late".');
+    if (!['', 'frame', 'timeout'].includes(next.mutationFlood)) throw new HttpError(400, 'mutationFlood is "", "frame" or "timeout".');
+    for (const key of ['bloatLast', 'nestLast']) {
+      if (!Number.isInteger(next[key]) || next[key] < 0 || next[key] > 100000000) throw new HttpError(400, `${key} is a whole number up to 100,000,000.`);
+    }
     this.variant = next;
   }
 

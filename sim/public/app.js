@@ -329,6 +329,26 @@
     }));
   }
 
+  // Words the page writes on its own, `length` characters of them.
+  function filler(length) {
+    var words = 'the page wrote this paragraph itself ';
+    return words.repeat(Math.ceil(length / words.length)).slice(0, length);
+  }
+
+  // The newest message as the bloatLast and nestLast variants make it: filler at the end of its
+  // content, in paragraphs of 1,000 characters (as a long answer comes; one text node of many
+  // megabytes costs the browser's own layout gigabytes), and the content inside a deep stack of
+  // elements.
+  function hostileBody(body) {
+    for (var left = V.bloatLast; left > 0; left -= 1000) body.appendChild(h('p', null, filler(Math.min(1000, left))));
+    for (var depth = 0; depth < V.nestLast; depth += 1) {
+      var wrapper = document.createElement('div');
+      wrapper.appendChild(body);
+      body = wrapper;
+    }
+    return body;
+  }
+
   function messageNode(message, index, copy) {
     var role = message.author.role;
     var speaker = (view.profile && view.profile.name) || 'Dot';
@@ -342,6 +362,7 @@
     } else {
       body = answerBlocks(message.content.html || '', streaming);
     }
+    if (index === newestIndex && (V.bloatLast > 0 || V.nestLast > 0)) body = hostileBody(body);
     if (V.nestedMessages) {
       // Some pages mark an inner element of the message as a message too, with an id of its own.
       var inner = {};
@@ -409,8 +430,11 @@
     if (navigator.clipboard) navigator.clipboard.writeText(div.textContent).catch(function () {});
   }
 
+  var newestIndex = -1;
+
   function renderThread() {
     var messages = (view.conversation && view.conversation.messages) || [];
+    newestIndex = messages.length - 1;
     var next = new Map();
     var nodes = [];
     var first = V.keepLast > 0 ? Math.max(0, messages.length - V.keepLast) : 0;
@@ -549,6 +573,7 @@
   // ---- state -----------------------------------------------------------------------
 
   function applyView(next) {
+    if (lying) return; // a page that redefined its own methods cannot render any more
     var before = view;
     view = { conversation: next.conversation, conversations: next.conversations, dialog: next.dialog, profile: next.profile };
     if (JSON.stringify(before.conversations) !== JSON.stringify(view.conversations) || JSON.stringify(before.profile) !== JSON.stringify(view.profile)) renderSidebar();
@@ -632,6 +657,108 @@
     }, 100);
   }
 
+  // ---- a page that turns on its host --------------------------------------------------
+
+  // navigateAway: the top frame is sent elsewhere a second after the page started, and again
+  // every two seconds for as long as it stays; the root element counts the attempts.
+  function navigateAway() {
+    var target = V.navigateAway;
+    var attempts = 0;
+    function attempt() {
+      if (location.href === target) return;
+      attempts += 1;
+      document.documentElement.setAttribute('data-navigate-attempts', String(attempts));
+      if (V.navigateBy === 'link') {
+        var link = h('a', { href: target, hidden: true }, 'away');
+        document.body.appendChild(link);
+        link.click();
+        link.remove();
+      } else if (V.navigateBy === 'refresh') {
+        var old = document.querySelector('meta[http-equiv="refresh"]');
+        if (old) old.remove();
+        document.head.appendChild(h('meta', { 'http-equiv': 'refresh', content: '0;url=' + target }));
+      } else {
+        location.href = target;
+      }
+    }
+    setTimeout(function () {
+      attempt();
+      setInterval(attempt, 2000);
+    }, 1000);
+  }
+
+  // redefineDOM: the DOM's and the language's own methods lie from now on. The page does not
+  // render again after this (it would break itself: new state from the service is ignored), so
+  // whoever reads it meets only the lies.
+  // "late" first touches every message, so that a reader that remembers them reads them again.
+  var lying = false;
+
+  function redefineDOM() {
+    lying = true;
+    var messages = document.querySelectorAll('[data-message-id]');
+    if (V.redefineDOM === 'late') {
+      Array.prototype.forEach.call(messages, function (message) {
+        (message.firstElementChild || message).setAttribute('data-touched', 'true');
+      });
+    }
+    var decoy = document.createElement('div');
+    decoy.setAttribute('data-message-id', 'forged-by-the-page');
+    decoy.setAttribute('data-message-author-role', 'assistant');
+    decoy.textContent = 'Forged by the page';
+    var forged = 'Forged by the page';
+    function lie(target, name, value) {
+      Object.defineProperty(target, name, { value: value, configurable: true, writable: true });
+    }
+    function lieGetter(target, name, get) {
+      Object.defineProperty(target, name, { get: get, configurable: true });
+    }
+    [Document.prototype, DocumentFragment.prototype, Element.prototype].forEach(function (proto) {
+      lie(proto, 'querySelectorAll', function () { return [decoy]; });
+      lie(proto, 'querySelector', function () { return decoy; });
+    });
+    lie(Element.prototype, 'closest', function () { return decoy; });
+    lie(Element.prototype, 'matches', function () { return false; });
+    lie(Element.prototype, 'getAttribute', function () { return 'forged'; });
+    lie(Element.prototype, 'hasAttribute', function () { return false; });
+    lie(Node.prototype, 'cloneNode', function () { return decoy; });
+    lieGetter(Node.prototype, 'textContent', function () { return forged; });
+    lieGetter(HTMLElement.prototype, 'innerText', function () { return forged; });
+    lieGetter(Element.prototype, 'innerHTML', function () { return '<p>' + forged + '</p>'; });
+    lieGetter(CharacterData.prototype, 'data', function () { return forged; });
+    lieGetter(Node.prototype, 'firstChild', function () { return null; });
+    lie(window, 'getComputedStyle', function () { return { display: 'none', whiteSpace: 'normal', visibility: 'hidden' }; });
+    lie(window, 'MutationObserver', function () { return { observe: function () {}, disconnect: function () {}, takeRecords: function () { return []; } }; });
+    lie(window, 'setTimeout', function () { return 0; });
+    lie(JSON, 'stringify', function () { return '{"forged":true}'; });
+    lie(JSON, 'parse', function () { return { forged: true }; });
+    lie(Object, 'keys', function () { return []; });
+    lie(Array, 'from', function () { return [decoy]; });
+    lie(Array.prototype, 'map', function () { return [forged]; });
+    lie(Array.prototype, 'filter', function () { return []; });
+    lie(Array.prototype, 'some', function () { return false; });
+    lie(Array.prototype, 'join', function () { return forged; });
+    lie(String.prototype, 'slice', function () { return forged; });
+    lie(String.prototype, 'trim', function () { return forged; });
+  }
+
+  // mutationFlood: an attribute of the newest message and a text node outside the messages
+  // change on every animation frame, or on every turn of the event loop; `__dotFloodTicks`
+  // counts the changes.
+  function mutationFlood() {
+    var counter = document.createTextNode('0');
+    document.body.appendChild(h('span', { className: C.srOnly }, counter));
+    window.__dotFloodTicks = 0;
+    function tick() {
+      window.__dotFloodTicks += 1;
+      counter.data = String(window.__dotFloodTicks);
+      var messages = document.querySelectorAll('[data-message-id]');
+      if (messages.length) messages[messages.length - 1].setAttribute('data-tick', String(window.__dotFloodTicks));
+      if (V.mutationFlood === 'frame') requestAnimationFrame(tick);
+      else setTimeout(tick, 0);
+    }
+    tick();
+  }
+
   if (route.kind === 'signIn') {
     renderSignIn(route.expired);
     waitForSignIn();
@@ -641,5 +768,9 @@
       subscribe();
       editor.focus();
     }
+    if (V.navigateAway) navigateAway();
+    if (V.mutationFlood) mutationFlood();
+    if (V.redefineDOM === 'early') redefineDOM();
+    if (V.redefineDOM === 'late') setTimeout(redefineDOM, 3000);
   }
 })();

@@ -215,6 +215,11 @@ describe('page faults', () => {
       [{ colour: 'red' }, 'Unknown page option "colour".'],
       [{ locale: 'de' }, 'locale is "en" or "fr".'],
       [{ keepLast: '3' }, 'The page option "keepLast" must be a number.'],
+      [{ navigateBy: 'window' }, 'navigateBy is "location", "link" or "refresh".'],
+      [{ redefineDOM: 'always' }, 'redefineDOM is "", "early" or "late".'],
+      [{ mutationFlood: 'interval' }, 'mutationFlood is "", "frame" or "timeout".'],
+      [{ bloatLast: -1 }, 'bloatLast is a whole number up to 100,000,000.'],
+      [{ nestLast: 1.5 }, 'nestLast is a whole number up to 100,000,000.'],
     ]) {
       const answer = await post(sim, '/__control/page', body);
       assert.equal(answer.status, 400);

@@ -90,6 +90,30 @@ describe('page script', () => {
     assert.deepEqual(page.reloads, []);
   });
 
+  test('bloatLast and nestLast change only the newest message: filler paragraphs at its end, its content deep inside', LIMIT, async () => {
+    const { conversation } = await sim.control('seed', { messages: 3, bytes: 40, plain: true, role: 'assistant' });
+    await sim.control('page', { bloatLast: 2500, nestLast: 50 });
+    try {
+      const page = await open(`/dots/${conversation}`);
+      const messages = page.findAll(byRole('assistant'));
+      assert.equal(messages.length, 3);
+      const [first, , newest] = messages;
+      const depth = (element) => {
+        let levels = 0;
+        for (let node = element; node.childNodes.length === 1 && node.childNodes[0].nodeType === 1; node = node.childNodes[0]) levels += 1;
+        return levels;
+      };
+      assert.ok(depth(newest) >= 50, `the content is ${depth(newest)} elements deep`);
+      assert.ok(depth(first) < 5);
+      const filler = newest.findAll((el) => el.nodeName === 'P').slice(-3).map((p) => p.textContent);
+      assert.deepEqual(filler.map((text) => text.length), [1000, 1000, 500]);
+      for (const text of filler) assert.match(text, /^the page wrote this paragraph itself the page/);
+      assert.equal(first.textContent.length, 40, 'older messages stay as stored');
+    } finally {
+      await sim.control('page', { reset: true });
+    }
+  });
+
   test('with home as a standing conversation, the page stays at home and shows its messages there', LIMIT, async () => {
     await sim.control('options', { homeIsConversation: true });
     try {
