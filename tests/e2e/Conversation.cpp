@@ -221,8 +221,7 @@ boost::json::value Conversation::awaitHandoff(
                 if (stringAt(m, "id") == rootID)
                     rootSent = stringAt(m, "status") == "sent";
             }
-            const auto* jobs = s.at("account").as_object().if_contains("jobs");
-            const bool idle = !jobs || !jobs->is_array() || jobs->as_array().empty();
+            const bool idle = accountList(s, "jobs").empty();
             return handedOver && !answer.is_null() && copied && rootSent && idle;
         },
         seconds);

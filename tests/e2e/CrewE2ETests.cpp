@@ -10,18 +10,6 @@
 
 namespace quorvane::testing {
 
-namespace {
-
-// An array member of the account that may be absent.
-const boost::json::array& accountList(const boost::json::value& state, const char* key)
-{
-    static const boost::json::array none;
-    const auto* list = state.at("account").as_object().if_contains(key);
-    return list && list->is_array() ? list->as_array() : none;
-}
-
-}  // namespace
-
 using CrewTest = EndToEndTest;
 
 TEST_F(CrewTest, AHandoffRunsThroughATeammateAndAnUnassignedReplyIsFiledFromThePage)

@@ -14,15 +14,17 @@ double now() { return double(g_get_monotonic_time()) / G_USEC_PER_SEC; }
 
 }  // namespace
 
-const boost::json::array& messagesOf(const boost::json::value& state)
+const boost::json::array& accountList(const boost::json::value& state, const char* key)
 {
     static const boost::json::array none;
     if (!state.is_object())
         return none;
     const auto* account = state.as_object().if_contains("account");
-    const auto* messages = account && account->is_object() ? account->as_object().if_contains("messages") : nullptr;
-    return messages && messages->is_array() ? messages->as_array() : none;
+    const auto* list = account && account->is_object() ? account->as_object().if_contains(key) : nullptr;
+    return list && list->is_array() ? list->as_array() : none;
 }
+
+const boost::json::array& messagesOf(const boost::json::value& state) { return accountList(state, "messages"); }
 
 std::string stringAt(const boost::json::value& object, const char* key)
 {

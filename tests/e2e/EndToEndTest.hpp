@@ -56,6 +56,8 @@ protected:
 
 // Small readers of a ClientState.
 const boost::json::array& messagesOf(const boost::json::value& state);
+// A list of the account (`jobs`, `handoffs`, …); empty when the state has none.
+const boost::json::array& accountList(const boost::json::value& state, const char* key);
 std::string stringAt(const boost::json::value& object, const char* key);
 
 }  // namespace quorvane::testing

@@ -48,17 +48,10 @@ std::vector<std::string> requestsTypedIntoDot(Simulator& sim)
     return ids;
 }
 
-const boost::json::array& accountArray(const boost::json::value& state, const char* key)
-{
-    static const boost::json::array none;
-    const auto* list = state.at("account").as_object().if_contains(key);
-    return list && list->is_array() ? list->as_array() : none;
-}
-
 std::vector<boost::json::value> handoffsOf(const boost::json::value& state, const std::string& rootID)
 {
     std::vector<boost::json::value> found;
-    for (const auto& handoff : accountArray(state, "handoffs")) {
+    for (const auto& handoff : accountList(state, "handoffs")) {
         if (stringAt(handoff, "rootRequestID") == rootID)
             found.push_back(handoff);
     }
@@ -69,7 +62,7 @@ std::vector<boost::json::value> handoffsOf(const boost::json::value& state, cons
 // the user's message settled.
 bool settled(const boost::json::value& state, const std::string& rootID)
 {
-    if (!accountArray(state, "jobs").empty())
+    if (!accountList(state, "jobs").empty())
         return false;
     for (const auto& handoff : handoffsOf(state, rootID)) {
         if (stringAt(handoff, "status") == "working")
@@ -84,8 +77,7 @@ bool settled(const boost::json::value& state, const std::string& rootID)
 
 }  // namespace
 
-class RunawayCrewTest : public EndToEndTest, public ::testing::WithParamInterface<RunawayCase> {
-};
+class RunawayCrewTest : public EndToEndTest, public ::testing::WithParamInterface<RunawayCase> { };
 
 TEST_P(RunawayCrewTest, TheChainStopsAtTheCrewLimitsAndSaysWhy)
 {
@@ -101,15 +93,14 @@ TEST_P(RunawayCrewTest, TheChainStopsAtTheCrewLimitsAndSaysWhy)
     const auto started = std::chrono::steady_clock::now();
     const std::string root = chat.send("Plan the launch party for Friday.");
     ASSERT_TRUE(waitFor(
-        "the chain stopped and the queue drained", [&](const boost::json::value& s) { return settled(s, root); },
-        240));
+        "the chain stopped and the queue drained", [&](const boost::json::value& s) { return settled(s, root); }, 240));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     const boost::json::value settledState = state();
     const auto handoffs = handoffsOf(settledState, root);
     const auto typed = requestsTypedIntoDot(*sim);
-    std::cout << "runaway crew (" << c.mode << "): " << typed.size() << " requests typed into Dot, "
-              << handoffs.size() << " handoffs, settled after " << seconds << " s\n";
+    std::cout << "runaway crew (" << c.mode << "): " << typed.size() << " requests typed into Dot, " << handoffs.size()
+              << " handoffs, settled after " << seconds << " s\n";
 
     // Every request reached the page once: the root and one per accepted handoff.
     EXPECT_EQ(std::set<std::string>(typed.begin(), typed.end()).size(), typed.size());
@@ -133,7 +124,7 @@ TEST_P(RunawayCrewTest, TheChainStopsAtTheCrewLimitsAndSaysWhy)
     // Nothing starts again by itself.
     std::this_thread::sleep_for(std::chrono::seconds(8));
     EXPECT_EQ(requestsTypedIntoDot(*sim).size(), typed.size());
-    EXPECT_TRUE(accountArray(state(), "jobs").empty());
+    EXPECT_TRUE(accountList(state(), "jobs").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, RunawayCrewTest,

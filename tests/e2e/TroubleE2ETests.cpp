@@ -29,12 +29,9 @@ boost::json::value messageWithID(const boost::json::value& state, const std::str
 // The job of request `id`, or null once it is gone.
 boost::json::value jobWithID(const boost::json::value& state, const std::string& id)
 {
-    const auto* jobs = state.at("account").as_object().if_contains("jobs");
-    if (jobs && jobs->is_array()) {
-        for (const auto& job : jobs->as_array()) {
-            if (stringAt(job, "id") == id)
-                return job;
-        }
+    for (const auto& job : accountList(state, "jobs")) {
+        if (stringAt(job, "id") == id)
+            return job;
     }
     return nullptr;
 }
