@@ -142,6 +142,7 @@ public:
     bool hasStore() const { return store_ != nullptr; }
     DotTransport& browser() { return *browser_; }
     Pasteboard& pasteboard() { return services_.pasteboard; }
+    FileSaver& files() { return services_.files; }
     bool holdsPowerActivity() const { return power_ != nullptr; }
     Date now() const { return services_.now(); }
 

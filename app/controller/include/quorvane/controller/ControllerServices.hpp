@@ -12,6 +12,7 @@
 //   power           keeps the session awake while a reply is expected.
 //   pasteboard      for the "copy" command.
 //   avatars         fetches the Dot profile picture.
+//   files           offers exported files to the user (the desktop's save dialog).
 //   statusFile      where the diagnostics status file goes (tests point it elsewhere).
 
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include "quorvane/VaultStorage.hpp"
 #include "quorvane/async/Scheduler.hpp"
 #include "quorvane/controller/AvatarFetcher.hpp"
+#include "quorvane/controller/FileSaver.hpp"
 #include "quorvane/controller/Pasteboard.hpp"
 #include "quorvane/controller/PowerActivity.hpp"
 #include "quorvane/controller/StatusFile.hpp"
@@ -37,6 +39,7 @@ struct ControllerServices {
     PowerActivity& power;
     Pasteboard& pasteboard;
     AvatarFetcher& avatars;
+    FileSaver& files = FileSaver::unavailable();
     std::function<std::unique_ptr<VaultStorage>()> openStore = openDefaultStore;
     Scheduler& scheduler = GLibScheduler::shared();
     std::function<Date()> now = systemNow;
