@@ -34,6 +34,24 @@ std::string stringAt(const boost::json::value& object, const char* key)
     return value && value->is_string() ? std::string(value->as_string()) : "";
 }
 
+std::vector<std::string> requestsTypedIntoDot(Simulator& sim)
+{
+    static const std::string marker = "[Quorvane request ";
+    std::vector<std::string> ids;
+    const auto state = sim.controlGet("state");
+    for (const auto& conversation : state.at("conversations").as_array()) {
+        for (const auto& message : conversation.at("messages").as_array()) {
+            const auto typed = stringAt(message, "typed");
+            const auto start = typed.find(marker);
+            if (stringAt(message, "role") != "user" || start == std::string::npos)
+                continue;
+            const auto from = start + marker.size();
+            ids.push_back(typed.substr(from, typed.find(']', from) - from));
+        }
+    }
+    return ids;
+}
+
 void EndToEndTest::SetUp()
 {
     // The keyring wrapper gave this process a fresh home of its own.

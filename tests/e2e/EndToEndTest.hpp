@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <boost/json/value.hpp>
 #include <gtest/gtest.h>
@@ -59,5 +60,9 @@ const boost::json::array& messagesOf(const boost::json::value& state);
 // A list of the account (`jobs`, `handoffs`, …); empty when the state has none.
 const boost::json::array& accountList(const boost::json::value& state, const char* key);
 std::string stringAt(const boost::json::value& object, const char* key);
+
+// The request ids of every Quorvane request typed into the Dot page, in order, over all of the
+// simulator's conversations.
+std::vector<std::string> requestsTypedIntoDot(Simulator& sim);
 
 }  // namespace quorvane::testing

@@ -29,25 +29,6 @@ struct RunawayCase {
 
 void PrintTo(const RunawayCase& c, std::ostream* out) { *out << c.mode; }
 
-// The request ids of every Quorvane request typed into the Dot page, in order.
-std::vector<std::string> requestsTypedIntoDot(Simulator& sim)
-{
-    static const std::string marker = "[Quorvane request ";
-    std::vector<std::string> ids;
-    const auto state = sim.controlGet("state");
-    for (const auto& conversation : state.at("conversations").as_array()) {
-        for (const auto& message : conversation.at("messages").as_array()) {
-            const auto typed = stringAt(message, "typed");
-            const auto start = typed.find(marker);
-            if (stringAt(message, "role") != "user" || start == std::string::npos)
-                continue;
-            const auto from = start + marker.size();
-            ids.push_back(typed.substr(from, typed.find(']', from) - from));
-        }
-    }
-    return ids;
-}
-
 std::vector<boost::json::value> handoffsOf(const boost::json::value& state, const std::string& rootID)
 {
     std::vector<boost::json::value> found;
