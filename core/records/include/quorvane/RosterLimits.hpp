@@ -15,6 +15,11 @@ inline constexpr std::size_t kBotNameLimit = 64;
 inline constexpr std::size_t kBotPersonalityLimit = 1800;
 inline constexpr std::size_t kBotRoleLimit = 48;
 
+// A custom avatar: a "data:image/png;base64," URL of at most this many bytes, whose PNG is at
+// most this many pixels wide and high.
+inline constexpr std::size_t kAvatarDataURLByteLimit = 600000;
+inline constexpr int kAvatarSideLimit = 512;
+
 // The built-in avatars a bot's `kind` may name, in the order the interface lists them.
 inline constexpr std::array<std::string_view, 32> kAvatarKinds = { "dot", "ceo", "muse", "coach", "scientist",
     "explorer", "chef", "artist", "pilot", "gardener", "wizard", "reader", "astronaut", "detective", "robot",
