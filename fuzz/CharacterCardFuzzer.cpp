@@ -20,10 +20,10 @@ namespace {
 
 bool isCardSentence(std::string_view sentence)
 {
-    for (const char* known : { cardSentences::notPNG, cardSentences::notCard, cardSentences::damaged,
-             cardSentences::tooLarge, cardSentences::dataTooLarge, cardSentences::unsupportedVersion,
-             cardSentences::brokenBase64, cardSentences::brokenJSON, cardSentences::noName,
-             cardSentences::noPersonality })
+    for (const char* known :
+        { cardSentences::notPNG, cardSentences::notCard, cardSentences::damaged, cardSentences::tooLarge,
+            cardSentences::dataTooLarge, cardSentences::unsupportedVersion, cardSentences::brokenBase64,
+            cardSentences::brokenJSON, cardSentences::noName, cardSentences::noPersonality })
         if (sentence == known)
             return true;
     return false;
@@ -63,8 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fuzz::propertyBroken("the picture is not a sound PNG", failure.what());
     }
 
-    const CardPersona persona { card.name, card.personality, card.role, card.kind.value_or("dot"),
-        card.builtInAvatar };
+    const CardPersona persona { card.name, card.personality, card.role, card.kind.value_or("dot"), card.builtInAvatar };
     const CharacterCard again = readCharacterCard(writeCharacterCard(card.picture, persona));
     if (again.name != card.name || again.personality != card.personality || again.role != card.role
         || again.kind.value_or("dot") != persona.kind || again.builtInAvatar != card.builtInAvatar

@@ -22,8 +22,8 @@ protected:
     CommandResult importBytes(const std::string& png)
     {
         return perform("importCard",
-            boost::json::object { { "accountID", controller->vault().account().id.view() },
-                { "png", cards::base64(png) } });
+            boost::json::object {
+                { "accountID", controller->vault().account().id.view() }, { "png", cards::base64(png) } });
     }
     CommandResult exportBot(const std::string& botID)
     {
@@ -71,7 +71,8 @@ TEST_F(CardCommandTest, AnExportedBotImportsAsTheSameBot)
 TEST_F(CardCommandTest, TheExportedPictureIsTheAvatarTheBotShows)
 {
     restart(Queue::quiet, [](Vault& v) {
-        v.account().saveBot({ .name = "Red", .personality = "Warm.", .kind = "chef", .image = Text(dataURL(solidPNG(kRed))) });
+        v.account().saveBot(
+            { .name = "Red", .personality = "Warm.", .kind = "chef", .image = Text(dataURL(solidPNG(kRed))) });
     });
     ASSERT_EQ(exportBot(newest().id.str()).error, std::nullopt);
     ASSERT_EQ(exportBot(id("ada")).error, std::nullopt);

@@ -20,16 +20,16 @@ namespace {
 
 namespace cards = testing::cards;
 
-const std::vector<std::string> kCommandNames
-    = { "connect", "openDot", "retryStorage", "theme", "appIcon", "select", "draft", "assignReply", "dismissReply",
-          "openSourceMessage", "reply", "read", "send", "advanced", "saveBot", "archive", "restore", "clear", "cancel",
-          "stopWaiting", "resend", "checkDelivery", "retry", "switch", "copy", "search", "clearSearch",
-          "importCard", "exportCard",
-          // Names that are not commands of the dispatcher.
-          "Connect", "", "ready", "windowModal", "copy " };
+const std::vector<std::string> kCommandNames = { "connect", "openDot", "retryStorage", "theme", "appIcon", "select",
+    "draft", "assignReply", "dismissReply", "openSourceMessage", "reply", "read", "send", "advanced", "saveBot",
+    "archive", "restore", "clear", "cancel", "stopWaiting", "resend", "checkDelivery", "retry", "switch", "copy",
+    "search", "clearSearch", "importCard", "exportCard",
+    // Names that are not commands of the dispatcher.
+    "Connect", "", "ready", "windowModal", "copy " };
 
-const std::vector<std::string> kKeys = { "accountID", "id", "botID", "text", "clientID", "replyTo", "replyPart",
-    "messageID", "partID", "replies", "theme", "style", "name", "personality", "role", "kind", "image", "query", "png" };
+const std::vector<std::string> kKeys
+    = { "accountID", "id", "botID", "text", "clientID", "replyTo", "replyPart", "messageID", "partID", "replies",
+          "theme", "style", "name", "personality", "role", "kind", "image", "query", "png" };
 
 // The keys each command reads, so that the generator often writes what the command looks for.
 const std::map<std::string, std::vector<std::string>> kShapes = {
@@ -59,12 +59,10 @@ const std::map<std::string, std::vector<std::string>> kShapes = {
 };
 
 // Commands that must never change the vault, whatever their arguments.
-const std::set<std::string> kReadOnly
-    = { "connect", "openDot", "retryStorage", "openSourceMessage", "advanced", "copy", "search", "clearSearch",
-        "exportCard" };
+const std::set<std::string> kReadOnly = { "connect", "openDot", "retryStorage", "openSourceMessage", "advanced", "copy",
+    "search", "clearSearch", "exportCard" };
 // Commands that act only for the account the page names.
-const std::set<std::string> kGuarded
-    = { "assignReply", "dismissReply", "reply", "read", "importCard", "exportCard" };
+const std::set<std::string> kGuarded = { "assignReply", "dismissReply", "reply", "read", "importCard", "exportCard" };
 
 class CommandFuzzTest : public CommandTest {
 protected:

@@ -409,8 +409,9 @@ TEST_F(InterfaceTest, HandoffTimelineShowsTheChainWhyItStoppedAndLinksToEachAnsw
     const Handoff* answered = nullptr;
     for (const Handoff& handoff : *account.handoffs) {
         const Text replyID = handoff.id + "-reply";
-        if (!answered && std::any_of(account.messages.begin(), account.messages.end(),
-                [&](const ChatMessage& m) { return m.id == replyID; }))
+        if (!answered && std::any_of(account.messages.begin(), account.messages.end(), [&](const ChatMessage& m) {
+                return m.id == replyID;
+            }))
             answered = &handoff;
     }
     ASSERT_TRUE(answered) << "no teammate of the scene filed an answer";
@@ -431,7 +432,8 @@ TEST_F(InterfaceTest, HandoffTimelineShowsTheChainWhyItStoppedAndLinksToEachAnsw
 
     // That answer is in its teammate's conversation: the page goes there.
     const std::size_t mark = host.commands.size();
-    act(kHelpers + "button(`[data-handoff-id=\"" + std::string(answered->id.view()) + "\"]`, 'Show the answer').click();");
+    act(kHelpers + "button(`[data-handoff-id=\"" + std::string(answered->id.view())
+        + "\"]`, 'Show the answer').click();");
     PageCommand selecting = host.waitFor("select", mark);
     EXPECT_EQ(selecting.data.at("id"), answered->targetBotID.c_str());
     EXPECT_EQ(parse(host.run("return document.querySelector('.timeline') === null;")), boost::json::value(true))

@@ -58,14 +58,16 @@ TEST(CharacterCard, ReadsVersionsAndComposesThePersonality)
                 cards::ccv3(cards::v3(R"({"name":"New","personality":"After."})")) }),
             "New", "After." },
         { "after IDAT too",
-            std::string(cards::kSignature) + cards::ihdr() + cards::idat() + cards::ccv3(cards::v3(ada)) + cards::iend(), "Ada",
-            "Exact.\n\nCounts things." },
+            std::string(cards::kSignature) + cards::ihdr() + cards::idat() + cards::ccv3(cards::v3(ada))
+                + cards::iend(),
+            "Ada", "Exact.\n\nCounts things." },
         { "personality, description, scenario; blanks skipped, each trimmed",
             cards::png({ cards::ccv3(cards::v3(
                 R"({"name":"  Cy \n","personality":"  ","description":"\tShy.\n","scenario":"On a ship.","first_mes":"Hi"})")) }),
             "Cy", "Shy.\n\nOn a ship." },
         { "fields of another type are left out",
-            cards::png({ cards::ccv3(cards::v3(R"({"name":"Cy","personality":7,"description":"Shy.","scenario":null})")) }),
+            cards::png(
+                { cards::ccv3(cards::v3(R"({"name":"Cy","personality":7,"description":"Shy.","scenario":null})")) }),
             "Cy", "Shy." },
         { "bytes after IEND are ignored", cards::png({ cards::ccv3(cards::v3(ada)) }) + "trailing", "Ada",
             "Exact.\n\nCounts things." },
@@ -103,9 +105,8 @@ TEST(CharacterCard, CutsLongFieldsBetweenCharacters)
     };
     for (const Cut& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string data = c.field == "name"
-            ? R"({"name":)" + jsonString(c.given) + R"(,"personality":"Kind."})"
-            : R"({"name":"Cy","personality":)" + jsonString(c.given) + "}";
+        const std::string data = c.field == "name" ? R"({"name":)" + jsonString(c.given) + R"(,"personality":"Kind."})"
+                                                   : R"({"name":"Cy","personality":)" + jsonString(c.given) + "}";
         const CharacterCard card = readCharacterCard(cards::png({ cards::ccv3(cards::v3(data)) }));
         EXPECT_EQ(c.field == "name" ? card.name : card.personality, c.expected);
     }
@@ -135,8 +136,8 @@ TEST(CharacterCard, RefusesWithOneSentenceEach)
     const std::string tooLarge = cards::png({ good, cards::chunk("prVt", padding) });
     const std::string atCap = cards::png({ good, cards::chunk("prVt", padding.substr(1)) });
 
-    const std::string bigJSON = R"({"name":"Ada","personality":"Exact.","mes_example":")"
-        + std::string(kCardJSONByteLimit, 'm') + R"("})";
+    const std::string bigJSON
+        = R"({"name":"Ada","personality":"Exact.","mes_example":")" + std::string(kCardJSONByteLimit, 'm') + R"("})";
     const std::string noData = R"({"spec":"chara_card_v3","spec_version":"3.0"})";
 
     struct Refusal {
@@ -175,8 +176,7 @@ TEST(CharacterCard, RefusesWithOneSentenceEach)
         { "a length far past the end", hugeLength, cardSentences::damaged },
         { "a length just past the end", overLength, cardSentences::damaged },
         { "bad CRC", badCRC, cardSentences::damaged },
-        { "no IHDR first",
-            std::string(cards::kSignature) + good + cards::ihdr() + cards::idat() + cards::iend(),
+        { "no IHDR first", std::string(cards::kSignature) + good + cards::ihdr() + cards::idat() + cards::iend(),
             cardSentences::damaged },
         { "a chunk type that is not letters", cards::png({ cards::chunk("t3Xt", "x") }), cardSentences::damaged },
         { "no name", cards::png({ cards::ccv3(cards::v3(R"({"personality":"Exact."})")) }), cardSentences::noName },
@@ -215,8 +215,8 @@ TEST(CharacterCard, ReadsWhatQuorvaneKeepsInItsExtension)
         { "a long role is cut", R"({"quorvane":{"role":")" + std::string(60, 'r') + R"("}})",
             Text(std::string(48, 'r')), std::nullopt, false },
         { "a blank role is none", R"({"quorvane":{"role":"   "}})", std::nullopt, std::nullopt, false },
-        { "other applications' extensions", R"({"other":{"role":"Spy"},"quorvane":"text"})", std::nullopt,
-            std::nullopt, false },
+        { "other applications' extensions", R"({"other":{"role":"Spy"},"quorvane":"text"})", std::nullopt, std::nullopt,
+            false },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -233,8 +233,7 @@ TEST(CharacterCard, WrittenCardsReadBackAsTheSamePersona)
     const CardPersona personas[] = {
         { "Ada", "Exact.\n\nCounts \"things\" \\ carefully.", Text("Scout"), "coder", false },
         { "Cy " + kFamily, repeated(kAcuteE, 1800), std::nullopt, "robot", true },
-        { std::string(64, 'n'), "Line one\nLine two\ttabbed \u2014 dashed", Text(std::string(48, 'r')), "dot",
-            false },
+        { std::string(64, 'n'), "Line one\nLine two\ttabbed \u2014 dashed", Text(std::string(48, 'r')), "dot", false },
     };
     // A picture that was a card already: its old chunks give way to the new ones.
     const std::string pictures[]

@@ -256,7 +256,8 @@ void Account::saveBot(const BotEdit& edit)
     const std::string_view personality = trimmed(edit.personality);
     const std::size_t nameLength = characterCount(name);
     const std::size_t personalityLength = characterCount(personality);
-    if (nameLength == 0 || nameLength > kBotNameLimit || personalityLength == 0 || personalityLength > kBotPersonalityLimit)
+    if (nameLength == 0 || nameLength > kBotNameLimit || personalityLength == 0
+        || personalityLength > kBotPersonalityLimit)
         throw AppFailure("Add a name and a short personality description.");
 
     std::optional<Text> role;

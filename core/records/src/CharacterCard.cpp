@@ -67,7 +67,8 @@ struct Chunk {
 
 bool isChunkType(std::string_view type)
 {
-    return std::all_of(type.begin(), type.end(), [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+    return std::all_of(
+        type.begin(), type.end(), [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
 }
 
 // The chunks of a PNG from IHDR to IEND, each checked; what follows IEND is ignored, as decoders
@@ -245,9 +246,8 @@ CharacterCard readCharacterCard(std::string_view png)
         throw AppFailure(cardSentences::noPersonality);
 
     const boost::json::value* extensions = data.if_contains("extensions");
-    const boost::json::value* ours = extensions && extensions->is_object()
-        ? extensions->get_object().if_contains("quorvane")
-        : nullptr;
+    const boost::json::value* ours
+        = extensions && extensions->is_object() ? extensions->get_object().if_contains("quorvane") : nullptr;
     if (ours && ours->is_object()) {
         const boost::json::object& fields = ours->get_object();
         if (auto role = stringMember(fields, "role"); role && !cut(*role, kBotRoleLimit).empty())
