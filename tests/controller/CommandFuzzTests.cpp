@@ -12,20 +12,24 @@
 #include <boost/json/value_to.hpp>
 #include <gtest/gtest.h>
 
+#include "CardPNGs.hpp"
 #include "CommandHarness.hpp"
 
 namespace quorvane::testing {
 namespace {
 
-const std::vector<std::string> kCommandNames
-    = { "connect", "openDot", "retryStorage", "theme", "appIcon", "select", "draft", "assignReply", "dismissReply",
-          "openSourceMessage", "reply", "read", "send", "advanced", "saveBot", "archive", "restore", "clear", "cancel",
-          "stopWaiting", "resend", "checkDelivery", "retry", "switch", "copy", "search", "clearSearch",
-          // Names that are not commands of the dispatcher.
-          "Connect", "", "ready", "windowModal", "copy " };
+namespace cards = testing::cards;
 
-const std::vector<std::string> kKeys = { "accountID", "id", "botID", "text", "clientID", "replyTo", "replyPart",
-    "messageID", "partID", "replies", "theme", "style", "name", "personality", "role", "kind", "image", "query" };
+const std::vector<std::string> kCommandNames = { "connect", "openDot", "retryStorage", "theme", "appIcon", "select",
+    "draft", "assignReply", "dismissReply", "openSourceMessage", "reply", "read", "send", "advanced", "saveBot",
+    "archive", "restore", "clear", "cancel", "stopWaiting", "resend", "checkDelivery", "retry", "switch", "copy",
+    "search", "clearSearch", "importCard", "exportCard",
+    // Names that are not commands of the dispatcher.
+    "Connect", "", "ready", "windowModal", "copy " };
+
+const std::vector<std::string> kKeys
+    = { "accountID", "id", "botID", "text", "clientID", "replyTo", "replyPart", "messageID", "partID", "replies",
+          "theme", "style", "name", "personality", "role", "kind", "image", "query", "png" };
 
 // The keys each command reads, so that the generator often writes what the command looks for.
 const std::map<std::string, std::vector<std::string>> kShapes = {
@@ -50,13 +54,15 @@ const std::map<std::string, std::vector<std::string>> kShapes = {
     { "switch", { "id" } },
     { "copy", { "text" } },
     { "search", { "accountID", "query", "botID" } },
+    { "importCard", { "accountID", "png" } },
+    { "exportCard", { "accountID", "id" } },
 };
 
 // Commands that must never change the vault, whatever their arguments.
-const std::set<std::string> kReadOnly
-    = { "connect", "openDot", "retryStorage", "openSourceMessage", "advanced", "copy", "search", "clearSearch" };
+const std::set<std::string> kReadOnly = { "connect", "openDot", "retryStorage", "openSourceMessage", "advanced", "copy",
+    "search", "clearSearch", "exportCard" };
 // Commands that act only for the account the page names.
-const std::set<std::string> kGuarded = { "assignReply", "dismissReply", "reply", "read" };
+const std::set<std::string> kGuarded = { "assignReply", "dismissReply", "reply", "read", "importCard", "exportCard" };
 
 class CommandFuzzTest : public CommandTest {
 protected:
@@ -82,6 +88,8 @@ protected:
                 return pick(std::vector<std::string> { "dot", "robot", "barista", "unicorn" });
             if (key == "accountID")
                 return pick(controller->vault().accounts).id.str();
+            if (key == "png")
+                return anyCard();
             if (key == "name" || key == "personality" || key == "role" || key == "text")
                 return pick(std::vector<std::string> { "Cy", "Curious and kind.", "Scout", "Hello @Ada, look" });
             if (key == "id" || key == "botID" || key == "messageID" || key == "partID" || key == "replyTo"
@@ -111,6 +119,24 @@ protected:
         default:
             return std::string(20000 + below(5000), chance(50) ? 'x' : ' ');
         }
+    }
+
+    // Base64 of a card file: sound ones, and ones with a byte changed anywhere.
+    std::string anyCard()
+    {
+        static const std::vector<std::string> files = {
+            cards::png({ cards::ccv3(cards::v3(R"({"name":"Cy","personality":"Curious."})")) }),
+            cards::png({ cards::chara(cards::v2(
+                R"({"name":"Di","personality":"Calm.","extensions":{"quorvane":{"kind":"yogi","avatar":"kind"}}})")) }),
+            cards::png({ cards::ccv3(cards::v3(R"({"name":"","personality":"Nameless."})")) }),
+            cards::png(),
+        };
+        std::string file = pick(files);
+        if (chance(40))
+            file[below(file.size())] = static_cast<char>(below(256));
+        if (chance(10))
+            file.resize(below(file.size()));
+        return cards::base64(file);
     }
 
     boost::json::value anyValue(int depth)
@@ -218,6 +244,18 @@ protected:
             auto text = data.find("text");
             EXPECT_TRUE(text == data.end() || !text->value().is_string()
                 || characterCount(text->value().get_string()) <= 22000);
+        }
+        if (command == "importCard") {
+            // One teammate more, within the roster's limits; nothing else of the account changes.
+            const auto& bots = after.account().bots;
+            ASSERT_EQ(bots.size(), before.account().bots.size() + 1);
+            EXPECT_LE(characterCount(bots.back().name), 64u);
+            EXPECT_LE(characterCount(bots.back().personality), 1800u);
+            Account rest = after.account();
+            rest.bots.pop_back();
+            rest.selectedBot = before.account().selectedBot;
+            EXPECT_EQ(boost::json::serialize(boost::json::value_from(rest)),
+                boost::json::serialize(boost::json::value_from(before.account())));
         }
         if (command == "send") {
             EXPECT_TRUE(before.account().connectedOnce);

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include "CardPNGs.hpp"
 #include "CommandHarness.hpp"
 
 namespace quorvane::testing {
 namespace {
+
+namespace cards = testing::cards;
 
 constexpr const char* kUnavailable = "Local storage is unavailable. Reopen Quorvane before continuing.";
 constexpr const char* kSaveFailed
@@ -61,6 +64,8 @@ TEST_F(CommandRulesTest, CommandsForTheAccountShownBeforeASwitchNeverLandInTheNe
         { "dismissReply", R"({"accountID":"{account}","id":"p-stray"})" },
         { "reply", R"({"accountID":"{account}","botID":"dot"})" },
         { "read", R"({"accountID":"{account}","id":"dot","replies":[]})" },
+        { "importCard", R"({"accountID":"{account}","png":"not even looked at"})" },
+        { "exportCard", R"({"accountID":"{account}","id":"{ada}"})" },
     };
     for (const auto& c : ignoredCommands) {
         SCOPED_TRACE(c.command);
@@ -144,6 +149,8 @@ TEST_F(CommandRulesTest, UnhealthyStorageRefusesChangesButThePageAndClipboardSti
     ASSERT_EQ(perform("theme", R"({"theme":"dark"})").error, kSaveFailed);
     const std::string before = encoded(controller->vault());
     published.clear();
+    const std::string cardCommand = R"({"accountID":"{account}","png":")"
+        + cards::base64(cards::png({ cards::ccv3(cards::v3(R"({"name":"Cy","personality":"Curious."})")) })) + R"("})";
 
     const struct {
         const char* command;
@@ -164,6 +171,7 @@ TEST_F(CommandRulesTest, UnhealthyStorageRefusesChangesButThePageAndClipboardSti
         { "resend", R"({"id":"{unconfirmed}"})" },
         { "checkDelivery", R"({"id":"{uncertain}"})" },
         { "retry", R"({"id":"{failed}"})" },
+        { "importCard", cardCommand.c_str() },
     };
     for (const auto& c : refusedCommands) {
         SCOPED_TRACE(c.command);
@@ -176,6 +184,10 @@ TEST_F(CommandRulesTest, UnhealthyStorageRefusesChangesButThePageAndClipboardSti
     EXPECT_EQ(page().calls.back(), "showMessage part-1");
     expectAcceptedWithoutSaving(perform("copy", R"({"text":"Still here"})"));
     EXPECT_EQ(pasteboard.contents, "Still here");
+    // Exporting only reads the vault.
+    expectAcceptedWithoutSaving(perform("exportCard", R"({"accountID":"{account}","id":"{ada}"})"));
+    ASSERT_EQ(files.offers.size(), 1u);
+    EXPECT_EQ(files.offers[0].suggestedName, "Ada.png");
 
     // "connect" only publishes: the page is not opened again.
     const std::size_t opened = page().opened.size();

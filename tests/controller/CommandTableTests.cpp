@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "CardPNGs.hpp"
 #include "CommandHarness.hpp"
+#include "quorvane/CharacterCard.hpp"
 
 namespace quorvane::testing {
 namespace {
@@ -377,6 +379,87 @@ TEST_F(CommandTableTest, SavingArchivingAndRestoringBots)
         { "restore", R"({"id":"{bob}"})", accepted(archived("bob", false)) },
         { "restore", R"({"id":"nobody"})", unchanged() },
         { "restore", R"({"id":false})", unchanged() },
+    });
+}
+
+// ---- Character cards ---------------------------------------------------------------------------
+
+TEST_F(CommandTableTest, ImportingAndExportingCharacterCards)
+{
+    namespace cards = testing::cards;
+    auto cardData = [](const std::string& png, const char* account = "{account}") {
+        return std::string(R"({"accountID":")") + account + R"(","png":")" + cards::base64(png) + R"("})";
+    };
+    const std::string cy = cards::png({ cards::ccv3(cards::v3(
+        R"({"name":"Cy","personality":"Curious.","description":"Reads maps.","extensions":{"quorvane":{"role":"Scout","kind":"explorer"}}})")) });
+    const std::string builtIn = cards::png({ cards::chara(cards::v2(
+        R"({"name":"Di","personality":"Calm.","extensions":{"quorvane":{"kind":"yogi","avatar":"kind"}}})")) });
+    // Sound chunks, but a header no decoder takes: a bit depth of 7.
+    const std::string unreadable = std::string(cards::kSignature)
+        + cards::chunk("IHDR", cards::bigEndian(2) + cards::bigEndian(2) + std::string("\x07\x06\x00\x00\x00", 5))
+        + cards::ccv3(cards::v3(R"({"name":"Ed","personality":"Odd."})")) + cards::idat() + cards::iend();
+    const std::string picture = "data:image/png;base64," + cards::base64(cards::png());
+
+    auto added = [](BotEdit edit) {
+        return [edit](Vault& v, const Vault& after) {
+            v.account().saveBot(edit);
+            const Text made = after.account().bots.back().id;
+            v.account().bots.back().id = made;
+            v.account().selectedBot = made;
+        };
+    };
+    auto crewOf100 = [](Vault& v) {
+        while (v.account().bots.size() < 100)
+            v.account().saveBot(BotEdit { .name = "Extra", .personality = "One more." });
+    };
+    auto offered = [this](const char* fileName, const char* name) {
+        return [this, fileName, name] {
+            ASSERT_EQ(files.offers.size(), 1u);
+            const FileOffer& offer = files.offers[0];
+            EXPECT_EQ(offer.title, "Export Character Card");
+            EXPECT_EQ(offer.suggestedName, fileName);
+            EXPECT_EQ(offer.mimeType, "image/png");
+            EXPECT_EQ(readCharacterCard(offer.bytes).name, name);
+        };
+    };
+    auto slashName = [this](Vault& v) { bot(v, id("ada")).name = "Ada/Lovelace"; };
+    const std::string hugeText(kCardFileByteLimit / 3 * 4 + 8, 'A');
+
+    check({
+        { "importCard", cardData(cy),
+            accepted(added(BotEdit { .name = "Cy",
+                .personality = "Curious.\n\nReads maps.",
+                .role = "Scout",
+                .kind = "explorer",
+                .image = Text(picture) })) },
+        { "importCard", cardData(builtIn),
+            accepted(added(BotEdit { .name = "Di", .personality = "Calm.", .kind = "yogi" })) },
+        // The same name as a bot of the crew: the roster allows it.
+        { "importCard", cardData(cards::png({ cards::ccv3(cards::v3(R"({"name":"Ada","personality":"Twin."})")) })),
+            accepted(added(BotEdit { .name = "Ada", .personality = "Twin.", .image = Text(picture) })) },
+        { "importCard", cardData(cy, "elsewhere"), ignored() },
+        { "importCard", R"({"png":")" + cards::base64(cy) + R"("})", ignored() },
+        { "importCard", R"({"accountID":"{account}"})", refused("This file isn\u2019t a PNG image.") },
+        { "importCard", R"({"accountID":"{account}","png":"not base64!"})",
+            refused("This file isn\u2019t a PNG image.") },
+        { "importCard", R"({"accountID":"{account}","png":")" + hugeText + R"("})",
+            refused("Choose a character card of 8 MB or less.") },
+        { "importCard", cardData(cards::png()), refused("This picture isn\u2019t a character card.") },
+        { "importCard", cardData(cy.substr(0, cy.size() - 20)), refused("This character card is damaged.") },
+        { "importCard", cardData(unreadable), refused("This character card\u2019s picture couldn\u2019t be read.") },
+        { "importCard", cardData(cy), refused("Your crew is full for now."), Queue::quiet, crewOf100 },
+
+        { "exportCard", R"({"accountID":"{account}","id":"{ada}"})", unchanged(offered("Ada.png", "Ada")) },
+        // Archived bots can be exported too.
+        { "exportCard", R"({"accountID":"{account}","id":"{bob}"})", unchanged(offered("Bob.png", "Bob")) },
+        { "exportCard", R"({"accountID":"{account}","id":"{ada}"})",
+            unchanged(offered("Ada-Lovelace.png", "Ada/Lovelace")), Queue::quiet, slashName },
+        { "exportCard", R"({"accountID":"{account}","id":"dot"})",
+            refused("Only teammates can be exported as character cards.") },
+        { "exportCard", R"({"accountID":"{account}","id":"nobody"})", ignored() },
+        { "exportCard", R"({"accountID":"{account}"})", ignored() },
+        { "exportCard", R"({"accountID":"elsewhere","id":"{ada}"})", ignored() },
+        { "exportCard", R"({"id":"{ada}"})", ignored() },
     });
 }
 

@@ -69,6 +69,14 @@ protected:
 // Shared helpers of the test world, defined before each action.
 const std::string kHelpers = R"js(
 const $ = (s) => { const e = document.querySelector(s); if (!e) throw new Error('no element ' + s); return e; };
+// Chooses a file in a file input, as the file chooser would.
+const chooseFile = (s, bytes, name, type) => {
+  const t = new DataTransfer();
+  t.items.add(new File([new Uint8Array(bytes)], name, { type }));
+  const e = $(s);
+  e.files = t.files;
+  e.dispatchEvent(new Event('change', { bubbles: true }));
+};
 const click = (s) => $(s).click();
 const type = (s, value) => {
   const e = $(s);
@@ -188,6 +196,19 @@ TEST_F(InterfaceTest, UserActionsPostTheirCommands)
             "click('.main-header button[aria-label=\"Edit Ada\"]'); await new Promise(r => setTimeout(r, 30)); "
             "button('.editor', 'Archive').click();",
             "archive", "{\"id\":\"" + ada + "\"}" },
+        // The file's bytes travel as they are, Base64 for the bridge: 89 50 4E 47 0D 0A is "iVBORw0K".
+        { "import a character card", busyScene,
+            "chooseFile('#import-card-file', [0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A], 'Cy.png', 'image/png');",
+            "importCard", "{\"accountID\":\"" + account + "\",\"png\":\"iVBORw0K\"}" },
+        { "export a teammate as a character card",
+            [&] {
+                SceneState s = busyConversation();
+                s.vault.account().selectedBot = Text(ada);
+                return s;
+            },
+            "click('.main-header button[aria-label=\"Edit Ada\"]'); await new Promise(r => setTimeout(r, 30)); "
+            "button('.editor', 'Export as Character Card\u2026').click();",
+            "exportCard", "{\"accountID\":\"" + account + "\",\"id\":\"" + ada + "\"}" },
         { "theme", busyScene,
             settings + "await new Promise(r => setTimeout(r, 30)); click('input[name=theme][value=dark]');", "theme",
             "{\"theme\":\"dark\"}" },
@@ -310,6 +331,8 @@ TEST_F(InterfaceTest, FailureSentencesAppearWhereTheActionWasTaken)
             "connection').click();",
             "switch", "Wait for pending replies before switching accounts.", ".accounts" },
         { "select", "click('.bot-row:not(.selected)');", "select", "Choose an active Dot.", ".bot-list" },
+        { "import a character card", "chooseFile('#import-card-file', [0x89, 0x50], 'plain.png', 'image/png');",
+            "importCard", "This picture isn\u2019t a character card.", "#import-card-error" },
         { "file a reply", "button('[data-unassigned-id=\"page-msg-900\"]', 'File').click();", "assignReply",
             "That reply is no longer available.", "[data-unassigned-id=\"page-msg-900\"]" },
     };
@@ -386,8 +409,9 @@ TEST_F(InterfaceTest, HandoffTimelineShowsTheChainWhyItStoppedAndLinksToEachAnsw
     const Handoff* answered = nullptr;
     for (const Handoff& handoff : *account.handoffs) {
         const Text replyID = handoff.id + "-reply";
-        if (!answered && std::any_of(account.messages.begin(), account.messages.end(),
-                [&](const ChatMessage& m) { return m.id == replyID; }))
+        if (!answered && std::any_of(account.messages.begin(), account.messages.end(), [&](const ChatMessage& m) {
+                return m.id == replyID;
+            }))
             answered = &handoff;
     }
     ASSERT_TRUE(answered) << "no teammate of the scene filed an answer";
@@ -408,7 +432,8 @@ TEST_F(InterfaceTest, HandoffTimelineShowsTheChainWhyItStoppedAndLinksToEachAnsw
 
     // That answer is in its teammate's conversation: the page goes there.
     const std::size_t mark = host.commands.size();
-    act(kHelpers + "button(`[data-handoff-id=\"" + std::string(answered->id.view()) + "\"]`, 'Show the answer').click();");
+    act(kHelpers + "button(`[data-handoff-id=\"" + std::string(answered->id.view())
+        + "\"]`, 'Show the answer').click();");
     PageCommand selecting = host.waitFor("select", mark);
     EXPECT_EQ(selecting.data.at("id"), answered->targetBotID.c_str());
     EXPECT_EQ(parse(host.run("return document.querySelector('.timeline') === null;")), boost::json::value(true))

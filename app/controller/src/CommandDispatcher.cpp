@@ -25,9 +25,12 @@
 #include <string_view>
 #include <vector>
 
+#include "CardBots.hpp"
 #include "CommandArguments.hpp"
 #include "Sentences.hpp"
 #include "quorvane/AppFailure.hpp"
+#include "quorvane/Base64.hpp"
+#include "quorvane/CharacterCard.hpp"
 #include "quorvane/TextRules.hpp"
 #include "quorvane/controller/Controller.hpp"
 
@@ -302,6 +305,48 @@ Outcome saveBot(Controller& controller, const CommandArguments& arguments)
     return Outcome::done;
 }
 
+// The card arrives as Base64 of the file's bytes. Its size is checked on the text, before
+// anything is decoded; text that is not Base64 is no file the page read, so no PNG either.
+Outcome importCard(Controller& controller, const CommandArguments& arguments)
+{
+    if (!forActiveAccount(controller, arguments))
+        return Outcome::ignored;
+    const Text text = arguments.string("png", "");
+    if (text.size() / 4 * 3 > kCardFileByteLimit + 2)
+        throw AppFailure(cardSentences::tooLarge);
+    const std::optional<std::string> png = decodeBase64(text);
+    if (!png)
+        throw AppFailure(cardSentences::notPNG);
+    const BotEdit edit = botEditFromCard(*png);
+    controller.transaction([&](Vault& vault) { vault.account().saveBot(edit); });
+    return Outcome::done;
+}
+
+// Carried out once the card is offered; where it is saved is the user's answer to the dialog,
+// which arrives later (Controller::offerFile).
+Outcome exportCard(Controller& controller, const CommandArguments& arguments)
+{
+    const auto id = arguments.string("id");
+    if (!forActiveAccount(controller, arguments) || !id)
+        return Outcome::ignored;
+    const Bot* bot = findBot(controller.vault().account(), *id);
+    if (!bot)
+        return Outcome::ignored;
+    if (bot->id == kPrimaryBotID)
+        throw AppFailure(sentences::primaryNotExported);
+    // A file name holds no folders: a "/" in the bot's name would name one.
+    std::string fileName = bot->name.str();
+    std::replace(fileName.begin(), fileName.end(), '/', '-');
+    controller.offerFile(FileOffer {
+        .title = "Export Character Card",
+        .suggestedName = fileName + ".png",
+        .mimeType = "image/png",
+        .notice = "",
+        .bytes = cardOfBot(*bot),
+    });
+    return Outcome::done;
+}
+
 Outcome archive(Controller& controller, const CommandArguments& arguments)
 {
     const Text id = arguments.string("id", "");
@@ -450,6 +495,8 @@ constexpr std::array kCommands {
     Command { "send", send },
     Command { "advanced", advanced },
     Command { "saveBot", saveBot },
+    Command { "importCard", importCard },
+    Command { "exportCard", exportCard },
     Command { "archive", archive },
     Command { "restore", restore },
     Command { "clear", clear },

@@ -31,6 +31,8 @@ ClientState Controller::snapshot() const
     }
     state.liveReply = liveReply;
     state.search = search;
+    if (fileFailure)
+        state.fileFailure = Text(*fileFailure);
     if (liveReply) {
         const auto& jobs = state.account.jobs;
         auto job = std::find_if(

@@ -28,6 +28,9 @@ inline constexpr const char* replyFinished = "This reply has already finished.";
 inline constexpr const char* mightAlreadyBeInDot
     = "This message might already be in Dot. Check the Dot window before continuing.";
 inline constexpr const char* waitBeforeSwitching = "Wait for pending replies before switching accounts.";
+inline constexpr const char* cardPictureUnreadable = "This character card\u2019s picture couldn\u2019t be read.";
+inline constexpr const char* cardNotMade = "This Dot couldn\u2019t be made into a character card.";
+inline constexpr const char* primaryNotExported = "Only teammates can be exported as character cards.";
 
 inline constexpr const char* recovering = "Your messages are saved. We\u2019re getting things moving again.";
 inline constexpr const char* finishOpenStep = "Finish the open step in your Dot window to continue.";

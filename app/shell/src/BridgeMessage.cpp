@@ -3,9 +3,15 @@
 #include <boost/json/parse.hpp>
 #include <glib.h>
 
+#include "quorvane/CharacterCard.hpp"
 #include "quorvane/holders/GLibHolders.hpp"
 
 namespace quorvane {
+
+// The largest card the application reads crosses the bridge as Base64 inside an "importCard"
+// command, with room to spare for the rest of the message.
+static_assert(kBridgeMessageByteLimit >= 2 * ((kCardFileByteLimit + 2) / 3 * 4),
+    "a character card at its cap must fit in one bridge message");
 
 bool uriAddressesFile(std::string_view uri, const std::filesystem::path& indexFile)
 {

@@ -4,13 +4,15 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include "quorvane/RosterLimits.hpp"
+
 namespace quorvane {
 
 namespace {
 
 constexpr std::string_view kPrefix = "data:image/png;base64,";
-constexpr std::size_t kMaxURLBytes = 600000;
-constexpr std::uint32_t kMaxSide = 512;
+constexpr std::size_t kMaxURLBytes = kAvatarDataURLByteLimit;
+constexpr std::uint32_t kMaxSide = kAvatarSideLimit;
 
 std::uint32_t bigEndian32(const std::string& bytes, std::size_t at)
 {

@@ -16,21 +16,12 @@
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/ConversationContext.hpp"
 #include "quorvane/Orchestration.hpp"
+#include "quorvane/RosterLimits.hpp"
 #include "quorvane/TextRules.hpp"
 
 namespace quorvane {
 
 namespace {
-
-constexpr std::size_t kCrewLimit = 100;
-constexpr std::size_t kNameLimit = 64;
-constexpr std::size_t kPersonalityLimit = 1800;
-constexpr std::size_t kRoleLimit = 48;
-
-constexpr std::array<std::string_view, 32> kAvatarKinds = { "dot", "ceo", "muse", "coach", "scientist", "explorer",
-    "chef", "artist", "pilot", "gardener", "wizard", "reader", "astronaut", "detective", "robot", "firstmate", "gym",
-    "runner", "yogi", "cyclist", "gamer", "coder", "writer", "musician", "photographer", "student", "planner",
-    "meditator", "dancer", "maker", "petlover", "barista" };
 
 bool isCancellable(JobPhase phase) { return phase == JobPhase::queued || phase == JobPhase::failed; }
 
@@ -265,13 +256,14 @@ void Account::saveBot(const BotEdit& edit)
     const std::string_view personality = trimmed(edit.personality);
     const std::size_t nameLength = characterCount(name);
     const std::size_t personalityLength = characterCount(personality);
-    if (nameLength == 0 || nameLength > kNameLimit || personalityLength == 0 || personalityLength > kPersonalityLimit)
+    if (nameLength == 0 || nameLength > kBotNameLimit || personalityLength == 0
+        || personalityLength > kBotPersonalityLimit)
         throw AppFailure("Add a name and a short personality description.");
 
     std::optional<Text> role;
     if (edit.role) {
         std::string_view given = trimmed(*edit.role);
-        if (characterCount(given) > kRoleLimit)
+        if (characterCount(given) > kBotRoleLimit)
             throw AppFailure("Keep the short role to 48 characters or fewer.");
         if (!given.empty())
             role = Text(given);

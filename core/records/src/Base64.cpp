@@ -57,4 +57,24 @@ std::optional<std::string> decodeBase64(std::string_view text)
     return out;
 }
 
+std::string encodeBase64(std::string_view bytes)
+{
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t left = bytes.size() - i;
+        std::uint32_t group = std::uint32_t(static_cast<unsigned char>(bytes[i])) << 16;
+        if (left > 1)
+            group |= std::uint32_t(static_cast<unsigned char>(bytes[i + 1])) << 8;
+        if (left > 2)
+            group |= std::uint32_t(static_cast<unsigned char>(bytes[i + 2]));
+        out.push_back(kAlphabet[(group >> 18) & 63]);
+        out.push_back(kAlphabet[(group >> 12) & 63]);
+        out.push_back(left > 1 ? kAlphabet[(group >> 6) & 63] : '=');
+        out.push_back(left > 2 ? kAlphabet[group & 63] : '=');
+    }
+    return out;
+}
+
 }  // namespace quorvane

@@ -108,6 +108,25 @@ public:
     std::optional<std::string> contents;
 };
 
+// Records every file offered; the test answers for the user later, as the save dialog would.
+class FakeFiles final : public FileSaver {
+public:
+    void offer(FileOffer offer, std::function<void(FileOfferOutcome)> done) override
+    {
+        offers.push_back(std::move(offer));
+        pending.push_back(std::move(done));
+    }
+    // Answers the oldest offer not answered yet.
+    void answer(FileOfferOutcome outcome)
+    {
+        auto done = std::move(pending.front());
+        pending.erase(pending.begin());
+        done(std::move(outcome));
+    }
+    std::vector<FileOffer> offers;
+    std::vector<std::function<void(FileOfferOutcome)>> pending;
+};
+
 // Answers each address from a table after `delay` seconds on the manual clock; an address not in
 // the table fails like an unreachable host. A fetch that is cancelled while it waits never
 // reaches `completed`.
@@ -181,6 +200,7 @@ protected:
             .power = power,
             .pasteboard = pasteboard,
             .avatars = avatars,
+            .files = files,
             .openStore
             = [record = store]() -> std::unique_ptr<VaultStorage> { return std::make_unique<FakeStore>(record); },
             .scheduler = scheduler,
@@ -224,6 +244,7 @@ protected:
     FakePower power;
     FakePasteboard pasteboard;
     FakeAvatars avatars { scheduler };
+    FakeFiles files;
     std::filesystem::path statusFile = "/nonexistent-quorvane-test/status.json";
     std::unique_ptr<Controller> controller;
     std::vector<ClientState> published;

@@ -130,6 +130,7 @@ export interface ClientState {
   liveReply?: ChatMessage;
   liveReplies: ChatMessage[];
   search?: SearchResults;
+  fileFailure?: string; // why the last file offered (an export, a card) was not saved
 }
 
 // The application's answer to the last "search": messages whose visible text holds every word of

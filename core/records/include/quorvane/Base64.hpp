@@ -14,4 +14,7 @@ namespace quorvane {
 // The decoded bytes; absent when the text is not strict Base64.
 std::optional<std::string> decodeBase64(std::string_view text);
 
+// The strict Base64 form of any bytes, padded with "=".
+std::string encodeBase64(std::string_view bytes);
+
 }  // namespace quorvane

@@ -255,7 +255,7 @@ export function App() {
         <HandoffTimeline account={account} root={timelineRoot} bots={botMap} onJump={jumpTo} onClose={() => setDialog(null)} />
       )}
       {dialog?.kind === 'editor' && (
-        <BotEditor bot={dialog.botID ? botMap.get(dialog.botID) : undefined} onClose={() => setDialog(null)} />
+        <BotEditor accountID={account.id} bot={dialog.botID ? botMap.get(dialog.botID) : undefined} onClose={() => setDialog(null)} />
       )}
     </div>
   );

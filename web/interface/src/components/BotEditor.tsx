@@ -43,7 +43,7 @@ function Counter({ text, limit }: { text: string; limit: number }) {
   return <span class={count > limit ? 'counter over' : 'counter'}>{count}/{limit}</span>;
 }
 
-export function BotEditor({ bot, onClose }: { bot: Bot | undefined; onClose: () => void }) {
+export function BotEditor({ accountID, bot, onClose }: { accountID: string; bot: Bot | undefined; onClose: () => void }) {
   const [name, setName] = useState(bot?.name ?? '');
   const [role, setRole] = useState(bot?.role ?? '');
   const [personality, setPersonality] = useState(bot?.personality ?? '');
@@ -77,6 +77,16 @@ export function BotEditor({ bot, onClose }: { bot: Bot | undefined; onClose: () 
     setBusy(false);
     if (result === null) onClose();
     else fail(result);
+  };
+
+  // The application offers the card in the desktop's save dialog; the saved bot is exported, so
+  // unsaved edits here are not part of it.
+  const exportCard = async () => {
+    if (!bot || busy) return;
+    setBusy(true);
+    const result = await send('exportCard', { accountID, id: bot.id });
+    setBusy(false);
+    fail(result);
   };
 
   const choosePicture = async (event: Event) => {
@@ -149,6 +159,11 @@ export function BotEditor({ bot, onClose }: { bot: Bot | undefined; onClose: () 
           {bot && bot.id !== 'dot' && (
             <button type="button" class="button destructive flat" onClick={() => void archive()} disabled={busy}>
               <Icon name="archive" /> Archive
+            </button>
+          )}
+          {bot && bot.id !== 'dot' && (
+            <button type="button" id="export-card" class="button flat" onClick={() => void exportCard()} disabled={busy}>
+              Export as Character Card…
             </button>
           )}
           <span class="spacer" />

@@ -2,9 +2,10 @@
 // archived bots in their own section, the connection with the action that fixes it, and the
 // saved Dot connections.
 import { memo } from 'preact/compat';
-import { useState } from 'preact/hooks';
+import { useRef, useState } from 'preact/hooks';
 import { send } from '../bridge';
 import { drafts } from '../drafts';
+import { base64OfBytes, cardFileByteLimit, cardTooLarge } from '../logic/card';
 import { connectionFix, connectionTone, connectionWordsFor } from '../logic/status';
 import type { Bot, ClientState } from '../state';
 import { useCommand } from '../useCommand';
@@ -103,6 +104,38 @@ function Accounts({ state }: { state: ClientState }) {
   );
 }
 
+// "Import Character Card…": the chosen PNG goes to the application, which adds the teammate it
+// describes (and selects it) or answers with the sentence that says why not.
+function ImportCard({ accountID }: { accountID: string }) {
+  const command = useCommand();
+  const picker = useRef<HTMLInputElement>(null);
+  const [tooLarge, setTooLarge] = useState(false);
+
+  const choose = async (event: Event) => {
+    const input = event.currentTarget as HTMLInputElement;
+    const file = input.files?.[0];
+    input.value = '';
+    if (!file) return;
+    command.clear();
+    setTooLarge(file.size > cardFileByteLimit);
+    if (file.size > cardFileByteLimit) return;
+    const png = base64OfBytes(new Uint8Array(await file.arrayBuffer()));
+    await command.run('importCard', { accountID, png });
+  };
+
+  const error = tooLarge ? cardTooLarge : command.error;
+  return (
+    <div class="import-card">
+      <button type="button" class="new-teammate" disabled={command.busy} onClick={() => picker.current?.click()}>
+        <Icon name="plus" /> Import Character Card…
+      </button>
+      <input ref={picker} id="import-card-file" class="visually-hidden" type="file" accept="image/png" tabIndex={-1}
+        aria-label="Choose a character card" onChange={(e) => void choose(e)} />
+      {error && <p id="import-card-error" class="inline-error" role="alert">{error}</p>}
+    </div>
+  );
+}
+
 function SidebarView({ state, onNewTeammate, onSettings }: {
   state: ClientState;
   onNewTeammate: () => void;
@@ -150,6 +183,7 @@ function SidebarView({ state, onNewTeammate, onSettings }: {
         <button type="button" class="new-teammate" onClick={onNewTeammate}>
           <Icon name="plus" /> New teammate
         </button>
+        <ImportCard key={account.id} accountID={account.id} />
         {archived.length > 0 && (
           <details class="archived">
             <summary>Archived ({archived.length})</summary>
@@ -170,6 +204,7 @@ function SidebarView({ state, onNewTeammate, onSettings }: {
         )}
       </div>
       <footer class="sidebar-footer">
+        {state.fileFailure && <p id="file-failure" class="inline-error" role="alert">{state.fileFailure}</p>}
         <Connection state={state} />
         <Accounts state={state} />
       </footer>
@@ -183,6 +218,6 @@ export const Sidebar = memo(SidebarView, (a, b) => {
   const y = b.state;
   return x.account.bots === y.account.bots && x.account.unreadBots === y.account.unreadBots &&
     x.account.selectedBot === y.account.selectedBot && x.account.id === y.account.id && x.connection === y.connection &&
-    x.issue === y.issue && x.storageHealthy === y.storageHealthy && x.accounts === y.accounts &&
+    x.issue === y.issue && x.fileFailure === y.fileFailure && x.storageHealthy === y.storageHealthy && x.accounts === y.accounts &&
     a.onNewTeammate === b.onNewTeammate && a.onSettings === b.onSettings;
 });

@@ -122,6 +122,11 @@ public:
     // and `source` is still the latest avatar source. Every failure is silent.
     Task<void> syncAvatar(std::string source, std::string accountID);
 
+    // Hands a file the controller made to the user through files(). The outcome comes later: a
+    // failure's sentence becomes fileFailure and is published; the next offer clears it. An
+    // outcome that arrives after the controller is gone does nothing.
+    void offerFile(FileOffer offer);
+
     // ---- For the command dispatcher -----------------------------------------------------------
 
     // Applies the stop requests: each request that still has a job keeps what its live reply
@@ -156,6 +161,7 @@ public:
     Date candidateSince = kDistantPast;
     std::optional<ChatMessage> liveReply;  // the reply being written right now
     std::optional<SearchResults> search;  // the user's last search, shown until cleared
+    std::optional<std::string> fileFailure;  // why the last file offered could not be saved
     MessageSearch searcher;  // keeps the search forms of the history between searches
     std::unordered_set<std::string> stopRequests;  // requests whose waiting the user stopped
     // A switch asked for during a turn, made when the turn ends: the account id, or none for a
