@@ -17,15 +17,16 @@
 namespace quorvane::testing {
 namespace {
 
-const std::vector<std::string> kCommandNames
-    = { "connect", "openDot", "retryStorage", "theme", "appIcon", "select", "draft", "assignReply", "dismissReply",
-          "openSourceMessage", "reply", "read", "send", "advanced", "saveBot", "archive", "restore", "clear", "cancel",
-          "stopWaiting", "resend", "checkDelivery", "retry", "switch", "copy", "search", "clearSearch",
-          // Names that are not commands of the dispatcher.
-          "Connect", "", "ready", "windowModal", "copy " };
+const std::vector<std::string> kCommandNames = { "connect", "openDot", "retryStorage", "theme", "appIcon", "select",
+    "draft", "assignReply", "dismissReply", "openSourceMessage", "reply", "read", "send", "advanced", "saveBot",
+    "archive", "restore", "clear", "cancel", "stopWaiting", "resend", "checkDelivery", "retry", "switch", "copy",
+    "search", "clearSearch", "export", "dismissFileIssue",
+    // Names that are not commands of the dispatcher.
+    "Connect", "", "ready", "windowModal", "copy " };
 
-const std::vector<std::string> kKeys = { "accountID", "id", "botID", "text", "clientID", "replyTo", "replyPart",
-    "messageID", "partID", "replies", "theme", "style", "name", "personality", "role", "kind", "image", "query" };
+const std::vector<std::string> kKeys
+    = { "accountID", "id", "botID", "text", "clientID", "replyTo", "replyPart", "messageID", "partID", "replies",
+          "theme", "style", "name", "personality", "role", "kind", "image", "query", "format" };
 
 // The keys each command reads, so that the generator often writes what the command looks for.
 const std::map<std::string, std::vector<std::string>> kShapes = {
@@ -50,13 +51,14 @@ const std::map<std::string, std::vector<std::string>> kShapes = {
     { "switch", { "id" } },
     { "copy", { "text" } },
     { "search", { "accountID", "query", "botID" } },
+    { "export", { "accountID", "botID", "format" } },
 };
 
 // Commands that must never change the vault, whatever their arguments.
-const std::set<std::string> kReadOnly
-    = { "connect", "openDot", "retryStorage", "openSourceMessage", "advanced", "copy", "search", "clearSearch" };
+const std::set<std::string> kReadOnly = { "connect", "openDot", "retryStorage", "openSourceMessage", "advanced", "copy",
+    "search", "clearSearch", "export", "dismissFileIssue" };
 // Commands that act only for the account the page names.
-const std::set<std::string> kGuarded = { "assignReply", "dismissReply", "reply", "read" };
+const std::set<std::string> kGuarded = { "assignReply", "dismissReply", "reply", "read", "export" };
 
 class CommandFuzzTest : public CommandTest {
 protected:
@@ -78,6 +80,8 @@ protected:
                 return pick(std::vector<std::string> { "light", "dark", "system", "Dark" });
             if (key == "style")
                 return pick(std::vector<std::string> { "quorvane", "dot", "Quorvane" });
+            if (key == "format")
+                return pick(std::vector<std::string> { "markdown", "json", "Markdown", "pdf" });
             if (key == "kind")
                 return pick(std::vector<std::string> { "dot", "robot", "barista", "unicorn" });
             if (key == "accountID")
@@ -258,6 +262,7 @@ TEST_F(CommandFuzzTest, RandomCommandsLeaveTheVaultAloneUnlessTheyAreValid)
         const Vault before = controller->vault();
         const std::string beforeJSON = encoded(before);
         const int savesBefore = store->saves;
+        const std::size_t offersBefore = files.offers.size();
         const CommandResult result = perform(command, data);
         const Vault& after = controller->vault();
         const bool changed = encoded(after) != beforeJSON;
@@ -268,12 +273,14 @@ TEST_F(CommandFuzzTest, RandomCommandsLeaveTheVaultAloneUnlessTheyAreValid)
             EXPECT_FALSE(changed) << (result.error ? *result.error : "ignored");
             EXPECT_EQ(result.saves, 0);
             EXPECT_EQ(result.publications, 0);
+            EXPECT_EQ(files.offers.size(), offersBefore) << "a file was offered";
             ++(result.error ? refusals : ignored);
             continue;
         }
-        // A search changes what the page shows and not the vault, so its one publication is new
-        // rather than a repeat of the state before.
-        EXPECT_TRUE(result.lastForced || command == "search" || command == "clearSearch");
+        // A search, or taking a file's failure away, changes what the page shows and not the
+        // vault, so its one publication is new rather than a repeat of the state before.
+        EXPECT_TRUE(
+            result.lastForced || command == "search" || command == "clearSearch" || command == "dismissFileIssue");
         if (!changed) {
             // "retryStorage" saves the vault it has, unchanged; nothing else saves without a change.
             EXPECT_EQ(result.saves, command == "retryStorage" ? 1 : 0);

@@ -85,6 +85,8 @@ protected:
         transports.pages.clear();
         store = std::make_shared<StoreRecord>();
         pasteboard.contents.reset();
+        files.offers.clear();
+        files.pending.clear();
         start(queue, adjust);
     }
 

@@ -108,6 +108,29 @@ public:
     std::optional<std::string> contents;
 };
 
+// Keeps every file offered and the callback that answers it, for the test to answer when it
+// chooses (the user's dialog), or at once with `answerAtOnce`.
+class RecordingFileSaver final : public FileSaver {
+public:
+    void offer(FileOffer offer, std::function<void(FileOfferOutcome)> done) override
+    {
+        offers.push_back(std::move(offer));
+        if (answerAtOnce)
+            done(*answerAtOnce);
+        else
+            pending.push_back(std::move(done));
+    }
+    std::vector<FileOffer> offers;
+    std::vector<std::function<void(FileOfferOutcome)>> pending;
+    std::optional<FileOfferOutcome> answerAtOnce;
+};
+
+class RecordingReplyNotifier final : public ReplyNotifier {
+public:
+    void replyFiled(const ReplyNotice& notice) override { notices.push_back(notice); }
+    std::vector<ReplyNotice> notices;
+};
+
 // Answers each address from a table after `delay` seconds on the manual clock; an address not in
 // the table fails like an unreachable host. A fetch that is cancelled while it waits never
 // reaches `completed`.
@@ -181,6 +204,8 @@ protected:
             .power = power,
             .pasteboard = pasteboard,
             .avatars = avatars,
+            .files = files,
+            .notifications = notifier,
             .openStore
             = [record = store]() -> std::unique_ptr<VaultStorage> { return std::make_unique<FakeStore>(record); },
             .scheduler = scheduler,
@@ -224,6 +249,8 @@ protected:
     FakePower power;
     FakePasteboard pasteboard;
     FakeAvatars avatars { scheduler };
+    RecordingFileSaver files;
+    RecordingReplyNotifier notifier;
     std::filesystem::path statusFile = "/nonexistent-quorvane-test/status.json";
     std::unique_ptr<Controller> controller;
     std::vector<ClientState> published;

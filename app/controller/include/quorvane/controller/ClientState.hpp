@@ -40,6 +40,7 @@ struct ClientState {
     AppIconStyle appIconStyle = AppIconStyle::quorvane;  // the vault's, or quorvane when it has none
     ConnectionStatus connection = ConnectionStatus::disconnected;
     Text issue {};  // the current problem sentence; empty when none
+    Text fileIssue {};  // why the last file offered to the user was not saved; empty when none
     bool storageHealthy = true;
     std::vector<SavedAccount> accounts {};  // every account, in vault order
     bool systemDark = false;
@@ -50,8 +51,8 @@ struct ClientState {
     bool operator==(const ClientState&) const = default;
 };
 BOOST_DESCRIBE_STRUCT(ClientState, (),
-    (account, theme, appIconStyle, connection, issue, storageHealthy, accounts, systemDark, liveReply, liveReplies,
-        search))
+    (account, theme, appIconStyle, connection, issue, fileIssue, storageHealthy, accounts, systemDark, liveReply,
+        liveReplies, search))
 
 // The page's JSON text of a state.
 std::string encodePageJSON(const ClientState& state);

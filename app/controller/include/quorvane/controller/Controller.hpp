@@ -94,6 +94,12 @@ public:
 
     // The state as the page would see it now.
     ClientState snapshot() const;
+    // Offers a file the controller made to the user (FileSaver). When the answer arrives, a
+    // failure's sentence becomes fileIssue and is published; a saved file clears it; a
+    // cancelled dialog changes nothing. Nothing of the vault is involved, so a failure loses
+    // nothing: the user can offer the same file again.
+    void offerFile(FileOffer offer);
+
     // Hands snapshot() to onChange and keeps it as lastState; unless forced, only when it
     // differs from lastState.
     void publish(bool force);
@@ -150,6 +156,7 @@ public:
 
     ConnectionStatus connection = ConnectionStatus::disconnected;
     std::string issue;  // the current problem sentence, empty when none
+    std::string fileIssue;  // why the last offered file was not saved, until dismissed or saved
     bool busy = false;  // a turn is running
     bool observing = false;  // the page should be watched
     std::string candidate;  // the last reply reading waiting to become stable
@@ -194,6 +201,7 @@ private:
     template <class Body>
     void turnTransaction(Body&& body);
     void repairConnection();
+    void noticeFiledReply(const PendingRequest& job);
     bool composerBlocksReload() const;
     void endTurn();
     void updatePowerActivity();
