@@ -124,6 +124,7 @@ export interface ClientState {
   appIconStyle: 'quorvane' | 'dot' | string;
   connection: Connection | string;
   issue: string;
+  fileIssue: string; // why the last exported file was not saved; empty when none
   storageHealthy: boolean;
   accounts: SavedAccount[];
   systemDark: boolean;
@@ -146,6 +147,11 @@ export interface SearchResults {
   botID?: string; // the conversation searched; absent: every bot
   hits: SearchHit[];
   more: boolean; // further messages match beyond these
+}
+
+// The settings the application keeps outside the vault that the page's Settings show.
+export interface DesktopSettings {
+  replyNotifications: boolean;
 }
 
 export interface AppUpdateState {

@@ -68,7 +68,7 @@ function Connection({ state }: { state: ClientState }) {
   );
 }
 
-function Accounts({ state }: { state: ClientState }) {
+function Accounts({ state, onExportAll }: { state: ClientState; onExportAll: () => void }) {
   const [open, setOpen] = useState(false);
   const command = useCommand();
   const active = state.accounts.find((a) => a.active) ?? state.accounts[0];
@@ -96,6 +96,11 @@ function Accounts({ state }: { state: ClientState }) {
               <Icon name="plus" /> <span>New connection</span>
             </button>
           </li>
+          <li>
+            <button type="button" class="account-choice" onClick={() => { setOpen(false); onExportAll(); }}>
+              <Icon name="export" /> <span>Export all conversations…</span>
+            </button>
+          </li>
         </ul>
       )}
       {command.error && <p class="inline-error" role="alert">{command.error}</p>}
@@ -103,10 +108,11 @@ function Accounts({ state }: { state: ClientState }) {
   );
 }
 
-function SidebarView({ state, onNewTeammate, onSettings }: {
+function SidebarView({ state, onNewTeammate, onSettings, onExportAll }: {
   state: ClientState;
   onNewTeammate: () => void;
   onSettings: () => void;
+  onExportAll: () => void;
 }) {
   const account = state.account;
   const unread = new Set(account.unreadBots ?? []);
@@ -171,7 +177,7 @@ function SidebarView({ state, onNewTeammate, onSettings }: {
       </div>
       <footer class="sidebar-footer">
         <Connection state={state} />
-        <Accounts state={state} />
+        <Accounts state={state} onExportAll={onExportAll} />
       </footer>
     </nav>
   );
@@ -184,5 +190,5 @@ export const Sidebar = memo(SidebarView, (a, b) => {
   return x.account.bots === y.account.bots && x.account.unreadBots === y.account.unreadBots &&
     x.account.selectedBot === y.account.selectedBot && x.account.id === y.account.id && x.connection === y.connection &&
     x.issue === y.issue && x.storageHealthy === y.storageHealthy && x.accounts === y.accounts &&
-    a.onNewTeammate === b.onNewTeammate && a.onSettings === b.onSettings;
+    a.onNewTeammate === b.onNewTeammate && a.onSettings === b.onSettings && a.onExportAll === b.onExportAll;
 });
