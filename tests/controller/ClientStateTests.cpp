@@ -66,8 +66,8 @@ TEST(ClientStateJson, KeysInTableOrderAndWithoutLiveReplyWhenAbsent)
 {
     boost::json::object json = pageObject(sampleState());
     EXPECT_EQ(keysOf(json),
-        (std::vector<std::string> { "account", "theme", "appIconStyle", "connection", "issue", "storageHealthy",
-            "accounts", "systemDark", "liveReplies" }));
+        (std::vector<std::string> { "account", "theme", "appIconStyle", "connection", "issue", "fileIssue",
+            "storageHealthy", "accounts", "systemDark", "liveReplies" }));
     EXPECT_TRUE(json.at("liveReplies").as_array().empty());
     EXPECT_EQ(json.at("connection"), "signIn");
     EXPECT_EQ(json.at("theme"), "system");
@@ -86,9 +86,9 @@ TEST(ClientStateJson, LiveReplyTakesItsPlaceBeforeLiveReplies)
     state.liveReplies = { live };
     boost::json::object json = pageObject(state);
     std::vector<std::string> keys = keysOf(json);
-    ASSERT_EQ(keys.size(), 10u);
-    EXPECT_EQ(keys[8], "liveReply");
-    EXPECT_EQ(keys[9], "liveReplies");
+    ASSERT_EQ(keys.size(), 11u);
+    EXPECT_EQ(keys[9], "liveReply");
+    EXPECT_EQ(keys[10], "liveReplies");
     EXPECT_EQ(json.at("liveReply").at("status"), "streaming");
     EXPECT_EQ(json.at("liveReply").at("date"), kISODate);
     EXPECT_EQ(json.at("liveReplies").as_array().size(), 1u);
@@ -134,6 +134,7 @@ TEST(ClientStateEquality, EveryFieldCounts)
         { "appIconStyle", [](ClientState& s) { s.appIconStyle = AppIconStyle::dot; } },
         { "connection", [](ClientState& s) { s.connection = ConnectionStatus::connected; } },
         { "issue", [](ClientState& s) { s.issue = "Something"; } },
+        { "fileIssue", [](ClientState& s) { s.fileIssue = "Not saved"; } },
         { "storageHealthy", [](ClientState& s) { s.storageHealthy = false; } },
         { "accounts", [](ClientState& s) { s.accounts.front().active = false; } },
         { "systemDark", [](ClientState& s) { s.systemDark = false; } },

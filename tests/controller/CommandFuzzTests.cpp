@@ -23,13 +23,13 @@ namespace cards = testing::cards;
 const std::vector<std::string> kCommandNames = { "connect", "openDot", "retryStorage", "theme", "appIcon", "select",
     "draft", "assignReply", "dismissReply", "openSourceMessage", "reply", "read", "send", "advanced", "saveBot",
     "archive", "restore", "clear", "cancel", "stopWaiting", "resend", "checkDelivery", "retry", "switch", "copy",
-    "search", "clearSearch", "importCard", "exportCard",
+    "search", "clearSearch", "importCard", "exportCard", "export", "dismissFileIssue",
     // Names that are not commands of the dispatcher.
     "Connect", "", "ready", "windowModal", "copy " };
 
 const std::vector<std::string> kKeys
     = { "accountID", "id", "botID", "text", "clientID", "replyTo", "replyPart", "messageID", "partID", "replies",
-          "theme", "style", "name", "personality", "role", "kind", "image", "query", "png" };
+          "theme", "style", "name", "personality", "role", "kind", "image", "query", "png", "format" };
 
 // The keys each command reads, so that the generator often writes what the command looks for.
 const std::map<std::string, std::vector<std::string>> kShapes = {
@@ -56,13 +56,15 @@ const std::map<std::string, std::vector<std::string>> kShapes = {
     { "search", { "accountID", "query", "botID" } },
     { "importCard", { "accountID", "png" } },
     { "exportCard", { "accountID", "id" } },
+    { "export", { "accountID", "botID", "format" } },
 };
 
 // Commands that must never change the vault, whatever their arguments.
 const std::set<std::string> kReadOnly = { "connect", "openDot", "retryStorage", "openSourceMessage", "advanced", "copy",
-    "search", "clearSearch", "exportCard" };
+    "search", "clearSearch", "exportCard", "export", "dismissFileIssue" };
 // Commands that act only for the account the page names.
-const std::set<std::string> kGuarded = { "assignReply", "dismissReply", "reply", "read", "importCard", "exportCard" };
+const std::set<std::string> kGuarded
+    = { "assignReply", "dismissReply", "reply", "read", "importCard", "exportCard", "export" };
 
 class CommandFuzzTest : public CommandTest {
 protected:
@@ -84,6 +86,8 @@ protected:
                 return pick(std::vector<std::string> { "light", "dark", "system", "Dark" });
             if (key == "style")
                 return pick(std::vector<std::string> { "quorvane", "dot", "Quorvane" });
+            if (key == "format")
+                return pick(std::vector<std::string> { "markdown", "json", "Markdown", "pdf" });
             if (key == "kind")
                 return pick(std::vector<std::string> { "dot", "robot", "barista", "unicorn" });
             if (key == "accountID")
@@ -296,6 +300,7 @@ TEST_F(CommandFuzzTest, RandomCommandsLeaveTheVaultAloneUnlessTheyAreValid)
         const Vault before = controller->vault();
         const std::string beforeJSON = encoded(before);
         const int savesBefore = store->saves;
+        const std::size_t offersBefore = files.offers.size();
         const CommandResult result = perform(command, data);
         const Vault& after = controller->vault();
         const bool changed = encoded(after) != beforeJSON;
@@ -306,12 +311,14 @@ TEST_F(CommandFuzzTest, RandomCommandsLeaveTheVaultAloneUnlessTheyAreValid)
             EXPECT_FALSE(changed) << (result.error ? *result.error : "ignored");
             EXPECT_EQ(result.saves, 0);
             EXPECT_EQ(result.publications, 0);
+            EXPECT_EQ(files.offers.size(), offersBefore) << "a file was offered";
             ++(result.error ? refusals : ignored);
             continue;
         }
-        // A search changes what the page shows and not the vault, so its one publication is new
-        // rather than a repeat of the state before.
-        EXPECT_TRUE(result.lastForced || command == "search" || command == "clearSearch");
+        // A search, or taking a file's failure away, changes what the page shows and not the
+        // vault, so its one publication is new rather than a repeat of the state before.
+        EXPECT_TRUE(
+            result.lastForced || command == "search" || command == "clearSearch" || command == "dismissFileIssue");
         if (!changed) {
             // "retryStorage" saves the vault it has, unchanged; nothing else saves without a change.
             EXPECT_EQ(result.saves, command == "retryStorage" ? 1 : 0);

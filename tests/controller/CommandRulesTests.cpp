@@ -385,5 +385,79 @@ TEST_F(CommandRulesTest, SearchResultsStayUntilTakenAwayAndNeedNoStorage)
     EXPECT_EQ(published.back().search, std::nullopt);
 }
 
+// The save dialog answers later. A failure reaches the page as fileIssue and stays there, over
+// later states and a switch of account, until the user takes it away or a later file is saved;
+// a cancelled dialog says nothing; and an answer that comes after the controller is gone is
+// dropped. None of it needs storage or touches the vault.
+TEST_F(CommandRulesTest, AFileOfferThatFailsTellsThePageUntilDismissed)
+{
+    constexpr const char* kDiskFull = "Quorvane couldn\u2019t save \u201cAda.md\u201d: No space left on device.";
+    start();
+    store->failSave = true;
+    ASSERT_EQ(perform("theme", R"({"theme":"dark"})").error, kSaveFailed);
+    const std::string before = encoded(controller->vault());
+    const int saves = store->saves;
+
+    for (int n = 0; n < 3; ++n)
+        expectAcceptedWithoutSaving(
+            perform("export", R"({"accountID":"{account}","botID":"{ada}","format":"markdown"})"));
+    ASSERT_EQ(files.pending.size(), 3u);
+    EXPECT_EQ(published.back().fileIssue, "");
+
+    published.clear();
+    files.pending[0](FileOfferOutcome {});  // cancelled
+    EXPECT_TRUE(published.empty());
+    files.pending[1](FileOfferOutcome { .failure = kDiskFull });
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(published.back().fileIssue, kDiskFull);
+    controller->publish(true);
+    EXPECT_EQ(published.back().fileIssue, kDiskFull);
+
+    const CommandResult dismissed = perform("dismissFileIssue", R"({})");
+    EXPECT_EQ(dismissed.error, std::nullopt);
+    EXPECT_EQ(dismissed.publications, 1);
+    EXPECT_EQ(published.back().fileIssue, "");
+    EXPECT_EQ(perform("dismissFileIssue", R"({})").publications, 0);
+
+    // A later success takes an earlier failure away.
+    files.pending[2](FileOfferOutcome { .failure = kDiskFull });
+    EXPECT_EQ(published.back().fileIssue, kDiskFull);
+    expectAcceptedWithoutSaving(perform("export", R"({"accountID":"{account}","format":"json"})"));
+    files.pending[3](FileOfferOutcome { .saved = true });
+    EXPECT_EQ(published.back().fileIssue, "");
+
+    EXPECT_EQ(encoded(controller->vault()), before);
+    EXPECT_EQ(store->saves, saves);
+
+    // The dialog outlives the controller: its answer goes nowhere.
+    expectAcceptedWithoutSaving(perform("export", R"({"accountID":"{account}","format":"json"})"));
+    controller.reset();
+    const std::size_t count = published.size();
+    files.pending[4](FileOfferOutcome { .failure = kDiskFull });
+    EXPECT_EQ(published.size(), count);
+}
+
+// Where there is no save dialog at all, the export says so at once.
+TEST_F(CommandRulesTest, WithoutASaveDialogTheExportFailsAtOnceWithASentence)
+{
+    const ControllerServices base = services();
+    store->saved = connectedVault();
+    make(ControllerServices { .transports = base.transports,
+        .power = base.power,
+        .pasteboard = base.pasteboard,
+        .avatars = base.avatars,
+        .openStore = base.openStore,
+        .scheduler = base.scheduler,
+        .now = base.now,
+        .statusFile = base.statusFile });
+    names["account"] = controller->vault().account().id.str();
+    published.clear();
+    const CommandResult result = perform("export", R"({"accountID":"{account}","format":"markdown"})");
+    EXPECT_EQ(result.error, std::nullopt);
+    EXPECT_TRUE(result.lastForced);
+    EXPECT_EQ(published.back().fileIssue, "Saving files isn\u2019t available here.");
+    EXPECT_TRUE(files.offers.empty());
+}
+
 }  // namespace
 }  // namespace quorvane::testing

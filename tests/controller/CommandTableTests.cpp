@@ -13,6 +13,7 @@
 #include "CardPNGs.hpp"
 #include "CommandHarness.hpp"
 #include "quorvane/CharacterCard.hpp"
+#include "quorvane/controller/ConversationExport.hpp"
 
 namespace quorvane::testing {
 namespace {
@@ -524,6 +525,54 @@ TEST_F(CommandTableTest, ClearingCancellingStoppingAndRetrying)
         { "retry", R"({"id":"{uncertain}"})", refused(mightBeInDot), Queue::busy },
         { "retry", R"({"id":"{queued}"})", refused(mightBeInDot), Queue::busy },
         { "retry", R"({"id":"nothing"})", refused(mightBeInDot), Queue::busy },
+    });
+}
+
+// ---- Exports ------------------------------------------------------------------------------------
+
+TEST_F(CommandTableTest, ExportsOfferTheFileAndChangeNothing)
+{
+    // What the one offer made by the command was: its title, name, type and a line its bytes hold.
+    auto offered = [this](std::string title, std::string stem, std::string type, std::string holds) {
+        return [=, this] {
+            ASSERT_EQ(files.offers.size(), 1u);
+            const FileOffer& offer = files.offers.back();
+            EXPECT_EQ(offer.title, title);
+            const std::string day = localDateText(now()).substr(0, 10);
+            EXPECT_EQ(offer.suggestedName, stem + " " + day + (type == "application/json" ? ".json" : ".md"));
+            EXPECT_EQ(offer.mimeType, type);
+            EXPECT_EQ(offer.notice, "The exported file is not encrypted.");
+            EXPECT_NE(offer.bytes.find(holds), std::string::npos) << offer.bytes.substr(0, 400);
+        };
+    };
+    const std::string one = "Export Conversation", all = "Export All Conversations";
+    const std::string markdown = "text/markdown", json = "application/json";
+
+    check({
+        { "export", R"({"accountID":"{account}","botID":"{ada}","format":"markdown"})",
+            unchanged(offered(one, "Ada", markdown, "## Ada\n\n**You** \u00b7")) },
+        { "export", R"({"accountID":"{account}","format":"markdown"})",
+            unchanged(offered(all, "Your Dot", markdown, "## Bob (archived)")) },
+        { "export", R"({"accountID":"{account}","botID":"{bob}","format":"json"})",
+            unchanged(offered(one, "Bob", json, "\"name\": \"Bob\"")) },
+        { "export", R"({"accountID":"{account}","format":"json"})",
+            unchanged(offered(all, "Your Dot", json, "\"text\": \"Four.\\n\\nReally.\"")) },
+        // Works while requests are in flight: it only reads.
+        { "export", R"({"accountID":"{account}","format":"json"})",
+            unchanged(offered(all, "Your Dot", json, "\"status\": \"failed\"")), Queue::busy },
+        // A bot id of another type counts as absent: the whole account.
+        { "export", R"({"accountID":"{account}","botID":7,"format":"markdown"})",
+            unchanged(offered(all, "Your Dot", markdown, "## Ada")) },
+
+        { "export", R"({"accountID":"another","format":"markdown"})", ignored() },
+        { "export", R"({"format":"markdown"})", ignored() },
+        { "export", R"({"accountID":"{account}"})", ignored() },
+        { "export", R"({"accountID":"{account}","format":"Markdown"})", ignored() },
+        { "export", R"({"accountID":"{account}","format":"pdf"})", ignored() },
+        { "export", R"({"accountID":"{account}","format":["json"]})", ignored() },
+        { "export", R"({"accountID":"{account}","botID":"nobody","format":"json"})", ignored() },
+
+        { "dismissFileIssue", R"({})", ignored() },
     });
 }
 

@@ -228,6 +228,29 @@ TEST_F(InterfaceTest, UserActionsPostTheirCommands)
             "connection').click();",
             "switch", "{}" },
         { "connect", [] { return emptyCrew(); }, "button('.empty', 'Connect your Dot').click();", "connect", "{}" },
+        { "export the conversation on screen as JSON", busyScene,
+            "click('.main-header button[title=\"Export conversation\u2026\"]'); await new Promise(r => setTimeout(r, "
+            "30)); click('input[name=export-format][value=json]'); await new Promise(r => setTimeout(r, 30)); "
+            "button('.export', 'Export\u2026').click();",
+            "export", "{\"accountID\":\"" + account + "\",\"botID\":\"dot\",\"format\":\"json\"}" },
+        { "export every conversation from Settings", busyScene,
+            settings
+                + "await new Promise(r => setTimeout(r, 30)); button('.settings', 'Export\u2026').click(); await new "
+                  "Promise(r => setTimeout(r, 30)); button('.export', 'Export\u2026').click();",
+            "export", "{\"accountID\":\"" + account + "\",\"format\":\"markdown\"}" },
+        { "export every conversation from the connections menu", busyScene,
+            "if (!document.querySelector('.account-list')) click('.account-button'); await new Promise(r => "
+            "setTimeout(r, 30)); button('.account-list', 'Export all "
+            "conversations\u2026').click(); await new Promise(r => setTimeout(r, 30)); button('.export', "
+            "'Export\u2026').click();",
+            "export", "{\"accountID\":\"" + account + "\",\"format\":\"markdown\"}" },
+        { "dismiss a file that was not saved",
+            [] {
+                SceneState s = busyConversation();
+                s.fileIssue = "Quorvane couldn\u2019t save \u201cDot.md\u201d: No space left on device.";
+                return s;
+            },
+            "button('.banner', 'Dismiss').click();", "dismissFileIssue", "{}" },
         { "sign in again", [] { return signInNeeded(); }, "button('.banner', 'Open Dot to sign in').click();",
             "openDot", "{}" },
         { "retry storage", [] { return storageUnavailable(); }, "button('.banner', 'Try again').click();",

@@ -69,6 +69,7 @@ ClientState clientState(const SceneState& scene)
     state.appIconStyle = scene.vault.appIconStyle.value_or(AppIconStyle::quorvane);
     state.connection = scene.connection;
     state.issue = scene.issue;
+    state.fileIssue = scene.fileIssue;
     state.storageHealthy = scene.storageHealthy;
     for (std::size_t i = 0; i < scene.vault.accounts.size(); ++i) {
         const Account& account = scene.vault.accounts[i];

@@ -19,6 +19,7 @@ struct SceneState {
     Vault vault;
     ConnectionStatus connection = ConnectionStatus::connected;
     std::string issue;
+    std::string fileIssue;
     bool storageHealthy = true;
     bool systemDark = false;
     std::optional<ChatMessage> liveReply;

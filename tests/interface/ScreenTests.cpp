@@ -37,6 +37,12 @@ SceneState settingsScene()
     state.vault.account().unreadBots.reset();
     return state;
 }
+SceneState fileIssueScene()
+{
+    SceneState state = settingsScene();
+    state.fileIssue = "Quorvane couldn\u2019t save \u201cDot 2026-12-10.md\u201d: No space left on device.";
+    return state;
+}
 
 const Screen kScreens[] = {
     { "empty-crew", emptyCrew, "" },
@@ -46,6 +52,8 @@ const Screen kScreens[] = {
     { "storage-unavailable", storageUnavailable, "" },
     { "bot-editor", editorScene, "document.querySelector('.main-header button[aria-label^=\"Edit\"]').click();" },
     { "settings", settingsScene, "document.querySelector('.sidebar-header button[aria-label=\"Settings\"]').click();" },
+    { "export", settingsScene, "document.querySelector('.main-header button[title^=\"Export\"]').click();" },
+    { "file-issue", fileIssueScene, "" },
     { "handoff-timeline", runawayCrew,
         "[...document.querySelectorAll('.message.user .link-button')].find((b) => b.textContent.endsWith('handoffs')).click();" },
 };

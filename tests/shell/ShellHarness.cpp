@@ -157,8 +157,13 @@ boost::json::value ShellTest::roundTrip(const std::string& id, const std::string
 
 void ShellTest::screenshot(const std::filesystem::path& file)
 {
+    screenshot(GTK_WINDOW(shell().mainWindow()->window()), file);
+}
+
+void ShellTest::screenshot(GtkWindow* shown, const std::filesystem::path& file)
+{
     std::filesystem::create_directories(file.parent_path());
-    GtkWidget* window = GTK_WIDGET(shell().mainWindow()->window());
+    GtkWidget* window = GTK_WIDGET(shown);
     runFor(0.5);  // let the page and the window draw
     GdkPaintable* paintable = gtk_widget_paintable_new(window);
     int width = gtk_widget_get_width(window), height = gtk_widget_get_height(window);

@@ -49,6 +49,8 @@ protected:
 
     // The main window as drawn (GTK's own rendering of it), as a PNG file.
     void screenshot(const std::filesystem::path& file);
+    // Any window of the application (a dialog), the same way.
+    void screenshot(GtkWindow* window, const std::filesystem::path& file);
 
     // Runs the application's own main loop until it quits; false when it was still running
     // after `seconds` (the test then stops it).

@@ -13,9 +13,10 @@
 //
 // The commands are matched exactly, in the order of kCommands. The arguments are read with
 // CommandArguments: a key whose value has another type than the command expects is absent.
-// "assignReply", "dismissReply", "reply" and "read" carry "accountID" and are ignored unless it
-// names the active account, so a command the page issued before a switch never lands in the
-// account that replaced it ("send" refuses instead, so that the user knows to send again).
+// "assignReply", "dismissReply", "reply", "read", "search" and "export" carry "accountID" and are
+// ignored unless it names the active account, so a command the page issued before a switch never
+// lands in the account that replaced it ("send" refuses instead, so that the user knows to send
+// again).
 
 #include <algorithm>
 #include <array>
@@ -33,6 +34,7 @@
 #include "quorvane/CharacterCard.hpp"
 #include "quorvane/TextRules.hpp"
 #include "quorvane/controller/Controller.hpp"
+#include "quorvane/controller/ConversationExport.hpp"
 
 namespace quorvane {
 
@@ -474,6 +476,37 @@ Outcome clearSearch(Controller& controller, const CommandArguments&)
     return Outcome::done;
 }
 
+// Export reads the history and changes nothing in it, so, like search, it works while storage
+// is unhealthy: a copy of the history is then all the more worth having. The file goes to the
+// user's save dialog; its outcome arrives later (Controller::offerFile).
+Outcome exportHistory(Controller& controller, const CommandArguments& arguments)
+{
+    const auto formatName = arguments.string("format");
+    if (!forActiveAccount(controller, arguments) || !formatName)
+        return Outcome::ignored;
+    std::optional<ExportFormat> format;
+    if (*formatName == "markdown")
+        format = ExportFormat::markdown;
+    else if (*formatName == "json")
+        format = ExportFormat::json;
+    if (!format)
+        return Outcome::ignored;
+    const Account& account = controller.vault().account();
+    const std::optional<Text> botID = arguments.string("botID");  // absent: the whole account
+    if (botID && !findBot(account, *botID))
+        return Outcome::ignored;
+    controller.offerFile(exportOffer(account, botID, *format, controller.now()));
+    return Outcome::done;
+}
+
+Outcome dismissFileIssue(Controller& controller, const CommandArguments&)
+{
+    if (controller.fileIssue.empty())
+        return Outcome::ignored;
+    controller.fileIssue.clear();
+    return Outcome::done;
+}
+
 struct Command {
     std::string_view name;
     Outcome (*run)(Controller&, const CommandArguments&);
@@ -509,6 +542,8 @@ constexpr std::array kCommands {
     Command { "copy", copy },
     Command { "search", search },
     Command { "clearSearch", clearSearch },
+    Command { "export", exportHistory },
+    Command { "dismissFileIssue", dismissFileIssue },
 };
 
 }  // namespace

@@ -20,6 +20,7 @@ ClientState Controller::snapshot() const
     state.appIconStyle = vault_.appIconStyle.value_or(AppIconStyle::quorvane);
     state.connection = connection;
     state.issue = issue;
+    state.fileIssue = fileIssue;
     state.storageHealthy = storageHealthy_;
     state.systemDark = systemDark;
     state.accounts.reserve(vault_.accounts.size());
@@ -31,8 +32,6 @@ ClientState Controller::snapshot() const
     }
     state.liveReply = liveReply;
     state.search = search;
-    if (fileFailure)
-        state.fileFailure = Text(*fileFailure);
     if (liveReply) {
         const auto& jobs = state.account.jobs;
         auto job = std::find_if(
@@ -43,6 +42,22 @@ ClientState Controller::snapshot() const
             state.liveReplies = { *liveReply };
     }
     return state;
+}
+
+void Controller::offerFile(FileOffer offer)
+{
+    // The dialog is the user's: the answer may come after a switch of account, or after this
+    // controller has gone. The sentence belongs to the whole application, not to an account,
+    // so it is kept whichever account is active by then.
+    services_.files.offer(std::move(offer), weakCallback(lifetime_.token(), [this](FileOfferOutcome outcome) {
+        if (outcome.failure)
+            fileIssue = *outcome.failure;
+        else if (outcome.saved)
+            fileIssue.clear();
+        else
+            return;  // cancelled: whatever was shown stays
+        publish(false);
+    }));
 }
 
 void Controller::publish(bool force)

@@ -2,6 +2,7 @@
 // accepted once it stays the same while the page rests), and what happens when the turn or the
 // reply does not come: delayed, refreshed, uncertain, delivery checks.
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "RunLoopSupport.hpp"
@@ -121,6 +122,30 @@ bool baselineStillShown(const PendingRequest& job, const std::vector<DotMessage>
 
 }  // namespace
 
+// Once the run loop has accepted `job`'s reply: when that filed a reply the user can read (not a
+// handoff, which files a routing notice instead, nor a report that the teammates' results made
+// redundant), the desktop hears of it. Streaming never gets here: only acceptance does, once.
+void Controller::noticeFiledReply(const PendingRequest& job)
+{
+    const Account& account = vault_.account();
+    if (run_loop::findJob(account, job.id.view()))
+        return;
+    const std::string replyID = job.id.str() + "-reply";
+    for (const ChatMessage& message : account.messages.elements()) {
+        if (message.id != replyID)
+            continue;
+        if (message.role != MessageRole::assistant || message.isRouting.value_or(false))
+            return;
+        auto bot = std::find_if(
+            account.bots.begin(), account.bots.end(), [&](const Bot& b) { return b.id == message.botID; });
+        if (bot == account.bots.end())
+            return;
+        services_.notifications.replyFiled(
+            ReplyNotice { account.id.str(), bot->id.str(), bot->name.str(), replyNoticeBody(message.text.view()) });
+        return;
+    }
+}
+
 Task<void> Controller::observe(const PendingRequest& first, const DotSnapshot& snapshot)
 {
     const std::vector<DotMessage>& messages = snapshot.messages;
@@ -194,6 +219,7 @@ Task<void> Controller::observe(const PendingRequest& first, const DotSnapshot& s
                 account.acceptResponse(id, ReplyContent { accepted.text, accepted.html, parts }, false, now);
             });
             candidate.clear();
+            noticeFiledReply(job);
         }
         co_return;
     }

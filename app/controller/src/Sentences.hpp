@@ -27,6 +27,11 @@ inline constexpr const char* waitBeforeClearing = "Wait for pending messages bef
 inline constexpr const char* replyFinished = "This reply has already finished.";
 inline constexpr const char* mightAlreadyBeInDot
     = "This message might already be in Dot. Check the Dot window before continuing.";
+// Exports.
+inline constexpr const char* exportConversation = "Export Conversation";
+inline constexpr const char* exportAllConversations = "Export All Conversations";
+inline constexpr const char* exportNotEncrypted = "The exported file is not encrypted.";
+
 inline constexpr const char* waitBeforeSwitching = "Wait for pending replies before switching accounts.";
 inline constexpr const char* cardPictureUnreadable = "This character card\u2019s picture couldn\u2019t be read.";
 inline constexpr const char* cardNotMade = "This Dot couldn\u2019t be made into a character card.";

@@ -54,6 +54,18 @@ AppDelegate::AppDelegate(GtkApplication* application, ShellOptions options)
     , settings_(options_.dataDirectory)
     , power_(application)
     , transports_(options_.dataDirectory)
+    , files_([this]() -> GtkWindow* { return window_ ? window_->window() : nullptr; })
+    , notifier_(DesktopReplyNotifier::Hooks {
+          .windowActive = [this] { return window_ && gtk_window_is_active(window_->window()); },
+          .enabled = [this] { return settings_.replyNotifications(); },
+          .send =
+              [this](const DesktopNotification& notification) {
+                  if (options_.sendNotification)
+                      options_.sendNotification(notification);
+                  else
+                      sendDesktopNotification(G_APPLICATION(application_), notification);
+              },
+      })
     , appUpdater_(updateDriver(options_))
 {
     std::error_code error;
@@ -120,7 +132,7 @@ void AppDelegate::launchFinished()
 
     // 2. The Controller, with the platform's services: it loads the vault.
     avatars_ = makeAvatarFetcher();
-    ControllerServices services { transports_, power_, pasteboard_, *avatars_ };
+    ControllerServices services { transports_, power_, pasteboard_, *avatars_, files_, notifier_ };
     if (options_.openStore)
         services.openStore = options_.openStore;
     controller_ = std::make_unique<Controller>(std::move(services));
@@ -229,6 +241,22 @@ void AppDelegate::installActions()
     }
     for (const auto& entry : windowActions)
         add(G_ACTION_MAP(window_->window()), entry);
+
+    // What a reply's notification activates, with its conversation as the target.
+    GSimpleAction* show = g_simple_action_new("show-conversation", G_VARIANT_TYPE("(ss)"));
+    using ActivateWith = void (*)(GSimpleAction*, GVariant*, gpointer);
+    ActivateWith onShow = [](GSimpleAction*, GVariant* target, gpointer data) {
+        auto* self = WeakOwner<AppDelegate>::from(data);
+        if (!self || !target || !g_variant_is_of_type(target, G_VARIANT_TYPE("(ss)")))
+            return;
+        const char* accountID = nullptr;
+        const char* botID = nullptr;
+        g_variant_get(target, "(&s&s)", &accountID, &botID);
+        self->showConversation(accountID, botID);
+    };
+    connectWeakOwner(show, "activate", G_CALLBACK(onShow), lifetime_, this);
+    g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(show));
+    g_object_unref(show);
     // Enabled exactly when the update state says configured && canCheck (set on every update
     // publication).
     g_simple_action_set_enabled(updateMenuItem_, FALSE);
@@ -263,6 +291,28 @@ void AppDelegate::openDot()
         controller_->showDot();
     else
         controller_->connect();
+}
+
+void AppDelegate::showConversation(const std::string& accountID, const std::string& botID)
+{
+    if (!window_ || !controller_)
+        return;
+    window_->present();
+    try {
+        if (controller_->vault().account().id != accountID)
+            controller_->switchAccount(accountID);
+        // A switch asked for during a turn is made when the turn ends; the window then shows
+        // that account's selected conversation, which is as near as it can come now.
+        if (controller_->vault().account().id != accountID)
+            return;
+        boost::json::object data;
+        data["id"] = botID;
+        controller_->perform("select", data);
+    } catch (const std::exception& error) {
+        // Requests in flight, an archived bot, storage that cannot save: the window is in front
+        // and shows why where it applies.
+        g_message("The conversation of the notification could not be shown: %s", error.what());
+    }
 }
 
 bool AppDelegate::checkUpdatesEnabled() const
@@ -310,6 +360,14 @@ void AppDelegate::onPageMessage(PageMessage message)
             return;
         }
         // Without a boolean "enabled" it is a command like any other.
+    }
+    if (message.command == "replyNotifications") {
+        if (const auto* enabled = message.data.if_contains("enabled"); enabled && enabled->is_bool()) {
+            settings_.setReplyNotifications(enabled->get_bool());
+            sendDesktopSettings();
+            reply(message.id, std::nullopt, document);
+            return;
+        }
     }
     if (message.command == "windowModal") {
         const auto* open = message.data.if_contains("open");
@@ -383,6 +441,7 @@ void AppDelegate::pageReady()
     ready_ = true;
     sendSnapshot();
     publishUpdate(appUpdater_.currentState());
+    sendDesktopSettings();
 }
 
 void AppDelegate::sendSnapshot()
@@ -489,6 +548,18 @@ void AppDelegate::sendUpdate(const AppUpdateState& update)
     PageArguments arguments;
     arguments.add("update", text);
     callInPage(view_->webView(), "window.receiveUpdateState(JSON.parse(update))", arguments);
+}
+
+// The settings the shell keeps (ShellSettings) that the page's Settings show.
+void AppDelegate::sendDesktopSettings()
+{
+    if (!ready_ || !view_)
+        return;
+    boost::json::object settings;
+    settings["replyNotifications"] = settings_.replyNotifications();
+    PageArguments arguments;
+    arguments.add("settings", boost::json::serialize(settings));
+    callInPage(view_->webView(), "window.receiveDesktopSettings?.(JSON.parse(settings))", arguments);
 }
 
 // ---- File choosing ------------------------------------------------------------------------------

@@ -61,6 +61,22 @@ void ShellSettings::setAutomaticUpdateChecks(bool enabled)
         g_variant_new_maybe(G_VARIANT_TYPE_BOOLEAN, g_variant_new_boolean(enabled)));
 }
 
+bool ShellSettings::replyNotifications() const
+{
+    if (!settings_)
+        return replyNotifications_;
+    return g_settings_get_boolean(settings_.get(), "reply-notifications");
+}
+
+void ShellSettings::setReplyNotifications(bool enabled)
+{
+    if (!settings_) {
+        replyNotifications_ = enabled;
+        return;
+    }
+    g_settings_set_boolean(settings_.get(), "reply-notifications", enabled);
+}
+
 ShellSettings::WindowState ShellSettings::windowState() const
 {
     if (!settings_)

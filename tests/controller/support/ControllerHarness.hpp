@@ -108,13 +108,17 @@ public:
     std::optional<std::string> contents;
 };
 
-// Records every file offered; the test answers for the user later, as the save dialog would.
-class FakeFiles final : public FileSaver {
+// Keeps every file offered and the callback that answers it, for the test to answer when it
+// chooses (the user's dialog), or at once with `answerAtOnce`.
+class RecordingFileSaver final : public FileSaver {
 public:
     void offer(FileOffer offer, std::function<void(FileOfferOutcome)> done) override
     {
         offers.push_back(std::move(offer));
-        pending.push_back(std::move(done));
+        if (answerAtOnce)
+            done(*answerAtOnce);
+        else
+            pending.push_back(std::move(done));
     }
     // Answers the oldest offer not answered yet.
     void answer(FileOfferOutcome outcome)
@@ -125,6 +129,13 @@ public:
     }
     std::vector<FileOffer> offers;
     std::vector<std::function<void(FileOfferOutcome)>> pending;
+    std::optional<FileOfferOutcome> answerAtOnce;
+};
+
+class RecordingReplyNotifier final : public ReplyNotifier {
+public:
+    void replyFiled(const ReplyNotice& notice) override { notices.push_back(notice); }
+    std::vector<ReplyNotice> notices;
 };
 
 // Answers each address from a table after `delay` seconds on the manual clock; an address not in
@@ -201,6 +212,7 @@ protected:
             .pasteboard = pasteboard,
             .avatars = avatars,
             .files = files,
+            .notifications = notifier,
             .openStore
             = [record = store]() -> std::unique_ptr<VaultStorage> { return std::make_unique<FakeStore>(record); },
             .scheduler = scheduler,
@@ -244,7 +256,8 @@ protected:
     FakePower power;
     FakePasteboard pasteboard;
     FakeAvatars avatars { scheduler };
-    FakeFiles files;
+    RecordingFileSaver files;
+    RecordingReplyNotifier notifier;
     std::filesystem::path statusFile = "/nonexistent-quorvane-test/status.json";
     std::unique_ptr<Controller> controller;
     std::vector<ClientState> published;

@@ -24,6 +24,7 @@
     statesEarly: 0, // before the load event and before "ready" was posted
     lastState: null,
     updates: [],
+    desktopSettings: [],
     updatesEarly: 0,
     results: [],
     settings: 0,
@@ -63,6 +64,7 @@
     if (early()) record.updatesEarly += 1;
     record.updates.push(update);
   });
+  define('receiveDesktopSettings', (settings) => { record.desktopSettings.push(settings); });
   define('nativeResult', (id, error) => { record.results.push({ id, error }); });
   define('showSettings', () => { record.settings += 1; });
   define('flushDraft', async () => {

@@ -3,7 +3,7 @@ import { render } from 'preact';
 import { startBridge } from './bridge';
 import { App } from './components/App';
 import { drafts } from './drafts';
-import type { AppUpdateState, ClientState } from './state';
+import type { AppUpdateState, ClientState, DesktopSettings } from './state';
 import { store } from './store';
 
 function define(name: string, value: unknown): void {
@@ -13,6 +13,7 @@ function define(name: string, value: unknown): void {
 
 define('receiveState', (state: ClientState) => store.receiveState(state));
 define('receiveUpdateState', (update: AppUpdateState) => store.receiveUpdateState(update));
+define('receiveDesktopSettings', (settings: DesktopSettings) => store.receiveDesktopSettings(settings));
 define('showSettings', () => store.showSettings());
 // Before quitting: saves the composer's drafts; resolves once the application has acknowledged
 // them, rejects with its sentence when it could not.

@@ -124,13 +124,13 @@ export interface ClientState {
   appIconStyle: 'quorvane' | 'dot' | string;
   connection: Connection | string;
   issue: string;
+  fileIssue: string; // why the last file offered (an export, a card) was not saved; empty when none
   storageHealthy: boolean;
   accounts: SavedAccount[];
   systemDark: boolean;
   liveReply?: ChatMessage;
   liveReplies: ChatMessage[];
   search?: SearchResults;
-  fileFailure?: string; // why the last file offered (an export, a card) was not saved
 }
 
 // The application's answer to the last "search": messages whose visible text holds every word of
@@ -147,6 +147,11 @@ export interface SearchResults {
   botID?: string; // the conversation searched; absent: every bot
   hits: SearchHit[];
   more: boolean; // further messages match beyond these
+}
+
+// The settings the application keeps outside the vault that the page's Settings show.
+export interface DesktopSettings {
+  replyNotifications: boolean;
 }
 
 export interface AppUpdateState {

@@ -1,14 +1,15 @@
-// The page's copy of what the shell sent last: the ClientState, the update state and requests
-// to show settings. Components subscribe; the shell's calls only store and notify, so a state
+// The page's copy of what the shell sent last: the ClientState, the update state, the desktop
+// settings and requests to show settings. Components subscribe; the shell's calls only store and notify, so a state
 // push costs little until the page draws it.
 import { drafts } from './drafts';
-import type { AppUpdateState, ClientState } from './state';
+import type { AppUpdateState, ClientState, DesktopSettings } from './state';
 
 type Listener = () => void;
 
 class Store {
   state: ClientState | undefined;
   update: AppUpdateState | undefined;
+  desktop: DesktopSettings | undefined;
   settingsRequests = 0;
   private listeners = new Set<Listener>();
 
@@ -31,6 +32,12 @@ class Store {
   receiveUpdateState(update: AppUpdateState): void {
     if (!update || typeof update !== 'object') return;
     this.update = update;
+    this.notify();
+  }
+
+  receiveDesktopSettings(settings: DesktopSettings): void {
+    if (!settings || typeof settings !== 'object' || typeof settings.replyNotifications !== 'boolean') return;
+    this.desktop = settings;
     this.notify();
   }
 

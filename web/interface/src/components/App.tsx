@@ -12,6 +12,7 @@ import { useCommand } from '../useCommand';
 import { Avatar } from './Avatar';
 import { BotEditor } from './BotEditor';
 import { Composer } from './Composer';
+import { ExportDialog, type ExportScope } from './ExportDialog';
 import { HandoffTimeline } from './HandoffTimeline';
 import { Icon } from './Icon';
 import { LiveRegions } from './LiveRegions';
@@ -30,7 +31,22 @@ type Dialog =
   | { kind: 'switcher' }
   | { kind: 'shortcuts' }
   | { kind: 'handoffs'; rootID: string }
+  | { kind: 'export'; scope: ExportScope }
   | null;
+
+// A file the application offered could not be saved: the sentence stays until dismissed.
+function FileIssue({ issue }: { issue: string }) {
+  const command = useCommand();
+  if (!issue) return null;
+  return (
+    <div class="banner tone-error" role="alert">
+      <Icon name="warning" />
+      <p>{issue}</p>
+      <button type="button" class="button small" disabled={command.busy} onClick={() => void command.run('dismissFileIssue')}>Dismiss</button>
+      {command.error && <p class="inline-error" role="alert">{command.error}</p>}
+    </div>
+  );
+}
 
 function Banner({ state }: { state: ClientState }) {
   const command = useCommand();
@@ -175,6 +191,7 @@ export function App() {
   const openEditor = useCallback((botID?: string) => setDialog(botID ? { kind: 'editor', botID } : { kind: 'editor' }), []);
   const onNewTeammate = useCallback(() => openEditor(), []);
   const onSettings = useCallback(() => setDialog({ kind: 'settings' }), []);
+  const onExportAll = useCallback(() => setDialog({ kind: 'export', scope: { kind: 'all' } }), []);
   const account = state?.account;
   const bots = account?.bots;
   const botMap = useMemo(() => new Map((bots ?? []).map((b) => [b.id, b])), [bots]);
@@ -212,7 +229,7 @@ export function App() {
 
   return (
     <div class="window">
-      <Sidebar state={state} onNewTeammate={onNewTeammate} onSettings={onSettings} />
+      <Sidebar state={state} onNewTeammate={onNewTeammate} onSettings={onSettings} onExportAll={onExportAll} />
       <main class="main" aria-label={`Conversation with ${selectedBot.name}`}>
         <header class="main-header">
           <Avatar bot={selectedBot} size={32} />
@@ -220,6 +237,10 @@ export function App() {
             <h2>{selectedBot.name}</h2>
             {role && <span class="bot-role">{role}</span>}
           </div>
+          <button type="button" class="icon-button flat" aria-label={`Export ${selectedBot.name}’s conversation`}
+            title="Export conversation…" onClick={() => setDialog({ kind: 'export', scope: { kind: 'bot', bot: selectedBot } })}>
+            <Icon name="export" />
+          </button>
           {selectedBot.id !== 'dot' && (
             <button type="button" class="icon-button flat" aria-label={`Edit ${selectedBot.name}`} title="Edit teammate"
               onClick={() => openEditor(selectedBot.id)}>
@@ -231,6 +252,7 @@ export function App() {
           <SearchPanel state={state} scope={searchScope} bot={selectedBot} bots={botMap} onJump={jump}
             onClose={() => setSearchScope(null)} />
         )}
+        <FileIssue issue={state.fileIssue ?? ''} />
         <Banner state={state} />
         {unassigned.length > 0 && (
           <Unassigned replies={unassigned} bots={account.bots} accountID={account.id} selectedBot={selectedBot.id} />
@@ -248,7 +270,13 @@ export function App() {
         <Composer accountID={account.id} bot={selectedBot} quote={quote} disabledReason={undefined} />
       </main>
       <LiveRegions state={state} />
-      {dialog?.kind === 'settings' && <Settings state={state} update={store.update} onClose={() => setDialog(null)} />}
+      {dialog?.kind === 'settings' && (
+        <Settings state={state} update={store.update} desktop={store.desktop} onClose={() => setDialog(null)}
+          onExportAll={onExportAll} />
+      )}
+      {dialog?.kind === 'export' && (
+        <ExportDialog accountID={account.id} scope={dialog.scope} onClose={() => setDialog(null)} />
+      )}
       {dialog?.kind === 'switcher' && <QuickSwitcher state={state} onClose={() => setDialog(null)} />}
       {dialog?.kind === 'shortcuts' && <Shortcuts onClose={() => setDialog(null)} />}
       {timelineRoot && (

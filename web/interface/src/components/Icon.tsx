@@ -13,6 +13,7 @@ const paths = {
   restore: 'M3 8a5 5 0 1 0 1.5-3.6M3 2.5v3h3',
   chevron: 'M4 6l4 4 4-4',
   down: 'M8 3v10M3.5 8.5L8 13l4.5-4.5',
+  export: 'M8 2.5v7.5M4.5 6.5L8 10l3.5-3.5M2.5 11v2.5h11V11',
   warning: 'M8 2l6.5 11.5h-13zM8 6.5v3M8 11.5v.5',
   stop: 'M4.5 4.5h7v7h-7z',
   check: 'M3 8.5l3 3 7-7',

@@ -1,6 +1,7 @@
-// Settings: appearance, app icon, updates, the Dot window and clearing the history.
+// Settings: appearance, app icon, notifications, updates, the Dot window, exporting and clearing
+// the history.
 import { useState } from 'preact/hooks';
-import type { AppUpdateState, ClientState } from '../state';
+import type { AppUpdateState, ClientState, DesktopSettings } from '../state';
 import { useCommand } from '../useCommand';
 import { Modal } from './Modal';
 
@@ -38,7 +39,14 @@ function Choice<T extends string>({ legend, name, value, options, onChange, erro
   );
 }
 
-export function Settings({ state, update, onClose }: { state: ClientState; update: AppUpdateState | undefined; onClose: () => void }) {
+export function Settings({ state, update, desktop, onExportAll, onClose }: {
+  state: ClientState;
+  update: AppUpdateState | undefined;
+  desktop: DesktopSettings | undefined;
+  onExportAll: () => void;
+  onClose: () => void;
+}) {
+  const notifications = useCommand();
   const theme = useCommand();
   const icon = useCommand();
   const updates = useCommand();
@@ -59,6 +67,19 @@ export function Settings({ state, update, onClose }: { state: ClientState; updat
           <Choice legend="App icon" name="appIcon" value={state.appIconStyle} error={icon.error}
             options={[{ value: 'quorvane', label: 'Quorvane' }, { value: 'dot', label: 'Your Dot’s picture' }]}
             onChange={(v) => void icon.run('appIcon', { style: v })} />
+        </section>
+
+        <section class="settings-group" aria-labelledby="settings-notifications">
+          <h3 id="settings-notifications">Notifications</h3>
+          <label class="settings-row switch-row">
+            <span class="settings-text">
+              <span>Notify me about replies</span>
+              <span class="dim">When a reply arrives while Quorvane isn’t the window you’re using.</span>
+            </span>
+            <input type="checkbox" role="switch" class="switch" checked={desktop?.replyNotifications ?? true} disabled={!desktop}
+              onChange={(e) => void notifications.run('replyNotifications', { enabled: (e.currentTarget as HTMLInputElement).checked })} />
+          </label>
+          {notifications.error && <p class="inline-error" role="alert">{notifications.error}</p>}
         </section>
 
         <section class="settings-group" aria-labelledby="settings-updates">
@@ -95,6 +116,13 @@ export function Settings({ state, update, onClose }: { state: ClientState; updat
 
         <section class="settings-group" aria-labelledby="settings-history">
           <h3 id="settings-history">History</h3>
+          <div class="settings-row">
+            <div class="settings-text">
+              <span>Export conversations</span>
+              <span class="dim">Every conversation of this Dot connection, as Markdown or JSON.</span>
+            </div>
+            <button type="button" class="button small" onClick={onExportAll}>Export…</button>
+          </div>
           <div class="settings-row">
             <div class="settings-text">
               <span>Clear history</span>

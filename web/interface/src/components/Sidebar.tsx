@@ -69,7 +69,7 @@ function Connection({ state }: { state: ClientState }) {
   );
 }
 
-function Accounts({ state }: { state: ClientState }) {
+function Accounts({ state, onExportAll }: { state: ClientState; onExportAll: () => void }) {
   const [open, setOpen] = useState(false);
   const command = useCommand();
   const active = state.accounts.find((a) => a.active) ?? state.accounts[0];
@@ -95,6 +95,11 @@ function Accounts({ state }: { state: ClientState }) {
           <li>
             <button type="button" class="account-choice" disabled={command.busy} onClick={() => void command.run('switch')}>
               <Icon name="plus" /> <span>New connection</span>
+            </button>
+          </li>
+          <li>
+            <button type="button" class="account-choice" onClick={() => { setOpen(false); onExportAll(); }}>
+              <Icon name="export" /> <span>Export all conversations…</span>
             </button>
           </li>
         </ul>
@@ -136,10 +141,11 @@ function ImportCard({ accountID }: { accountID: string }) {
   );
 }
 
-function SidebarView({ state, onNewTeammate, onSettings }: {
+function SidebarView({ state, onNewTeammate, onSettings, onExportAll }: {
   state: ClientState;
   onNewTeammate: () => void;
   onSettings: () => void;
+  onExportAll: () => void;
 }) {
   const account = state.account;
   const unread = new Set(account.unreadBots ?? []);
@@ -204,9 +210,8 @@ function SidebarView({ state, onNewTeammate, onSettings }: {
         )}
       </div>
       <footer class="sidebar-footer">
-        {state.fileFailure && <p id="file-failure" class="inline-error" role="alert">{state.fileFailure}</p>}
         <Connection state={state} />
-        <Accounts state={state} />
+        <Accounts state={state} onExportAll={onExportAll} />
       </footer>
     </nav>
   );
@@ -218,6 +223,6 @@ export const Sidebar = memo(SidebarView, (a, b) => {
   const y = b.state;
   return x.account.bots === y.account.bots && x.account.unreadBots === y.account.unreadBots &&
     x.account.selectedBot === y.account.selectedBot && x.account.id === y.account.id && x.connection === y.connection &&
-    x.issue === y.issue && x.fileFailure === y.fileFailure && x.storageHealthy === y.storageHealthy && x.accounts === y.accounts &&
-    a.onNewTeammate === b.onNewTeammate && a.onSettings === b.onSettings;
+    x.issue === y.issue && x.storageHealthy === y.storageHealthy && x.accounts === y.accounts &&
+    a.onNewTeammate === b.onNewTeammate && a.onSettings === b.onSettings && a.onExportAll === b.onExportAll;
 });

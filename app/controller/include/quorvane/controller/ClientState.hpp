@@ -8,7 +8,7 @@
 // at a single message.
 //
 // JSON for the page (encodePageJSON, or boost::json::value_from): keys equal the field names in
-// the order below, dates as ISO 8601 text, "liveReply", "search" and "fileFailure" left out when there is none.
+// the order below, dates as ISO 8601 text, "liveReply" and "search" left out when there is none.
 
 #include <optional>
 #include <string>
@@ -40,19 +40,19 @@ struct ClientState {
     AppIconStyle appIconStyle = AppIconStyle::quorvane;  // the vault's, or quorvane when it has none
     ConnectionStatus connection = ConnectionStatus::disconnected;
     Text issue {};  // the current problem sentence; empty when none
+    Text fileIssue {};  // why the last file offered to the user was not saved; empty when none
     bool storageHealthy = true;
     std::vector<SavedAccount> accounts {};  // every account, in vault order
     bool systemDark = false;
     std::optional<ChatMessage> liveReply {};  // the reply being written right now
     std::vector<ChatMessage> liveReplies {};  // what the live reply projects into the conversations
     std::optional<SearchResults> search {};  // the user's last search in this account, when one is shown
-    std::optional<Text> fileFailure {};  // why the last file offered (an export, a card) was not saved
 
     bool operator==(const ClientState&) const = default;
 };
 BOOST_DESCRIBE_STRUCT(ClientState, (),
-    (account, theme, appIconStyle, connection, issue, storageHealthy, accounts, systemDark, liveReply, liveReplies,
-        search, fileFailure))
+    (account, theme, appIconStyle, connection, issue, fileIssue, storageHealthy, accounts, systemDark, liveReply,
+        liveReplies, search))
 
 // The page's JSON text of a state.
 std::string encodePageJSON(const ClientState& state);

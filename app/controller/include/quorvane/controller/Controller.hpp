@@ -94,6 +94,12 @@ public:
 
     // The state as the page would see it now.
     ClientState snapshot() const;
+    // Offers a file the controller made to the user (FileSaver). When the answer arrives, a
+    // failure's sentence becomes fileIssue and is published; a saved file clears it; a
+    // cancelled dialog changes nothing. Nothing of the vault is involved, so a failure loses
+    // nothing: the user can offer the same file again.
+    void offerFile(FileOffer offer);
+
     // Hands snapshot() to onChange and keeps it as lastState; unless forced, only when it
     // differs from lastState.
     void publish(bool force);
@@ -121,11 +127,6 @@ public:
     // becomes a 256-pixel thumbnail. A late result lands only while that account is still active
     // and `source` is still the latest avatar source. Every failure is silent.
     Task<void> syncAvatar(std::string source, std::string accountID);
-
-    // Hands a file the controller made to the user through files(). The outcome comes later: a
-    // failure's sentence becomes fileFailure and is published; the next offer clears it. An
-    // outcome that arrives after the controller is gone does nothing.
-    void offerFile(FileOffer offer);
 
     // ---- For the command dispatcher -----------------------------------------------------------
 
@@ -155,13 +156,13 @@ public:
 
     ConnectionStatus connection = ConnectionStatus::disconnected;
     std::string issue;  // the current problem sentence, empty when none
+    std::string fileIssue;  // why the last offered file was not saved, until dismissed or saved
     bool busy = false;  // a turn is running
     bool observing = false;  // the page should be watched
     std::string candidate;  // the last reply reading waiting to become stable
     Date candidateSince = kDistantPast;
     std::optional<ChatMessage> liveReply;  // the reply being written right now
     std::optional<SearchResults> search;  // the user's last search, shown until cleared
-    std::optional<std::string> fileFailure;  // why the last file offered could not be saved
     MessageSearch searcher;  // keeps the search forms of the history between searches
     std::unordered_set<std::string> stopRequests;  // requests whose waiting the user stopped
     // A switch asked for during a turn, made when the turn ends: the account id, or none for a
@@ -200,6 +201,7 @@ private:
     template <class Body>
     void turnTransaction(Body&& body);
     void repairConnection();
+    void noticeFiledReply(const PendingRequest& job);
     bool composerBlocksReload() const;
     void endTurn();
     void updatePowerActivity();

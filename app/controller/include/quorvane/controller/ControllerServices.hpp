@@ -13,6 +13,7 @@
 //   pasteboard      for the "copy" command.
 //   avatars         fetches the Dot profile picture.
 //   files           offers exported files to the user (the desktop's save dialog).
+//   notifications   hears of every finished reply (the desktop's notifications).
 //   statusFile      where the diagnostics status file goes (tests point it elsewhere).
 
 #include <filesystem>
@@ -26,6 +27,7 @@
 #include "quorvane/controller/FileSaver.hpp"
 #include "quorvane/controller/Pasteboard.hpp"
 #include "quorvane/controller/PowerActivity.hpp"
+#include "quorvane/controller/ReplyNotifier.hpp"
 #include "quorvane/controller/StatusFile.hpp"
 #include "quorvane/controller/TransportFactory.hpp"
 
@@ -40,6 +42,7 @@ struct ControllerServices {
     Pasteboard& pasteboard;
     AvatarFetcher& avatars;
     FileSaver& files = FileSaver::unavailable();
+    ReplyNotifier& notifications = ReplyNotifier::none();
     std::function<std::unique_ptr<VaultStorage>()> openStore = openDefaultStore;
     Scheduler& scheduler = GLibScheduler::shared();
     std::function<Date()> now = systemNow;

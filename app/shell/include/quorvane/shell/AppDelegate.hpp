@@ -10,10 +10,11 @@
 // appearance; the page load; the Controller's run loop.
 //
 // Page commands (InterfaceBridge has checked the frame and the shape): "ready", "checkUpdates",
-// "automaticUpdates" with a boolean "enabled" and "windowModal" are answered here; every other
-// command goes to Controller::perform, and its error's sentence goes back as
-// window.nativeResult(id, error). Each accepted message gets exactly one reply, unless the
-// document that sent it is gone by then.
+// "automaticUpdates" and "replyNotifications" with a boolean "enabled", and "windowModal" are
+// answered here; every other command goes to Controller::perform, and its error's sentence goes
+// back as window.nativeResult(id, error). Each accepted message gets exactly one reply, unless
+// the document that sent it is gone by then. The settings the shell keeps for the page go to it
+// as window.receiveDesktopSettings({ replyNotifications }) when it is ready and on every change.
 //
 // State goes to the page only while `ready` (the page said "ready" or finished loading; a new
 // load clears it), through the incremental StateTransport; a refused or failed publication makes
@@ -78,6 +79,9 @@ public:
     void checkUpdates();
     void showSettings();
     void openDot();
+    // A notification's action: the window comes forward with `botID`'s conversation of account
+    // `accountID` (switching to that account first when it is another one and may be left now).
+    void showConversation(const std::string& accountID, const std::string& botID);
 
     void publish(const ClientState& state);
     void publishUpdate(const AppUpdateState& update);
@@ -106,6 +110,8 @@ public:
     GtkWindow* alert() const { return alert_ ? GTK_WINDOW(alert_) : nullptr; }
     const std::filesystem::path& indexFile() const { return indexFile_; }
     const ShellSettings& settings() const { return settings_; }
+    ReplyNotifier& replyNotifier() { return notifier_; }
+    FileSaver& fileSaver() { return files_; }
     // Page commands handed to the Controller so far.
     std::size_t commandsDispatched() const { return commandsDispatched_; }
 
@@ -119,6 +125,7 @@ private:
     void applyAppearance(const ClientState& state);
     void send(const ClientState& state, double started);
     void sendUpdate(const AppUpdateState& update);
+    void sendDesktopSettings();
     void chooseFile(WebKitFileChooserRequest* request);
     void flushDraftFinished(bool saved);
     void showDraftAlert();
@@ -136,6 +143,8 @@ private:
     GtkPowerActivity power_;
     DisplayPasteboard pasteboard_;
     BrowserTransportFactory transports_;
+    DesktopFileSaver files_;
+    DesktopReplyNotifier notifier_;
     std::unique_ptr<AvatarFetcher> avatars_;
 
     std::unique_ptr<InterfaceView> view_;

@@ -13,6 +13,8 @@
 
 namespace quorvane {
 
+struct DesktopNotification;
+
 struct ShellOptions {
     // The installed data folder, share/quorvane: UI/, dot-adapter.js, Info.json,
     // dot-service.json. Its sibling glib-2.0/schemas holds the compiled settings schema when the
@@ -29,6 +31,9 @@ struct ShellOptions {
     std::function<std::unique_ptr<VaultStorage>()> openStore;
     // The update driver; empty means the appcast driver.
     std::shared_ptr<UpdateDriver> updateDriver;
+    // Shows a desktop notification; empty means the desktop's notification service through
+    // GApplication. Tests record them instead: a headless session has no notification daemon.
+    std::function<void(const DesktopNotification&)> sendNotification;
     // Run as an instance of its own instead of handing a second start to the running one (the
     // demo runs beside a real installation this way).
     bool separateInstance = false;

@@ -1,8 +1,8 @@
 #pragma once
 
 // The few settings that must outlive the process, in GSettings (schema "local.vemir.quorvane"):
-// the user's choice about automatic update checks, and the main window's size and maximised
-// state. Everything else the user sets lives in the vault.
+// the user's choice about automatic update checks, whether replies show desktop notifications,
+// and the main window's size and maximised state. Everything else the user sets lives in the vault.
 //
 // The schema is looked up in the system's schema folders first (an installed Quorvane), then in
 // the compiled schema beside the data folder (<prefix>/share/glib-2.0/schemas, which the build
@@ -29,6 +29,11 @@ public:
     std::optional<bool> automaticUpdateChecks() const;
     void setAutomaticUpdateChecks(bool enabled);
 
+    // Whether a reply that arrives while the window is not active shows a desktop notification;
+    // on until the user turns it off.
+    bool replyNotifications() const;
+    void setReplyNotifications(bool enabled);
+
     struct WindowState {
         int width = 1180;
         int height = 780;
@@ -42,6 +47,7 @@ public:
 private:
     GObjectPtr<GSettings> settings_;
     std::optional<bool> automaticUpdateChecks_;  // when there is no schema
+    bool replyNotifications_ = true;  // when there is no schema
     WindowState window_;  // when there is no schema
 };
 
