@@ -29,9 +29,9 @@ TEST_F(CardTest, AnImportedCardBecomesATeammateThatAnswersInItsOwnName)
         boost::json::value(cardSentences::notCard));
     EXPECT_EQ(accountList(state(), "bots").size(), botsBefore);
 
-    const std::string card = cards::base64(cards::png({ cards::ccv3(cards::v3(
-        R"({"name":"Captain Reed","personality":"A retired sea captain who speaks in nautical terms.",)"
-        R"("description":"Keeps a lighthouse.","scenario":""})")) }));
+    const std::string card = cards::base64(cards::png({ cards::ccv3(
+        cards::v3(R"({"name":"Captain Reed","personality":"A retired sea captain who speaks in nautical terms.",)"
+                  R"("description":"Keeps a lighthouse.","scenario":""})")) }));
     EXPECT_EQ(chat.command("importCard", { { "accountID", accountID }, { "png", card } }), boost::json::value(nullptr));
     std::string reed;
     ASSERT_TRUE(waitFor("the card's teammate in the crew", [&](const boost::json::value&) {
@@ -45,8 +45,8 @@ TEST_F(CardTest, AnImportedCardBecomesATeammateThatAnswersInItsOwnName)
         }
         return boost::json::value();
     }();
-    EXPECT_EQ(stringAt(added, "personality"),
-        "A retired sea captain who speaks in nautical terms.\n\nKeeps a lighthouse.");
+    EXPECT_EQ(
+        stringAt(added, "personality"), "A retired sea captain who speaks in nautical terms.\n\nKeeps a lighthouse.");
     EXPECT_EQ(stringAt(added, "image").rfind("data:image/png;base64,", 0), 0u) << boost::json::serialize(added);
 
     chat.select(reed);
