@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <string>
 
+#include "CardPNGs.hpp"
 #include "FuzzSupport.hpp"
 #include "quorvane/AppFailure.hpp"
 #include "quorvane/CharacterCard.hpp"
@@ -34,17 +35,6 @@ bool isCardSentence(std::string_view sentence)
     return false;
 }
 
-std::uint32_t crc32(const std::uint8_t* bytes, std::size_t size)
-{
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i) {
-        c ^= bytes[i];
-        for (int k = 0; k < 8; ++k)
-            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-    }
-    return ~c;
-}
-
 std::uint32_t bigEndian32(const std::uint8_t* at)
 {
     return (std::uint32_t(at[0]) << 24) | (std::uint32_t(at[1]) << 16) | (std::uint32_t(at[2]) << 8) | at[3];
@@ -57,7 +47,8 @@ void fixChunkCRCs(std::uint8_t* data, std::size_t size)
         const std::uint32_t length = bigEndian32(data + at);
         if (length > size - at - 12)
             return;
-        const std::uint32_t crc = crc32(data + at + 4, 4 + std::size_t(length));
+        const std::uint32_t crc = quorvane::testing::cards::crc(
+            std::string_view(reinterpret_cast<const char*>(data) + at + 4, 4 + std::size_t(length)));
         std::uint8_t* out = data + at + 8 + length;
         out[0] = static_cast<std::uint8_t>(crc >> 24);
         out[1] = static_cast<std::uint8_t>(crc >> 16);

@@ -50,6 +50,18 @@ struct Row {
     std::function<void(Vault&)> adjust = {};  // applied to the standard account first
 };
 
+// The expected change of a command that adds the bot `edit` describes (and selects it). The new
+// bot's id is made up by the command, so it is taken from what the command made.
+auto added(BotEdit edit)
+{
+    return [edit](Vault& v, const Vault& after) {
+        v.account().saveBot(edit);
+        const Text made = after.account().bots.back().id;
+        v.account().bots.back().id = made;
+        v.account().selectedBot = made;
+    };
+}
+
 class CommandTableTest : public CommandTest {
 protected:
     void check(const std::vector<Row>& rows)
@@ -323,15 +335,6 @@ TEST_F(CommandTableTest, SendingAMessage)
 
 TEST_F(CommandTableTest, SavingArchivingAndRestoringBots)
 {
-    auto added = [](BotEdit edit) {
-        return [edit](Vault& v, const Vault& after) {
-            v.account().saveBot(edit);
-            // The new bot's id is made up by the command.
-            const Text made = after.account().bots.back().id;
-            v.account().bots.back().id = made;
-            v.account().selectedBot = made;
-        };
-    };
     auto edited = [this](Vault& v, const Vault&) {
         Bot& ada = bot(v, id("ada"));
         ada.name = "Ada L.";
@@ -401,14 +404,6 @@ TEST_F(CommandTableTest, ImportingAndExportingCharacterCards)
         + cards::ccv3(cards::v3(R"({"name":"Ed","personality":"Odd."})")) + cards::idat() + cards::iend();
     const std::string picture = "data:image/png;base64," + cards::base64(cards::png());
 
-    auto added = [](BotEdit edit) {
-        return [edit](Vault& v, const Vault& after) {
-            v.account().saveBot(edit);
-            const Text made = after.account().bots.back().id;
-            v.account().bots.back().id = made;
-            v.account().selectedBot = made;
-        };
-    };
     auto crewOf100 = [](Vault& v) {
         while (v.account().bots.size() < 100)
             v.account().saveBot(BotEdit { .name = "Extra", .personality = "One more." });
