@@ -28,8 +28,8 @@ def text(keyword: str, value: bytes) -> bytes:
     return chunk(b"tEXt", keyword.encode() + b"\x00" + value)
 
 
-def card(keyword: str, spec: str, version: str, data: dict) -> bytes:
-    body = json.dumps({"spec": spec, "spec_version": version, "data": data}, ensure_ascii=False)
+def card(keyword: str, format_name: str, version: str, data: dict) -> bytes:
+    body = json.dumps({"spec": format_name, "spec_version": version, "data": data}, ensure_ascii=False)
     return text(keyword, base64.b64encode(body.encode()))
 
 

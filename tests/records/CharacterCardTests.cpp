@@ -152,7 +152,7 @@ TEST(CharacterCard, RefusesWithOneSentenceEach)
         { "a plain picture", cards::png(), cardSentences::notCard },
         { "other text chunks only", cards::png({ cards::text("Comment", "chara"), cards::text("charas", "x") }),
             cardSentences::notCard },
-        { "version 1 (no spec)", cards::png({ cards::chara(ada) }), cardSentences::unsupportedVersion },
+        { "version 1 (no format name)", cards::png({ cards::chara(ada) }), cardSentences::unsupportedVersion },
         { "version 2 in ccv3", cards::png({ cards::ccv3(cards::v2(ada)) }), cardSentences::unsupportedVersion },
         { "spec_version 4.0", cards::png({ cards::ccv3(cards::cardJSON("chara_card_v3", "4.0", ada)) }),
             cardSentences::unsupportedVersion },

@@ -109,10 +109,10 @@ inline std::string base64(std::string_view bytes)
     return out;
 }
 
-// Card JSON with the given spec, version and data object (JSON text).
-inline std::string cardJSON(std::string_view spec, std::string_view version, std::string_view data)
+// Card JSON with the given format name, version and data object (JSON text).
+inline std::string cardJSON(std::string_view format, std::string_view version, std::string_view data)
 {
-    return R"({"spec":")" + std::string(spec) + R"(","spec_version":")" + std::string(version) + R"(","data":)"
+    return R"({"spec":")" + std::string(format) + R"(","spec_version":")" + std::string(version) + R"(","data":)"
         + std::string(data) + "}";
 }
 inline std::string v2(std::string_view data) { return cardJSON("chara_card_v2", "2.0", data); }

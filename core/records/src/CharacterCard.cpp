@@ -134,16 +134,17 @@ std::optional<std::string_view> stringMember(const boost::json::object& object, 
     return std::string_view(value->get_string());
 }
 
-// The data object of a card whose spec is accepted under `keyword`; throws otherwise.
+// The data object of a card whose format name and version are accepted under `keyword`; throws
+// otherwise.
 const boost::json::object& cardData(const boost::json::value& card, std::string_view keyword)
 {
     const boost::json::object* object = card.if_object();
     if (!object)
         throw AppFailure(cardSentences::unsupportedVersion);
-    const auto spec = stringMember(*object, "spec");
+    const auto format = stringMember(*object, "spec");
     const auto version = stringMember(*object, "spec_version");
-    const bool v3 = spec == "chara_card_v3" && version && (*version == "3" || version->starts_with("3."));
-    const bool v2 = spec == "chara_card_v2" && version == "2.0";
+    const bool v3 = format == "chara_card_v3" && version && (*version == "3" || version->starts_with("3."));
+    const bool v2 = format == "chara_card_v2" && version == "2.0";
     if (!(v3 || (v2 && keyword == kV2Keyword)))
         throw AppFailure(cardSentences::unsupportedVersion);
     const boost::json::value* data = object->if_contains("data");
