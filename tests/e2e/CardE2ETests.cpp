@@ -38,13 +38,12 @@ TEST_F(CardTest, AnImportedCardBecomesATeammateThatAnswersInItsOwnName)
         reed = chat.botNamed("Captain Reed");
         return !reed.empty();
     }));
-    const boost::json::value added = [&] {
-        for (const auto& bot : accountList(state(), "bots")) {
-            if (stringAt(bot, "id") == reed)
-                return bot;
-        }
-        return boost::json::value();
-    }();
+    const boost::json::value withReed = state();
+    boost::json::value added;
+    for (const auto& bot : accountList(withReed, "bots")) {
+        if (stringAt(bot, "id") == reed)
+            added = bot;
+    }
     EXPECT_EQ(
         stringAt(added, "personality"), "A retired sea captain who speaks in nautical terms.\n\nKeeps a lighthouse.");
     EXPECT_EQ(stringAt(added, "image").rfind("data:image/png;base64,", 0), 0u) << boost::json::serialize(added);
