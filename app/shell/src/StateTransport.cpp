@@ -5,6 +5,7 @@
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
+#include <utility>
 
 #include "quorvane/controller/PageJSON.hpp"
 #include "quorvane/shell/ASCIIJSON.hpp"
@@ -159,17 +160,45 @@ void appendAccountChange(std::string& out, const Account& previous, const Accoun
 
 }  // namespace
 
-StateTransport::Publication StateTransport::publish(const ClientState& state)
+StateTransport::Publication StateTransport::publish(const ClientState& state, const Deliver& deliver)
 {
     Publication publication;
     publication.sequence = ++sequence_;
-    std::string& out = publication.text;
-    out.append("{\"seq\":");
-    out.append(std::to_string(publication.sequence));
+    publication.complete = !base_;
+    const std::string sequence = std::to_string(publication.sequence);
+    auto send = [&](std::string& out, bool last) {
+        makeASCIIJSON(out);
+        publication.bytes += out.size();
+        ++publication.parts;
+        deliver(std::exchange(out, {}), last);
+    };
+
+    std::string out = "{\"seq\":" + sequence;
     if (!base_) {
-        publication.complete = true;
-        out.append(",\"base\":0,\"state\":");
-        appendPageJSON(out, state);
+        // The state without its messages, then the messages in parts.
+        const auto& messages = state.account.messages;
+        ClientState head = state;
+        head.account.messages = {};
+        out.append(",\"base\":0,\"more\":");
+        out.append(messages.empty() ? "false" : "true");
+        out.append(",\"state\":");
+        appendPageJSON(out, head);
+        out.push_back('}');
+        send(out, messages.empty());
+        std::size_t part = 0;
+        for (std::size_t i = 0; i < messages.size();) {
+            out = "{\"seq\":" + sequence + ",\"part\":" + std::to_string(++part) + ",\"messages\":[";
+            std::size_t start = i;
+            while (i < messages.size() && (i == start || out.size() < partBytes_)) {
+                if (i > start)
+                    out.push_back(',');
+                appendPageJSON(out, messages[i]);
+                ++i;
+            }
+            out.append("],\"more\":");
+            out.append(i < messages.size() ? "true}" : "false}");
+            send(out, i == messages.size());
+        }
     } else {
         out.append(",\"base\":");
         out.append(std::to_string(publication.sequence - 1));
@@ -179,9 +208,9 @@ StateTransport::Publication StateTransport::publish(const ClientState& state)
             out.append(",\"account\":");
             appendAccountChange(out, base_->account, state.account);
         }
+        out.push_back('}');
+        send(out, true);
     }
-    out.push_back('}');
-    makeASCIIJSON(out);
     base_ = state;
     return publication;
 }
