@@ -204,6 +204,8 @@ void AppDelegate::storageOpened(OpenedStorage storage)
     controller_->start();
     if (ready_)
         sendSnapshot();
+    else
+        transport_.prepare(controller_->snapshot());  // the page is still loading: encode ahead
     for (PageMessage& message : std::exchange(waitingCommands_, {})) {
         onPageMessage(std::move(message));
         if (token.expired())
@@ -512,8 +514,7 @@ void AppDelegate::send(const ClientState& state, double started)
     auto timing = std::make_shared<PublicationTiming>();
     auto deliver = [&](std::string text, bool last) {
         PageArguments arguments;
-        arguments.add("publication", text);
-        text = {};  // a part of a long history is megabytes: not kept while the page takes it
+        arguments.adopt("publication", std::move(text));
         callInPage(view_->webView(), "return window.quorvaneStateTransport.apply(publication)", arguments,
             [this, token, timing, started, document, last](PageCallResult result) {
                 if (token.expired() || document != document_)

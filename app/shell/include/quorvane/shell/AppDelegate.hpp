@@ -21,7 +21,8 @@
 //
 // State goes to the page only while `ready` (the page said "ready" or finished loading; a new
 // load clears it), through the incremental StateTransport; a refused or failed publication makes
-// the next one complete. Quitting asks the page to flush its draft first and, when that fails,
+// the next one complete. When the vault opens before the page is ready, its state is encoded
+// ahead, so that the page's first publication only hands the parts over. Quitting asks the page to flush its draft first and, when that fails,
 // asks the user.
 //
 // Everything runs on the main thread. GLib callbacks, page calls and the controller's and

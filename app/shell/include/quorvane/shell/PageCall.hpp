@@ -29,6 +29,10 @@ public:
     // WebKitGTK takes strings and numbers (not booleans, not null); richer values go as JSON
     // text for the function body to parse.
     PageArguments& add(const char* name, std::string_view text);
+    // Takes the text over without copying it. It must be valid UTF-8 without NUL characters,
+    // which WebKit then trusts: for the megabytes of the state's JSON, which the state encoder
+    // writes as ASCII.
+    PageArguments& adopt(const char* name, std::string&& text);
     PageArguments& add(const char* name, double value);
     // The floating a{sv} variant; the builder is empty afterwards.
     GVariant* end();

@@ -24,12 +24,17 @@
 // another base refuses the change, and reset() makes the next publication complete again: the
 // shell calls it when a new document starts and when the page refuses or a call fails.
 //
+// A complete publication can be prepared before any page can take it (prepare()): the shell
+// encodes the first state while WebKit still loads the page, and the page's first publication
+// then only hands the prepared parts over, followed by what changed since, if anything.
+//
 // Toolkit-free: it only writes text.
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "quorvane/controller/ClientState.hpp"
 
@@ -54,18 +59,38 @@ public:
 
     // Publishes `state`, delivering each part as soon as it is encoded: complete when the page
     // holds nothing yet, otherwise the change since the previous one, in one part. The state
-    // becomes the base of the next publication.
+    // becomes the base of the next publication. A complete publication that was prepared goes
+    // instead, followed by the change from its state to `state` when they differ; the
+    // publication returned then counts both, with the sequence of the change.
     Publication publish(const ClientState& state, const Deliver& deliver);
 
-    // The page holds nothing (a new document, a refused change, a failed call).
+    // Encodes a complete publication of `state` now, for the next time the page holds nothing;
+    // it replaces one prepared before.
+    void prepare(const ClientState& state);
+    bool hasPrepared() const { return prepared_.has_value(); }
+
+    // The page holds nothing (a new document, a refused change, a failed call). A prepared
+    // publication is kept: it suits any page that holds nothing.
     void reset();
 
     bool hasBase() const { return base_.has_value(); }
 
 private:
+    using Sink = std::function<void(std::string& text)>;
+    void encodeComplete(const ClientState& state, std::uint64_t sequence, const Sink& sink) const;
+    void encodeChange(const ClientState& state, std::uint64_t sequence, const Sink& sink) const;
+
+    struct Prepared {
+        ClientState state;
+        std::uint64_t sequence = 0;
+        std::vector<std::string> parts;
+    };
+
     std::size_t partBytes_;
     std::optional<ClientState> base_;
+    std::uint64_t baseSequence_ = 0;  // the publication whose state is base_
     std::uint64_t sequence_ = 0;
+    std::optional<Prepared> prepared_;
 };
 
 }  // namespace quorvane
