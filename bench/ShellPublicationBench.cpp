@@ -5,22 +5,31 @@
 //   - a publication where only the live reply changed (as while a reply streams): the main
 //     thread's share, and the time until receiveState has run (medians of 40);
 //   - memory after start-up, read from /proc: the application process, and the page's web
-//     process, each against the vault's plaintext size.
+//     process, each against the vault's plaintext size; and, beside each, what the same program
+//     needs with an empty vault (measured first, in a launch of its own), so that what the
+//     history itself costs can be read off.
+// Memory and the live-reply publications are measured once start-up has settled: both
+// processes have been nearly idle for half a second. Under Xvfb the first seconds after the
+// page shows the conversation go to drawing the window with software OpenGL, which would
+// otherwise be counted against the publications.
 // It runs the application itself (Application, AppDelegate, the Controller over the real store
 // and keyring), so it needs a display and a keyring: scripts/bench runs it under xvfb-run in a
 // private session (tests/store/with-keyring.sh). The page is the built interface page when
 // there is one, else the shell's test page.
 //
-// The program prepares the vault, then starts itself again to measure a launch from scratch.
+// The program prepares the vault, then starts itself again to measure a launch from scratch; at
+// the end, a child process of it measures the launch with an empty vault.
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BenchData.hpp"
@@ -70,10 +79,28 @@ std::size_t residentBytes(const std::string& pid)
     return 0;
 }
 
-// The largest WebKit web process among this process's children: the page's (the Dot page is
-// never loaded here).
-std::size_t pageProcessBytes()
+// CPU time in clock ticks that a process has used, from /proc/<pid>/stat.
+unsigned long long cpuTicks(const std::string& pid)
 {
+    std::ifstream stat("/proc/" + pid + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    auto close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream rest(text.substr(close + 2));
+    std::string skipped;
+    for (int field = 3; field < 14; ++field)
+        rest >> skipped;
+    unsigned long long user = 0, system = 0;
+    rest >> user >> system;
+    return user + system;
+}
+
+// The largest WebKit web process among this process's children: the page's (the Dot page is
+// never loaded here). Empty when there is none.
+std::string pageProcess()
+{
+    std::string largestPID;
     std::size_t largest = 0;
     GDir* proc = g_dir_open("/proc", 0, nullptr);
     while (const char* name = proc ? g_dir_read_name(proc) : nullptr) {
@@ -88,12 +115,49 @@ std::size_t pageProcessBytes()
         std::string state;
         long parent = 0;
         rest >> state >> parent;
-        if (parent == long(getpid()))
-            largest = std::max(largest, residentBytes(name));
+        if (parent == long(getpid()) && residentBytes(name) > largest) {
+            largest = residentBytes(name);
+            largestPID = name;
+        }
     }
     if (proc)
         g_dir_close(proc);
-    return largest;
+    return largestPID;
+}
+
+// Runs the main loop until this process and the page's have each used under a fifth of a core
+// over half a second (at most 15 s); the seconds it took.
+double settle()
+{
+    const double started = now();
+    const std::string page = pageProcess();
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    while (now() - started < 15) {
+        auto app = cpuTicks("self"), pageTicks = page.empty() ? 0 : cpuTicks(page);
+        runUntil([] { return false; }, 0.5);
+        double appLoad = double(cpuTicks("self") - app) / tick / 0.5;
+        double pageLoad = page.empty() ? 0 : double(cpuTicks(page) - pageTicks) / tick / 0.5;
+        if (appLoad < 0.2 && pageLoad < 0.2)
+            break;
+    }
+    return now() - started;
+}
+
+// Memory once start-up has settled: the application process and the page's.
+struct SettledMemory {
+    std::size_t app = 0;
+    std::size_t page = 0;
+    double settledAfter = 0;
+};
+
+SettledMemory settledMemory()
+{
+    SettledMemory memory;
+    memory.settledAfter = settle();
+    memory.app = residentBytes("self");
+    std::string page = pageProcess();
+    memory.page = page.empty() ? 0 : residentBytes(page);
+    return memory;
 }
 
 void line(const std::string& name, double ms, double goal)
@@ -108,14 +172,45 @@ void ratioLine(const std::string& name, std::size_t bytes, std::size_t plaintext
         plaintext / 1e6, ratio, goal, ratio <= goal ? "met" : "MISSED");
 }
 
+void vaultShareLine(const std::string& name, std::size_t bytes, std::size_t empty, std::size_t plaintext)
+{
+    std::printf("  %s: %.0f MB with an empty vault, so the history adds %.0f MB = %.2f× its plaintext\n", name.c_str(),
+        empty / 1e6, (double(bytes) - double(empty)) / 1e6, (double(bytes) - double(empty)) / double(plaintext));
+}
+
+// The folders of one launch's data and cache.
+void useFolders(const std::string& folder)
+{
+    std::filesystem::create_directories(folder + "/data");
+    std::filesystem::create_directories(folder + "/cache");
+    setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (folder + "/cache").c_str(), 1);
+}
+
+// The application's and the page process's memory after a start with an empty vault, from a
+// launch of its own in a child process (launch(true)); zeros when it failed.
+SettledMemory emptyVaultMemory(const std::string& folder)
+{
+    useFolders(folder + "/empty");
+    const gchar* arguments[] = { "/proc/self/exe", "--empty-vault", nullptr };
+    gchar* out = nullptr;
+    gint status = 0;
+    bool ran = g_spawn_sync(nullptr, const_cast<gchar**>(arguments), nullptr, G_SPAWN_STDERR_TO_DEV_NULL, nullptr,
+        nullptr, &out, nullptr, &status, nullptr);
+    unsigned long long app = 0, page = 0;
+    if (!ran || !out || std::sscanf(out, "EMPTY-VAULT %llu %llu", &app, &page) != 2)
+        std::fprintf(stderr, "The launch with an empty vault failed.\n");
+    g_free(out);
+    return { std::size_t(app), std::size_t(page), 0 };
+}
+
 int prepare(char** argv)
 {
     char pattern[] = "/tmp/quorvane-shell-bench-XXXXXX";
     if (!g_mkdtemp(pattern))
         return 1;
     std::string folder = pattern;
-    setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (folder + "/cache").c_str(), 1);
+    useFolders(folder);
     Vault vault = bench::makeVault(kMessages);
     auto& messages = vault.account().messages;
     for (std::size_t i = messages.size(); i-- > 0;) {
@@ -171,11 +266,9 @@ std::string pageScript(WebKitWebView* view, const char* body)
     return call.out;
 }
 
-int launch()
+// With `emptyVault`, only prints the settled memory of a start without a stored vault.
+int launch(bool emptyVault)
 {
-    const double launched = std::strtod(std::getenv("QUORVANE_BENCH_LAUNCHED"), nullptr) / G_USEC_PER_SEC;
-    const std::size_t plaintext = std::strtoull(std::getenv("QUORVANE_BENCH_PLAINTEXT"), nullptr, 10);
-    const std::string folder = std::getenv("QUORVANE_BENCH_FOLDER");
 
     ShellOptions options;
     options.dataDirectory = QUORVANE_BENCH_DATA_DIR;
@@ -184,6 +277,7 @@ int launch()
     options.resourceRoot
         = interfacePage ? options.dataDirectory / "UI" : std::filesystem::path(QUORVANE_BENCH_TEST_PAGE);
     options.openURI = [](const std::string&) {};
+    options.separateInstance = true;  // the empty-vault launch runs beside the measured one
     Application application(options);
     std::vector<AppDelegate::PublicationTiming> timings;
     if (!g_application_register(G_APPLICATION(application.gtkApplication()), nullptr, nullptr)
@@ -192,6 +286,17 @@ int launch()
     AppDelegate& shell = *application.delegate();
     shell.onPublished = [&](const AppDelegate::PublicationTiming& timing) { timings.push_back(timing); };
     g_application_activate(G_APPLICATION(application.gtkApplication()));
+
+    if (emptyVault) {
+        runUntil([&] { return shell.ready() && !timings.empty(); }, 60);
+        SettledMemory memory = settledMemory();
+        std::printf("EMPTY-VAULT %zu %zu\n", memory.app, memory.page);
+        shell.willTerminate();
+        return 0;
+    }
+    const double launched = std::strtod(std::getenv("QUORVANE_BENCH_LAUNCHED"), nullptr) / G_USEC_PER_SEC;
+    const std::size_t plaintext = std::strtoull(std::getenv("QUORVANE_BENCH_PLAINTEXT"), nullptr, 10);
+    const std::string folder = std::getenv("QUORVANE_BENCH_FOLDER");
 
     // Start-up: until the page shows the last stored message.
     std::string probe
@@ -219,10 +324,7 @@ int launch()
 
     // Memory after start-up, once things have settled.
     shell.controller()->onChange = nullptr;  // only the publications below
-    g_usleep(200000);
-    runUntil([] { return false; }, 2);
-    std::size_t appBytes = residentBytes("self");
-    std::size_t pageBytes = pageProcessBytes();
+    SettledMemory memory = settledMemory();
 
     // Live-reply-only publications, as while a reply streams.
     ClientState state = shell.controller()->snapshot();
@@ -255,14 +357,20 @@ int launch()
     line("shell live-reply publication, main thread", median(mainThread), 10);
     line("shell live-reply publication, until receiveState ran", median(untilReceived), 30);
     line("shell first complete publication, until receiveState ran", firstComplete * 1000, 1500);
-    std::printf("  of which the main thread (%.0f MB of JSON): %.1f ms, the encoding alone %.1f ms\n",
+    std::printf("  of which the main thread (%.0f MB of JSON): %.1f ms, encoding and handing the parts to WebKit %.1f ms\n",
         firstCompleteBytes / 1e6, firstCompleteMain * 1000, firstCompleteEncode * 1000);
     if (shown)
         line("shell start-up to the stored conversation", startup * 1000, 2000);
     else
         std::printf("shell start-up to the stored conversation: the page never showed it MISSED\n");
-    ratioLine("shell memory after start-up, application process", appBytes, plaintext, 2.5);
-    ratioLine("shell memory after start-up, page web process", pageBytes, plaintext, 4.0);
+    // The same program with an empty vault, now that this launch's measurements are done.
+    SettledMemory empty = emptyVaultMemory(folder);
+    const std::size_t emptyApp = empty.app, emptyPage = empty.page;
+    ratioLine("shell memory after start-up, application process", memory.app, plaintext, 2.5);
+    vaultShareLine("application process", memory.app, emptyApp, plaintext);
+    ratioLine("shell memory after start-up, page web process", memory.page, plaintext, 4.0);
+    vaultShareLine("page web process", memory.page, emptyPage, plaintext);
+    std::printf("  (start-up settled %.1f s after the conversation was shown)\n", memory.settledAfter);
 
     shell.willTerminate();
     std::error_code ignored;
@@ -275,6 +383,8 @@ int launch()
 int main(int argc, char** argv)
 {
     if (argc > 1 && std::string(argv[1]) == "--launch")
-        return launch();
+        return launch(false);
+    if (argc > 1 && std::string(argv[1]) == "--empty-vault")
+        return launch(true);
     return prepare(argv);
 }

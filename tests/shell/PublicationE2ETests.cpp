@@ -6,6 +6,7 @@
 #include <random>
 
 #include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
 
 #include "ShellHarness.hpp"
 #include "quorvane/controller/PageJSON.hpp"
@@ -44,9 +45,9 @@ ClientState initialState(std::mt19937& random, int messages)
 
 class PublicationTest : public ShellTest {
 protected:
-    void launchQuietly()
+    void launchQuietly(std::size_t partBytes = ShellOptions().publicationPartBytes)
     {
-        launch();
+        launch([&](ShellOptions& options) { options.publicationPartBytes = partBytes; });
         // The test alone publishes: the controller's own publications would interleave.
         shell().controller()->onChange = nullptr;
         ASSERT_EQ(roundTrip("ready", "ready").kind(), boost::json::kind::null);
@@ -68,12 +69,22 @@ protected:
     }
 };
 
+// How large a part of a complete publication may grow: the shipped size, which these short
+// histories fit in whole, and a size that splits them into a dozen parts and more.
+struct PartSize {
+    const char* name;
+    std::size_t bytes;
+};
+
+class PublicationInParts : public PublicationTest, public ::testing::WithParamInterface<PartSize> {
+};
+
 // A long random run of changes (messages added, edited, removed and moved; fields of the state
 // and the account changed; live replies; accounts switched; the page reloaded): after every one,
 // the state the page received equals, field by field, a complete encoding of the state.
-TEST_F(PublicationTest, TheRebuiltStateEqualsAFullEncodingAfterEveryChange)
+TEST_P(PublicationInParts, TheRebuiltStateEqualsAFullEncodingAfterEveryChange)
 {
-    launchQuietly();
+    launchQuietly(GetParam().bytes);
     std::mt19937 random(20261210);
     ClientState state = initialState(random, 120);
     publishAndWait(state);
@@ -154,6 +165,56 @@ TEST_F(PublicationTest, TheRebuiltStateEqualsAFullEncodingAfterEveryChange)
         publishAndWait(state);
         ASSERT_EQ(differenceFromPage(state), "");
     }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, PublicationInParts,
+    ::testing::Values(PartSize { "Shipped", ShellOptions().publicationPartBytes }, PartSize { "Small", 2048 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The page takes a complete state in parts only as one unbroken sequence: a part out of order, a
+// part of another publication, or a change while parts are missing is refused, and receiveState
+// never sees a state put together from pieces that do not belong together.
+TEST_F(PublicationTest, ThePageRefusesPartsThatDoNotContinueTheStateBeingPutTogether)
+{
+    launchQuietly();
+    const std::string head = R"({"seq":90,"base":0,"more":true,"state":{"account":{"messages":[]},"theme":"dark"}})";
+    auto part = [](int seq, int number, const char* id, bool more) {
+        return std::string(R"({"seq":)") + std::to_string(seq) + R"(,"part":)" + std::to_string(number)
+            + R"(,"messages":[{"id":")" + id + R"(","text":")" + id + R"("}],"more":)" + (more ? "true" : "false")
+            + "}";
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::string> texts;
+        std::vector<bool> accepted;
+        int statesAfter;  // receiveState calls the sequence makes
+    };
+    const std::vector<Case> cases = {
+        { "in order", { head, part(90, 1, "a", true), part(90, 2, "b", false) }, { true, true, true }, 1 },
+        { "a part skipped", { head, part(90, 2, "b", false), part(90, 1, "a", false) }, { true, false, false }, 0 },
+        { "another publication's part", { head, part(91, 1, "a", false) }, { true, false }, 0 },
+        { "a part with no head", { part(90, 1, "a", false) }, { false }, 0 },
+        { "a change while parts are missing",
+            { head, part(90, 1, "a", true), R"({"seq":91,"base":90,"keys":["theme"],"set":{}})" },
+            { true, true, false }, 0 },
+        { "a new head starts over",
+            { head, part(90, 1, "a", true), R"({"seq":95,"base":0,"more":true,"state":{"account":{"messages":[]}}})",
+                part(95, 1, "c", false), part(90, 2, "b", false) },
+            { true, true, true, true, false }, 1 },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        auto before = record().at("states").as_int64();
+        for (std::size_t i = 0; i < test.texts.size(); ++i) {
+            auto quoted = boost::json::serialize(boost::json::value(test.texts[i]));
+            auto answer = page("return window.quorvaneStateTransport.apply(" + quoted + ");");
+            EXPECT_EQ(answer.at("accepted").as_bool(), bool(test.accepted[i])) << "text " << i;
+        }
+        EXPECT_EQ(record().at("states").as_int64() - before, test.statesAfter);
+    }
+    auto last = record().at("lastState");
+    ASSERT_EQ(last.at("account").at("messages").as_array().size(), 1u);
+    EXPECT_EQ(last.at("account").at("messages").at(0).at("id"), "c");
 }
 
 // The page memoises on message identity: a publication that changes only the live reply hands

@@ -78,7 +78,7 @@ void ShellTest::TearDown()
     runFor(0.2);
 }
 
-void ShellTest::launch(const std::function<void(ShellOptions&)>& adjust)
+void ShellTest::launch(const std::function<void(ShellOptions&)>& adjust, bool waitForVault)
 {
     ShellOptions options;
     options.dataDirectory = QUORVANE_TEST_DATA_DIR;
@@ -92,7 +92,8 @@ void ShellTest::launch(const std::function<void(ShellOptions&)>& adjust)
         << (error ? error.get()->message : "");
     ASSERT_NE(application->delegate(), nullptr);
     g_application_activate(G_APPLICATION(application->gtkApplication()));
-    ASSERT_TRUE(runUntil([&] { return shell().ready(); })) << "The page never finished loading.";
+    ASSERT_TRUE(runUntil([&] { return shell().ready() && (shell().controller() || !waitForVault); }))
+        << "The page never finished loading, or the vault never opened.";
 }
 
 boost::json::value ShellTest::page(const std::string& script)

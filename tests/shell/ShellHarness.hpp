@@ -34,8 +34,9 @@ protected:
     void TearDown() override;
 
     // Starts the application (startup and the first activation) and waits until the page has
-    // loaded. `adjust` may change the options first.
-    void launch(const std::function<void(ShellOptions&)>& adjust = {});
+    // loaded and, unless `waitForVault` is false, the vault is open. `adjust` may change the
+    // options first.
+    void launch(const std::function<void(ShellOptions&)>& adjust = {}, bool waitForVault = true);
     AppDelegate& shell() const { return *application->delegate(); }
 
     // Runs `script` (a function body) in the page's own world; its result as JSON.

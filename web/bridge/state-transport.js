@@ -7,15 +7,20 @@
 // Whatever did not change keeps its identity: the same message objects, the same bot list, the
 // same account when nothing in it changed. The page can therefore memoise on object identity.
 //
-// A publication is one JSON text:
-//   { seq, base: 0, state }                       the complete state
+// A publication is one JSON text, or several for a complete state with a long history:
+//   { seq, base: 0, more, state }                 the complete state; when `more`, its messages
+//                                                 follow in parts and state.account.messages is
+//                                                 a placeholder
+//   { seq, part, messages, more }                 part 1, 2, … of those messages, in order
 //   { seq, base, keys, set, account? }            a change against publication `base`
 // where `keys` lists the state's keys in order, `set` holds the values that changed, and
 // `account` (present when the account changed) is { keys, set, messages? }; `messages` lists
 // the new message list as runs of the previous one ([start, count]) and new message objects.
 //
 // A change whose base is not the publication this document holds (a reload, a lost call) is
-// refused without calling receiveState; the application then sends the complete state.
+// refused without calling receiveState, and so is a part that does not continue the state being
+// put together; the application then sends the complete state. receiveState sees a complete
+// state only once its last part is in.
 //
 // Injected by the shell at document start into the page's own world, top frame only.
 (() => {
@@ -28,6 +33,7 @@
   const driver = window.quorvaneTestDriver || null;
   let current = null;
   let sequence = 0;
+  let assembling = null; // { seq, state, messages, part } while the parts of a state arrive
 
   function rebuild(previous, change) {
     const out = {};
@@ -50,10 +56,27 @@
   function apply(text) {
     const publication = parse(text);
     let state;
-    if (publication.base === 0) {
+    if (has.call(publication, 'part')) {
+      const whole = assembling;
+      if (whole === null || publication.seq !== whole.seq || publication.part !== whole.part + 1) {
+        assembling = null;
+        return { accepted: false };
+      }
+      whole.part = publication.part;
+      for (const message of publication.messages) whole.messages.push(message);
+      if (publication.more) return { accepted: true, partial: true };
+      assembling = null;
+      state = whole.state;
+      state.account.messages = whole.messages;
+    } else if (publication.base === 0) {
+      assembling = null;
+      if (publication.more) {
+        assembling = { seq: publication.seq, state: publication.state, messages: [], part: 0 };
+        return { accepted: true, partial: true };
+      }
       state = publication.state;
     } else {
-      if (current === null || publication.base !== sequence) return { accepted: false };
+      if (current === null || assembling !== null || publication.base !== sequence) return { accepted: false };
       state = rebuild(current, publication);
       const account = publication.account;
       if (account) {

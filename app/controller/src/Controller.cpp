@@ -1,5 +1,5 @@
-// The controller's construction and life cycle: opening the store, the first transport, start,
-// stop, connect, and the reset after an account switch.
+// The controller's construction and life cycle: opening the storage, the first transport,
+// start, stop, connect, and the reset after an account switch.
 
 #include "quorvane/controller/Controller.hpp"
 
@@ -15,9 +15,18 @@ namespace quorvane {
 std::unique_ptr<VaultStorage> openDefaultStore() { return std::make_unique<SecureStore>(); }
 
 Controller::Controller(ControllerServices services)
-    : services_(std::move(services))
+    : Controller(services, openStorage(services.openStore))
 {
-    openStorage();
+}
+
+Controller::Controller(ControllerServices services, OpenedStorage storage)
+    : services_(std::move(services))
+    , vault_(std::move(storage.vault))
+    , store_(std::move(storage.store))
+    , storageHealthy_(storage.healthy)
+{
+    if (!storageHealthy_)
+        issue = sentences::historyCouldNotBeOpened;
     if (store_)
         browser_ = services_.transports.make(vault_.account().browserProfile);
     else
@@ -35,18 +44,15 @@ Controller::~Controller() = default;
 
 // Load, tidy, save. Nothing here writes unless the load worked, and the only write is the
 // store's own atomic save, so a failed start leaves the file as it was.
-void Controller::openStorage()
+OpenedStorage openStorage(const std::function<std::unique_ptr<VaultStorage>()>& openStore)
 {
-    auto fail = [&] {
-        storageHealthy_ = false;
-        issue = sentences::historyCouldNotBeOpened;
-    };
+    OpenedStorage opened;
     Vault loaded;
     try {
-        store_ = services_.openStore ? services_.openStore() : nullptr;
-        if (!store_)
+        opened.store = openStore ? openStore() : nullptr;
+        if (!opened.store)
             throw AppFailure(sentences::historyCouldNotBeOpened);
-        loaded = store_->load();
+        loaded = opened.store->load();
         // A store that hands back no account at all has nothing a controller could show.
         if (loaded.accounts.empty())
             throw AppFailure(sentences::historyCouldNotBeOpened);
@@ -61,25 +67,23 @@ void Controller::openStorage()
         } catch (...) {
         }
         g_log("Quorvane", G_LOG_LEVEL_WARNING, "The vault could not be opened: %s", reason.c_str());
-        store_.reset();
         // Never saved: without a store every transaction and retry is refused.
-        vault_ = Vault::fresh();
-        fail();
-        return;
+        return OpenedStorage { nullptr, Vault::fresh(), false };
     }
 
-    vault_ = loaded;
+    opened.vault = loaded;
     try {
-        Vault tidied = loaded;
+        Vault tidied = std::move(loaded);
         for (Account& account : tidied.accounts) {
             account.removeUnusedStarterBots();
             account.recover();
         }
-        vault_ = std::move(tidied);
-        store_->save(vault_);
+        opened.vault = std::move(tidied);
+        opened.store->save(opened.vault);
+        opened.healthy = true;
     } catch (...) {
-        fail();
     }
+    return opened;
 }
 
 void Controller::attachTransport()

@@ -1,5 +1,9 @@
 #include "quorvane/shell/AppDelegate.hpp"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <boost/json/serialize.hpp>
 #include <boost/json/value_from.hpp>
 
@@ -39,6 +43,17 @@ std::shared_ptr<UpdateDriver> updateDriver(const ShellOptions& options)
     return std::make_shared<AppcastUpdateDriver>();
 }
 
+// Hands memory that the allocator holds free back to the system. Opening a long history and
+// its first publication to the page each pass tens of megabytes through short-lived buffers
+// (the decrypted text, the decoded document, the page's JSON), which would otherwise stay with
+// the process as free heap.
+void releaseFreeMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
 #ifdef NDEBUG
 constexpr bool kDebugBuild = false;
 #else
@@ -67,6 +82,7 @@ AppDelegate::AppDelegate(GtkApplication* application, ShellOptions options)
               },
       })
     , appUpdater_(updateDriver(options_))
+    , transport_(options_.publicationPartBytes)
 {
     std::error_code error;
     auto canonical = std::filesystem::weakly_canonical(resourceRoot_, error);
@@ -130,17 +146,15 @@ void AppDelegate::launchFinished()
         driver_ = std::make_unique<TestDriver>(*this);
     view_->load();
 
-    // 2. The Controller, with the platform's services: it loads the vault.
-    avatars_ = makeAvatarFetcher();
-    ControllerServices services { transports_, power_, pasteboard_, *avatars_, files_, notifier_ };
-    if (options_.openStore)
-        services.openStore = options_.openStore;
-    controller_ = std::make_unique<Controller>(std::move(services));
+    // 2. The vault's storage opens on a thread of its own while the window and the page start.
+    storageOpening_ = std::make_unique<StorageOpening>(options_.openStore ? options_.openStore : openDefaultStore,
+        weakCallback(token, [this](OpenedStorage storage) { storageOpened(std::move(storage)); }));
 
-    // 5–7. The main window.
+    // 5–7. The main window, in the theme the vault held when Quorvane last ran.
     GMenuModel* primary = menus::primaryMenu();
     window_ = std::make_unique<MainWindow>(application_, view_->webView(), primary, settings_);
     g_object_unref(primary);
+    applyTheme(fromString<Theme>(settings_.startTheme()).value_or(Theme::system), appearance_.prefersDark());
     window_->present();
 
     // 8. Menus.
@@ -157,14 +171,10 @@ void AppDelegate::launchFinished()
         (*bundle.infoDictionary)["SUEnableAutomaticChecks"] = *automatic;
     appUpdater_.start(bundle);
 
-    // 10. State publication.
-    controller_->onChange = weakCallback(token, [this](const ClientState& state) { publish(state); });
-
     // 11. The desktop's appearance, first answer included.
-    applyAppearance(controller_->snapshot());
     appearance_.observe(weakCallback(token, [this](bool dark) {
         if (!controller_)
-            return;
+            return;  // the controller starts with the answer of the moment
         controller_->systemDark = dark;
         ClientState state = controller_->snapshot();
         applyAppearance(state);
@@ -172,10 +182,35 @@ void AppDelegate::launchFinished()
         if (controller_->onChange)
             controller_->onChange(state);
     }));
+}
 
-    // 12. The run loop.
+void AppDelegate::storageOpened(OpenedStorage storage)
+{
+    auto token = lifetime_.token();
+    storageOpening_.reset();
+    avatars_ = makeAvatarFetcher();
+    ControllerServices services { transports_, power_, pasteboard_, *avatars_, files_, notifier_ };
+    controller_ = std::make_unique<Controller>(std::move(services), std::move(storage));
+    controller_->systemDark = appearance_.prefersDark();
+    // The load's and the start-up save's working memory is free again: give it back to the
+    // system rather than keep it for the process's whole life.
+    releaseFreeMemory();
+
+    // 10. State publication.
+    controller_->onChange = weakCallback(token, [this](const ClientState& state) { publish(state); });
+    applyAppearance(controller_->snapshot());
+
+    // 12. The run loop, and the commands the page sent while the vault was opening.
     controller_->start();
-    window_->present();
+    if (ready_)
+        sendSnapshot();
+    else
+        transport_.prepare(controller_->snapshot());  // the page is still loading: encode ahead
+    for (PageMessage& message : std::exchange(waitingCommands_, {})) {
+        onPageMessage(std::move(message));
+        if (token.expired())
+            return;
+    }
 }
 
 void AppDelegate::installActions()
@@ -376,6 +411,11 @@ void AppDelegate::onPageMessage(PageMessage message)
         reply(message.id, std::nullopt, document);
         return;
     }
+    if (!controller_) {
+        // The vault is still opening; the page hears back once it has been carried out.
+        waitingCommands_.push_back(std::move(message));
+        return;
+    }
     auto token = lifetime_.token();
     std::optional<std::string> error;
     try {
@@ -469,61 +509,76 @@ void AppDelegate::publish(const ClientState& state)
 
 void AppDelegate::send(const ClientState& state, double started)
 {
-    StateTransport::Publication publication;
+    const std::uint64_t document = document_;
+    auto token = lifetime_.token();
+    auto timing = std::make_shared<PublicationTiming>();
+    auto deliver = [&](std::string text, bool last) {
+        PageArguments arguments;
+        arguments.adopt("publication", std::move(text));
+        callInPage(view_->webView(), "return window.quorvaneStateTransport.apply(publication)", arguments,
+            [this, token, timing, started, document, last](PageCallResult result) {
+                if (token.expired() || document != document_)
+                    return;
+                partAnswered(std::move(result), *timing, started, last);
+            });
+    };
     double encodeStarted = GLibScheduler::shared().now();
     try {
-        publication = transport_.publish(state);
+        StateTransport::Publication publication = transport_.publish(state, deliver);
+        *timing = PublicationTiming { publication.sequence, publication.complete, publication.bytes,
+            GLibScheduler::shared().now() - encodeStarted, 0, 0 };
+        lastSent_ = publication.sequence;
     } catch (const std::exception& error) {
+        // Parts already sent are superseded by the next complete publication.
         g_warning("The state could not be encoded: %s", error.what());
         transport_.reset();
         return;
     }
-    lastSent_ = publication.sequence;
-    auto timing = std::make_shared<PublicationTiming>(PublicationTiming { publication.sequence, publication.complete,
-        publication.text.size(), GLibScheduler::shared().now() - encodeStarted, 0, 0 });
-    const std::uint64_t document = document_;
-    auto token = lifetime_.token();
-    PageArguments arguments;
-    arguments.add("publication", publication.text);
-    publication.text.clear();
-    publication.text.shrink_to_fit();
-    callInPage(view_->webView(), "return window.quorvaneStateTransport.apply(publication)", arguments,
-        [this, token, timing, started, document](PageCallResult result) {
-            if (token.expired() || document != document_)
-                return;
-            const std::uint64_t sequence = timing->sequence;
-            bool accepted = false;
-            if (!result.failed() && result.value && jsc_value_is_object(result.value.get())) {
-                auto value = GObjectPtr<JSCValue>::adopt(jsc_value_object_get_property(result.value.get(), "accepted"));
-                accepted = value && jsc_value_to_boolean(value.get());
-                auto pageError
-                    = GObjectPtr<JSCValue>::adopt(jsc_value_object_get_property(result.value.get(), "error"));
-                if (pageError && jsc_value_is_string(pageError.get())) {
-                    GCharPtr text(jsc_value_to_string(pageError.get()));
-                    g_warning("The interface page failed to take the state: %s", text.get());
-                }
-            }
-            if (accepted) {
-                if (onPublished) {
-                    timing->untilReceivedSeconds = GLibScheduler::shared().now() - started;
-                    onPublished(*timing);
-                }
-                return;
-            }
-            // The page holds another base than the one this change was made against (or the call
-            // failed): the newest publication is the one that counts; when it was this one, send
-            // the newest state whole. A later publication that builds on this one is refused in
-            // turn and lands here.
-            transport_.reset();
-            if (sequence == lastSent_ && ready_ && latest_)
-                send(*latest_, GLibScheduler::shared().now());
-        });
     timing->mainThreadSeconds = GLibScheduler::shared().now() - started;
+}
+
+void AppDelegate::partAnswered(PageCallResult result, const PublicationTiming& timing, double started, bool last)
+{
+    bool accepted = false;
+    if (!result.failed() && result.value && jsc_value_is_object(result.value.get())) {
+        auto value = GObjectPtr<JSCValue>::adopt(jsc_value_object_get_property(result.value.get(), "accepted"));
+        accepted = value && jsc_value_to_boolean(value.get());
+        auto pageError = GObjectPtr<JSCValue>::adopt(jsc_value_object_get_property(result.value.get(), "error"));
+        if (pageError && jsc_value_is_string(pageError.get())) {
+            GCharPtr text(jsc_value_to_string(pageError.get()));
+            g_warning("The interface page failed to take the state: %s", text.get());
+        }
+    }
+    if (accepted) {
+        if (!last)
+            return;
+        if (timing.complete)
+            releaseFreeMemory();
+        if (onPublished) {
+            PublicationTiming received = timing;
+            received.untilReceivedSeconds = GLibScheduler::shared().now() - started;
+            onPublished(received);
+        }
+        return;
+    }
+    // The page holds another base than the one this change was made against (or the call
+    // failed): the newest publication is the one that counts; when it was this one, send the
+    // newest state whole. A later publication that builds on this one is refused in turn and
+    // lands here; so do the later parts of a complete one.
+    transport_.reset();
+    if (timing.sequence == lastSent_ && ready_ && latest_)
+        send(*latest_, GLibScheduler::shared().now());
 }
 
 void AppDelegate::applyAppearance(const ClientState& state)
 {
-    bool dark = state.theme == Theme::dark || (state.theme == Theme::system && state.systemDark);
+    applyTheme(state.theme, state.systemDark);
+    settings_.setStartTheme(std::string(toString(state.theme)));
+}
+
+void AppDelegate::applyTheme(Theme theme, bool systemDark)
+{
+    bool dark = theme == Theme::dark || (theme == Theme::system && systemDark);
     adw_style_manager_set_color_scheme(
         adw_style_manager_get_default(), dark ? ADW_COLOR_SCHEME_FORCE_DARK : ADW_COLOR_SCHEME_FORCE_LIGHT);
 }

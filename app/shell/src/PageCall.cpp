@@ -21,6 +21,18 @@ PageArguments& PageArguments::add(const char* name, std::string_view text)
     return *this;
 }
 
+PageArguments& PageArguments::adopt(const char* name, std::string&& text)
+{
+    // A GVariant string is its bytes with the terminating NUL, which std::string keeps after
+    // its last character.
+    auto* owned = new std::string(std::move(text));
+    GBytes* bytes = g_bytes_new_with_free_func(
+        owned->c_str(), owned->size() + 1, [](gpointer data) { delete static_cast<std::string*>(data); }, owned);
+    g_variant_builder_add(&builder_, "{sv}", name, g_variant_new_from_bytes(G_VARIANT_TYPE_STRING, bytes, TRUE));
+    g_bytes_unref(bytes);
+    return *this;
+}
+
 PageArguments& PageArguments::add(const char* name, double value)
 {
     g_variant_builder_add(&builder_, "{sv}", name, g_variant_new_double(value));

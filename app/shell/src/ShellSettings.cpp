@@ -77,6 +77,24 @@ void ShellSettings::setReplyNotifications(bool enabled)
     g_settings_set_boolean(settings_.get(), "reply-notifications", enabled);
 }
 
+std::string ShellSettings::startTheme() const
+{
+    if (!settings_)
+        return startTheme_;
+    GCharPtr theme(g_settings_get_string(settings_.get(), "start-theme"));
+    return theme ? theme.get() : "system";
+}
+
+void ShellSettings::setStartTheme(const std::string& theme)
+{
+    if (!settings_) {
+        startTheme_ = theme;
+        return;
+    }
+    if (startTheme() != theme)
+        g_settings_set_string(settings_.get(), "start-theme", theme.c_str());
+}
+
 ShellSettings::WindowState ShellSettings::windowState() const
 {
     if (!settings_)

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
+#include <utility>
 
 #include "quorvane/controller/PageJSON.hpp"
 #include "quorvane/shell/ASCIIJSON.hpp"
@@ -159,31 +160,99 @@ void appendAccountChange(std::string& out, const Account& previous, const Accoun
 
 }  // namespace
 
-StateTransport::Publication StateTransport::publish(const ClientState& state)
+void StateTransport::encodeComplete(const ClientState& state, std::uint64_t sequence, const Sink& sink) const
 {
-    Publication publication;
-    publication.sequence = ++sequence_;
-    std::string& out = publication.text;
-    out.append("{\"seq\":");
-    out.append(std::to_string(publication.sequence));
-    if (!base_) {
-        publication.complete = true;
-        out.append(",\"base\":0,\"state\":");
-        appendPageJSON(out, state);
-    } else {
-        out.append(",\"base\":");
-        out.append(std::to_string(publication.sequence - 1));
-        out.push_back(',');
-        appendFieldChanges(out, *base_, state, [](std::string_view name) { return name == "account"; });
-        if (!(base_->account == state.account)) {
-            out.append(",\"account\":");
-            appendAccountChange(out, base_->account, state.account);
+    // The state without its messages, then the messages in parts.
+    const std::string prefix = "{\"seq\":" + std::to_string(sequence);
+    const auto& messages = state.account.messages;
+    ClientState head = state;
+    head.account.messages = {};
+    std::string out = prefix;
+    out.append(",\"base\":0,\"more\":");
+    out.append(messages.empty() ? "false" : "true");
+    out.append(",\"state\":");
+    appendPageJSON(out, head);
+    out.push_back('}');
+    sink(out);
+    std::size_t part = 0;
+    for (std::size_t i = 0; i < messages.size();) {
+        out = prefix + ",\"part\":" + std::to_string(++part) + ",\"messages\":[";
+        std::size_t start = i;
+        while (i < messages.size() && (i == start || out.size() < partBytes_)) {
+            if (i > start)
+                out.push_back(',');
+            appendPageJSON(out, messages[i]);
+            ++i;
         }
+        out.append("],\"more\":");
+        out.append(i < messages.size() ? "true}" : "false}");
+        sink(out);
+    }
+}
+
+void StateTransport::encodeChange(const ClientState& state, std::uint64_t sequence, const Sink& sink) const
+{
+    std::string out = "{\"seq\":" + std::to_string(sequence) + ",\"base\":" + std::to_string(baseSequence_) + ",";
+    appendFieldChanges(out, *base_, state, [](std::string_view name) { return name == "account"; });
+    if (!(base_->account == state.account)) {
+        out.append(",\"account\":");
+        appendAccountChange(out, base_->account, state.account);
     }
     out.push_back('}');
-    makeASCIIJSON(out);
+    sink(out);
+}
+
+StateTransport::Publication StateTransport::publish(const ClientState& state, const Deliver& deliver)
+{
+    Publication publication;
+    // Parts go out one behind, so that the last one can say it is the last.
+    std::optional<std::string> pending;
+    auto send = [&](std::string& text) {
+        if (pending)
+            deliver(std::exchange(*pending, {}), false);
+        makeASCIIJSON(text);
+        publication.bytes += text.size();
+        ++publication.parts;
+        pending = std::exchange(text, {});
+    };
+
+    if (!base_ && prepared_) {
+        Prepared prepared = std::move(*std::exchange(prepared_, std::nullopt));
+        for (std::string& part : prepared.parts) {
+            if (pending)
+                deliver(std::exchange(*pending, {}), false);
+            publication.bytes += part.size();
+            ++publication.parts;
+            pending = std::move(part);
+        }
+        publication.complete = true;
+        publication.sequence = prepared.sequence;
+        base_ = std::move(prepared.state);
+        baseSequence_ = prepared.sequence;
+    }
+    if (!base_) {
+        publication.complete = true;
+        publication.sequence = ++sequence_;
+        encodeComplete(state, publication.sequence, send);
+    } else if (publication.parts == 0 || !(*base_ == state)) {
+        publication.sequence = ++sequence_;
+        encodeChange(state, publication.sequence, send);
+    }
     base_ = state;
+    baseSequence_ = publication.sequence;
+    if (pending)
+        deliver(std::move(*pending), true);
     return publication;
+}
+
+void StateTransport::prepare(const ClientState& state)
+{
+    Prepared prepared { state, ++sequence_, {} };
+    encodeComplete(state, prepared.sequence, [&](std::string& text) {
+        makeASCIIJSON(text);
+        prepared.parts.push_back(std::exchange(text, {}));
+    });
+    prepared_ = std::move(prepared);
 }
 
 void StateTransport::reset() { base_.reset(); }

@@ -11,11 +11,13 @@
 // then on every transaction is refused, and the run loop idles, until retryStorage() saves
 // again. The vault is only ever read from outside (vault()).
 //
-// Start. Construction opens the store, loads the vault, tidies and recovers every account and
-// saves once. Any failure there leaves storage unhealthy with the "couldn't be opened" sentence
-// and nothing on disk changed; the vault in memory is then either the loaded one (the start-up
-// save failed: retryStorage() can save it) or, when there is no store or nothing could be
-// loaded, a fresh placeholder that nothing can ever save (there is no store to save it to).
+// Start. A controller starts from opened storage (OpenedStorage.hpp): the store, and the vault
+// loaded, tidied, recovered and saved once. Constructed from its services alone it opens the
+// storage itself; the shell opens it on a worker thread and hands it in. Storage that failed to
+// open leaves storage unhealthy with the "couldn't be opened" sentence and nothing on disk
+// changed; the vault in memory is then either the loaded one (the start-up save failed:
+// retryStorage() can save it) or, when there is no store or nothing could be loaded, a fresh
+// placeholder that nothing can ever save (there is no store to save it to).
 //
 // Fields. The run-time fields that commands and the application shell read or set (connection,
 // issue, busy, stopRequests, liveReply, candidate, lastState, onChange, systemDark and the
@@ -48,6 +50,7 @@
 #include "quorvane/controller/ClientState.hpp"
 #include "quorvane/controller/ControllerServices.hpp"
 #include "quorvane/controller/MessageSearch.hpp"
+#include "quorvane/controller/OpenedStorage.hpp"
 
 namespace quorvane {
 
@@ -57,6 +60,7 @@ inline constexpr Date kDistantPast = -63'113'904'000.0;
 class Controller {
 public:
     explicit Controller(ControllerServices services);
+    Controller(ControllerServices services, OpenedStorage storage);
     ~Controller();
     Controller(const Controller&) = delete;
     Controller& operator=(const Controller&) = delete;
@@ -182,7 +186,6 @@ public:
     bool systemDark = false;
 
 private:
-    void openStorage();
     void attachTransport();
     Vault beginTransaction() const;
     void commit(Vault&& copy);

@@ -4,10 +4,13 @@
 // carries messages between the page and the Controller, publishes state and update state, keeps
 // the icon and the window's appearance in line with the state, runs the menus and quitting.
 //
-// Start-up (launchFinished), in order: the Controller (its store, vault and Dot page transport);
-// the page's web view with the bridge; the main window; the menus; the updater (its state goes
-// to the page and to "Check for Updates…"); publication of the Controller's state; the desktop's
-// appearance; the page load; the Controller's run loop.
+// Start-up (launchFinished), in order: the page's web view with the bridge, its load started;
+// the vault's storage opening on a worker thread; the main window, in the theme of the last run;
+// the menus; the updater (its state goes to the page and to "Check for Updates…"); the
+// desktop's appearance. Once the storage is open, on the main thread: the Controller (its store,
+// vault and Dot page transport), publication of its state, its run loop, and the page commands
+// that arrived meanwhile, in order. A long history takes most of a second to open, and WebKit
+// starts its processes in the same time.
 //
 // Page commands (InterfaceBridge has checked the frame and the shape): "ready", "checkUpdates",
 // "automaticUpdates" and "replyNotifications" with a boolean "enabled", and "windowModal" are
@@ -18,7 +21,8 @@
 //
 // State goes to the page only while `ready` (the page said "ready" or finished loading; a new
 // load clears it), through the incremental StateTransport; a refused or failed publication makes
-// the next one complete. Quitting asks the page to flush its draft first and, when that fails,
+// the next one complete. When the vault opens before the page is ready, its state is encoded
+// ahead, so that the page's first publication only hands the parts over. Quitting asks the page to flush its draft first and, when that fails,
 // asks the user.
 //
 // Everything runs on the main thread. GLib callbacks, page calls and the controller's and
@@ -28,6 +32,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <adwaita.h>
 #include <gtk/gtk.h>
@@ -42,10 +47,12 @@
 #include "quorvane/shell/InterfaceBridge.hpp"
 #include "quorvane/shell/InterfaceView.hpp"
 #include "quorvane/shell/MainWindow.hpp"
+#include "quorvane/shell/PageCall.hpp"
 #include "quorvane/shell/PlatformServices.hpp"
 #include "quorvane/shell/ShellOptions.hpp"
 #include "quorvane/shell/ShellSettings.hpp"
 #include "quorvane/shell/StateTransport.hpp"
+#include "quorvane/shell/StorageOpening.hpp"
 #include "quorvane/shell/TestDriver.hpp"
 #include "quorvane/updates/AppUpdater.hpp"
 
@@ -93,7 +100,7 @@ public:
         std::uint64_t sequence = 0;
         bool complete = false;
         std::size_t bytes = 0;
-        double encodeSeconds = 0;  // the transport's encoding alone
+        double encodeSeconds = 0;  // the transport's encoding, with the hand-over of each part to WebKit
         double mainThreadSeconds = 0;
         double untilReceivedSeconds = 0;
     };
@@ -122,8 +129,11 @@ private:
     void onWebProcessTerminated();
     void pageReady();
     void sendSnapshot();
+    void storageOpened(OpenedStorage storage);
     void applyAppearance(const ClientState& state);
+    void applyTheme(Theme theme, bool systemDark);
     void send(const ClientState& state, double started);
+    void partAnswered(PageCallResult result, const PublicationTiming& timing, double started, bool last);
     void sendUpdate(const AppUpdateState& update);
     void sendDesktopSettings();
     void chooseFile(WebKitFileChooserRequest* request);
@@ -151,6 +161,8 @@ private:
     std::unique_ptr<InterfaceBridge> bridge_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<Controller> controller_;
+    std::unique_ptr<StorageOpening> storageOpening_;  // until the controller is made
+    std::vector<PageMessage> waitingCommands_;  // page commands that came before the controller
     DesktopAppearance appearance_;
     bool ready_ = false;
     AppIconPublisher icon_;

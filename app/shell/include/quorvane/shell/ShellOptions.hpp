@@ -4,6 +4,7 @@
 // (defaultOptions()); tests point it at their own page, store and browser stand-ins.
 
 #include <filesystem>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,6 +41,9 @@ struct ShellOptions {
     // Serve the TestDriver on the session bus. Off by default and never on in a real run: it
     // lets any process on the session bus run scripts in the interface page.
     bool testDriver = false;
+    // How large a part of a complete state publication grows before the next one starts
+    // (StateTransport). Tests make it small, so that short histories go in several parts too.
+    std::size_t publicationPartBytes = std::size_t(4) << 20;
 };
 
 // The installation's own options: the data folder is <prefix>/share/quorvane beside the

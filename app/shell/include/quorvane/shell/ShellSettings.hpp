@@ -2,7 +2,8 @@
 
 // The few settings that must outlive the process, in GSettings (schema "local.vemir.quorvane"):
 // the user's choice about automatic update checks, whether replies show desktop notifications,
-// and the main window's size and maximised state. Everything else the user sets lives in the vault.
+// the main window's size and maximised state, and a copy of the theme for the moment before the
+// vault is open. Everything else the user sets lives in the vault.
 //
 // The schema is looked up in the system's schema folders first (an installed Quorvane), then in
 // the compiled schema beside the data folder (<prefix>/share/glib-2.0/schemas, which the build
@@ -12,6 +13,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include <gio/gio.h>
 
@@ -34,6 +36,11 @@ public:
     bool replyNotifications() const;
     void setReplyNotifications(bool enabled);
 
+    // The theme the window starts in: "light", "dark" or "system" (the vault's own choice,
+    // copied here whenever it is applied).
+    std::string startTheme() const;
+    void setStartTheme(const std::string& theme);
+
     struct WindowState {
         int width = 1180;
         int height = 780;
@@ -48,6 +55,7 @@ private:
     GObjectPtr<GSettings> settings_;
     std::optional<bool> automaticUpdateChecks_;  // when there is no schema
     bool replyNotifications_ = true;  // when there is no schema
+    std::string startTheme_ = "system";  // when there is no schema
     WindowState window_;  // when there is no schema
 };
 
