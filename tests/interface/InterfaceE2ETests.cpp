@@ -104,6 +104,28 @@ TEST(InterfacePage, SaysReadyFirstAndNothingBefore)
     EXPECT_EQ(host.commands.size(), 1u) << "the page spoke before it had a state";
 }
 
+// Before its first state the page has only the window's colour scheme to go by (the shell
+// starts the window in the theme of the last run); the state's own theme takes over.
+TEST(InterfacePage, FollowsTheWindowsColourSchemeUntilTheStateSaysOtherwise)
+{
+    for (bool dark : { true, false }) {
+        SCOPED_TRACE(dark ? "dark window" : "light window");
+        PageHost host;
+        g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", gboolean(dark), nullptr);
+        host.load();
+        auto shows = [&](const char* theme) {
+            return runUntil([&] {
+                return host.run("return document.documentElement.dataset.theme ?? null;") == "\"" + std::string(theme) + "\"";
+            });
+        };
+        EXPECT_TRUE(shows(dark ? "dark" : "light"));
+        SceneState scene = emptyCrew();
+        scene.vault.theme = dark ? Theme::light : Theme::dark;
+        host.receiveState(encodeState(scene));
+        EXPECT_TRUE(shows(dark ? "light" : "dark"));
+    }
+}
+
 struct Action {
     const char* name;
     std::function<SceneState()> scene;

@@ -182,7 +182,9 @@ export function App() {
     }
   });
 
-  const theme = state ? effectiveTheme(state) : 'light';
+  // Until the first state arrives the page follows the window, which starts in the theme of the
+  // last run (the application keeps a copy outside the encrypted history for this moment).
+  const theme = state ? effectiveTheme(state) : matchMedia('(prefers-color-scheme: dark)').matches ? 'dark' : 'light';
   useEffect(() => {
     document.documentElement.dataset['theme'] = theme;
   }, [theme]);
