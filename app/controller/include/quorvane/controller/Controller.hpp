@@ -30,7 +30,8 @@
 // resumes into a dead controller. The transport's change callback holds a weak token. Do not
 // destroy the controller from inside one of its own callbacks (onChange).
 //
-// Everything runs on the main thread.
+// Everything runs on the main thread; only openStorage, before the controller exists, may run
+// on another.
 
 #include <cstdint>
 #include <functional>

@@ -25,7 +25,9 @@
 // ahead, so that the page's first publication only hands the parts over. Quitting asks the page to flush its draft first and, when that fails,
 // asks the user.
 //
-// Everything runs on the main thread. GLib callbacks, page calls and the controller's and
+// Everything runs on the main thread but the opening of the vault's storage (StorageOpening),
+// which touches nothing but the store it opens and hands its result over through the main
+// loop before any controller exists. GLib callbacks, page calls and the controller's and
 // updater's callbacks hold the delegate through a weak token.
 
 #include <cstdint>
