@@ -14,18 +14,15 @@
 //     blinks, for one), which no adapter can save.
 // It needs a display and node: scripts/bench runs it under xvfb-run.
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -34,6 +31,7 @@
 #include <boost/json.hpp>
 
 #include "BenchReport.hpp"
+#include "ProcessStats.hpp"
 #include "Simulator.hpp"
 #include "quorvane/DotService.hpp"
 #include "quorvane/TextRules.hpp"
@@ -287,26 +285,6 @@ void InspectAfterLoad(benchmark::State& state)
 }
 BENCHMARK(InspectAfterLoad)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(1);
 
-// CPU seconds (user and system) of one process, from /proc/<pid>/stat.
-double processCPU(const std::string& pid)
-{
-    std::ifstream stat("/proc/" + pid + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    auto close = text.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14)
-            utime = std::stoull(field);
-        if (i == 15)
-            stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
 // Our own process and the WebKit processes it started (network, web content).
 struct ProcessCPU {
     double app = 0;
@@ -316,26 +294,9 @@ struct ProcessCPU {
 ProcessCPU applicationCPU()
 {
     ProcessCPU cpu;
-    cpu.app = processCPU("self");
-    const std::string self = std::to_string(getpid());
-    DIR* proc = opendir("/proc");
-    while (dirent* entry = readdir(proc)) {
-        std::string pid = entry->d_name;
-        if (pid.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::ifstream stat("/proc/" + pid + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        auto open = text.find('('), close = text.rfind(')');
-        if (open == std::string::npos || close == std::string::npos)
-            continue;
-        std::string name = text.substr(open + 1, close - open - 1);
-        std::istringstream rest(text.substr(close + 2));
-        std::string state, parent;
-        rest >> state >> parent;
-        if (parent == self && name.rfind("WebKit", 0) == 0)
-            cpu.webkit += processCPU(pid);
-    }
-    closedir(proc);
+    cpu.app = bench::cpuSeconds("self");
+    for (const std::string& pid : bench::childProcesses("WebKit"))
+        cpu.webkit += bench::cpuSeconds(pid);
     return cpu;
 }
 

@@ -26,13 +26,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "BenchData.hpp"
+#include "ProcessStats.hpp"
 #include "quorvane/Json.hpp"
 #include "quorvane/SecureStore.hpp"
 #include "quorvane/holders/GLibHolders.hpp"
@@ -67,61 +66,18 @@ double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-// Resident set size in bytes of a process, from /proc/<pid>/status.
-std::size_t residentBytes(const std::string& pid)
-{
-    std::ifstream status("/proc/" + pid + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::size_t(std::strtoull(line.c_str() + 6, nullptr, 10)) * 1024;
-    }
-    return 0;
-}
-
-// CPU time in clock ticks that a process has used, from /proc/<pid>/stat.
-unsigned long long cpuTicks(const std::string& pid)
-{
-    std::ifstream stat("/proc/" + pid + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    auto close = text.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream rest(text.substr(close + 2));
-    std::string skipped;
-    for (int field = 3; field < 14; ++field)
-        rest >> skipped;
-    unsigned long long user = 0, system = 0;
-    rest >> user >> system;
-    return user + system;
-}
-
 // The largest WebKit web process among this process's children: the page's (the Dot page is
 // never loaded here). Empty when there is none.
 std::string pageProcess()
 {
     std::string largestPID;
     std::size_t largest = 0;
-    GDir* proc = g_dir_open("/proc", 0, nullptr);
-    while (const char* name = proc ? g_dir_read_name(proc) : nullptr) {
-        if (!g_ascii_isdigit(name[0]))
-            continue;
-        std::ifstream stat(std::string("/proc/") + name + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        auto close = text.rfind(')');
-        if (close == std::string::npos || text.find("WebKitWebProces") == std::string::npos)
-            continue;
-        std::istringstream rest(text.substr(close + 2));
-        std::string state;
-        long parent = 0;
-        rest >> state >> parent;
-        if (parent == long(getpid()) && residentBytes(name) > largest) {
-            largest = residentBytes(name);
-            largestPID = name;
+    for (const std::string& pid : bench::childProcesses("WebKitWebProces")) {
+        if (std::size_t bytes = bench::residentBytes(pid); bytes > largest) {
+            largest = bytes;
+            largestPID = pid;
         }
     }
-    if (proc)
-        g_dir_close(proc);
     return largestPID;
 }
 
@@ -131,12 +87,11 @@ double settle()
 {
     const double started = now();
     const std::string page = pageProcess();
-    const double tick = double(sysconf(_SC_CLK_TCK));
     while (now() - started < 15) {
-        auto app = cpuTicks("self"), pageTicks = page.empty() ? 0 : cpuTicks(page);
+        double app = bench::cpuSeconds("self"), pageCPU = page.empty() ? 0 : bench::cpuSeconds(page);
         runUntil([] { return false; }, 0.5);
-        double appLoad = double(cpuTicks("self") - app) / tick / 0.5;
-        double pageLoad = page.empty() ? 0 : double(cpuTicks(page) - pageTicks) / tick / 0.5;
+        double appLoad = (bench::cpuSeconds("self") - app) / 0.5;
+        double pageLoad = page.empty() ? 0 : (bench::cpuSeconds(page) - pageCPU) / 0.5;
         if (appLoad < 0.2 && pageLoad < 0.2)
             break;
     }
@@ -154,9 +109,9 @@ SettledMemory settledMemory()
 {
     SettledMemory memory;
     memory.settledAfter = settle();
-    memory.app = residentBytes("self");
+    memory.app = bench::residentBytes("self");
     std::string page = pageProcess();
-    memory.page = page.empty() ? 0 : residentBytes(page);
+    memory.page = page.empty() ? 0 : bench::residentBytes(page);
     return memory;
 }
 
