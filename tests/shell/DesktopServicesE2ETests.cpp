@@ -6,6 +6,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 #include <boost/json/parse.hpp>
 
@@ -48,13 +49,6 @@ std::string contentsOf(const std::filesystem::path& file)
     return text.str();
 }
 
-std::filesystem::path temporaryFolder()
-{
-    char pattern[] = "/tmp/quorvane-export-XXXXXX";
-    EXPECT_NE(g_mkdtemp(pattern), nullptr);
-    return pattern;
-}
-
 // The question GTK asks before a file is replaced, or null.
 GtkWindow* shownQuestion()
 {
@@ -71,6 +65,22 @@ GtkWindow* shownQuestion()
 
 class DesktopServicesTest : public ShellTest {
 protected:
+    void TearDown() override
+    {
+        ShellTest::TearDown();
+        std::error_code ignored;
+        for (const auto& folder : folders_)
+            std::filesystem::remove_all(folder, ignored);
+    }
+
+    // A folder of the case's own, removed when the case ends.
+    std::filesystem::path temporaryFolder()
+    {
+        char pattern[] = "/tmp/quorvane-export-XXXXXX";
+        EXPECT_NE(g_mkdtemp(pattern), nullptr);
+        return folders_.emplace_back(pattern);
+    }
+
     // Waits for the save dialog, saves as `file` in its folder, and closes it with `response`,
     // answering "Replace" when GTK asks first (counted in `replaceQuestions`).
     void answerDialog(const std::filesystem::path& file, int response = GTK_RESPONSE_ACCEPT)
@@ -99,6 +109,9 @@ protected:
         G_GNUC_END_IGNORE_DEPRECATIONS
     }
     int replaceQuestions = 0;
+
+private:
+    std::vector<std::filesystem::path> folders_;
 };
 
 TEST_F(DesktopServicesTest, TheSaveDialogShowsTheNoticeAndWritesTheBytesWhereTheUserChose)
