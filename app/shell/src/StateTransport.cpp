@@ -173,6 +173,7 @@ void StateTransport::encodeComplete(const ClientState& state, std::uint64_t sequ
     out.append(",\"state\":");
     appendPageJSON(out, head);
     out.push_back('}');
+    makeASCIIJSON(out);
     sink(out);
     std::size_t part = 0;
     for (std::size_t i = 0; i < messages.size();) {
@@ -186,6 +187,7 @@ void StateTransport::encodeComplete(const ClientState& state, std::uint64_t sequ
         }
         out.append("],\"more\":");
         out.append(i < messages.size() ? "true}" : "false}");
+        makeASCIIJSON(out);
         sink(out);
     }
 }
@@ -199,6 +201,7 @@ void StateTransport::encodeChange(const ClientState& state, std::uint64_t sequen
         appendAccountChange(out, base_->account, state.account);
     }
     out.push_back('}');
+    makeASCIIJSON(out);
     sink(out);
 }
 
@@ -210,7 +213,6 @@ StateTransport::Publication StateTransport::publish(const ClientState& state, co
     auto send = [&](std::string& text) {
         if (pending)
             deliver(std::exchange(*pending, {}), false);
-        makeASCIIJSON(text);
         publication.bytes += text.size();
         ++publication.parts;
         pending = std::exchange(text, {});
@@ -218,13 +220,8 @@ StateTransport::Publication StateTransport::publish(const ClientState& state, co
 
     if (!base_ && prepared_) {
         Prepared prepared = std::move(*std::exchange(prepared_, std::nullopt));
-        for (std::string& part : prepared.parts) {
-            if (pending)
-                deliver(std::exchange(*pending, {}), false);
-            publication.bytes += part.size();
-            ++publication.parts;
-            pending = std::move(part);
-        }
+        for (std::string& part : prepared.parts)
+            send(part);
         publication.complete = true;
         publication.sequence = prepared.sequence;
         base_ = std::move(prepared.state);
@@ -248,10 +245,7 @@ StateTransport::Publication StateTransport::publish(const ClientState& state, co
 void StateTransport::prepare(const ClientState& state)
 {
     Prepared prepared { state, ++sequence_, {} };
-    encodeComplete(state, prepared.sequence, [&](std::string& text) {
-        makeASCIIJSON(text);
-        prepared.parts.push_back(std::exchange(text, {}));
-    });
+    encodeComplete(state, prepared.sequence, [&](std::string& text) { prepared.parts.push_back(std::exchange(text, {})); });
     prepared_ = std::move(prepared);
 }
 

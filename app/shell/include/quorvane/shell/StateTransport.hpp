@@ -76,6 +76,7 @@ public:
     bool hasBase() const { return base_.has_value(); }
 
 private:
+    // Each takes one finished part: JSON text, ASCII only.
     using Sink = std::function<void(std::string& text)>;
     void encodeComplete(const ClientState& state, std::uint64_t sequence, const Sink& sink) const;
     void encodeChange(const ClientState& state, std::uint64_t sequence, const Sink& sink) const;
