@@ -312,7 +312,8 @@ int launch(bool emptyVault)
     line("shell live-reply publication, main thread", median(mainThread), 10);
     line("shell live-reply publication, until receiveState ran", median(untilReceived), 30);
     line("shell first complete publication, until receiveState ran", firstComplete * 1000, 1500);
-    std::printf("  of which the main thread (%.0f MB of JSON): %.1f ms, encoding and handing the parts to WebKit %.1f ms\n",
+    std::printf(
+        "  of which the main thread (%.0f MB of JSON): %.1f ms, encoding and handing the parts to WebKit %.1f ms\n",
         firstCompleteBytes / 1e6, firstCompleteMain * 1000, firstCompleteEncode * 1000);
     if (shown)
         line("shell start-up to the stored conversation", startup * 1000, 2000);

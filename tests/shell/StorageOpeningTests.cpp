@@ -78,7 +78,8 @@ TEST(StorageOpening, OpensOnAnotherThreadAndDeliversOnTheMainThread)
 TEST(StorageOpening, AFailedOpeningIsDeliveredAsUnhealthy)
 {
     std::optional<OpenedStorage> delivered;
-    StorageOpening opening([]() -> std::unique_ptr<VaultStorage> { throw std::runtime_error("The keyring is locked."); },
+    StorageOpening opening(
+        []() -> std::unique_ptr<VaultStorage> { throw std::runtime_error("The keyring is locked."); },
         [&](OpenedStorage storage) { delivered = std::move(storage); });
     runUntilDelivered(delivered);
 

@@ -245,7 +245,8 @@ StateTransport::Publication StateTransport::publish(const ClientState& state, co
 void StateTransport::prepare(const ClientState& state)
 {
     Prepared prepared { state, ++sequence_, {} };
-    encodeComplete(state, prepared.sequence, [&](std::string& text) { prepared.parts.push_back(std::exchange(text, {})); });
+    encodeComplete(
+        state, prepared.sequence, [&](std::string& text) { prepared.parts.push_back(std::exchange(text, {})); });
     prepared_ = std::move(prepared);
 }
 

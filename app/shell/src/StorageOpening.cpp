@@ -24,7 +24,8 @@ StorageOpening::StorageOpening(
         shared->result = openStorage(openStore);
         // Only the main thread reads the result, after this hand-over. (Not g_main_context_invoke:
         // it would run the delivery right here whenever this thread can take the main context.)
-        g_idle_add_full(G_PRIORITY_DEFAULT,
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT,
             [](gpointer data) -> gboolean {
                 auto& shared = *static_cast<std::shared_ptr<Shared>*>(data);
                 if (!shared->abandoned && shared->result && shared->done)
@@ -32,7 +33,8 @@ StorageOpening::StorageOpening(
                 shared->result.reset();
                 return G_SOURCE_REMOVE;
             },
-            new std::shared_ptr<Shared>(shared), [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
+            new std::shared_ptr<Shared>(shared),
+            [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
     });
 }
 
